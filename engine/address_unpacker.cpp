@@ -1,0 +1,62 @@
+#include "engine/address_unpacker.hpp"
+
+#include "engine/failure.hpp"
+#include "engine/text.hpp"
+
+namespace tavrin {
+
+namespace {
+
+// `target` becomes `text` without the characters in `removed`, trimmed.
+void AssignStripped(std::string& target, std::string_view text, std::string_view removed) {
+  target.clear();
+  for (const char c : Trim(text)) {
+    if (removed.find(c) == std::string_view::npos) target += c;
+  }
+  const std::string_view trimmed = Trim(target);
+  target.erase(0, trimmed.data() - target.data());
+  target.resize(trimmed.size());
+}
+
+}  // namespace
+
+void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail) {
+  Name.clear();
+  EMail.clear();
+  const std::string_view s = Trim(MailTo);
+  // The closing quote and the '<' are looked for from the second character on:
+  // the first is taken as the opening quote whatever it is.
+  const std::size_t second = CharacterAt(s, 0).size;
+
+  const std::size_t quote = s.find('"', second);
+  if (quote != std::string_view::npos) {
+    Name.assign(s.substr(second, quote - second));
+    const std::string_view rest = Trim(s.substr(quote + 1));
+    const std::size_t afterFirst = CharacterAt(rest, 0).size;
+    if (afterFirst >= rest.size()) throw InvalidArgument();  // fewer than two characters
+    // Whatever stands first and last (normally '<' and '>') goes.
+    const std::size_t last = LastCharacterStart(rest);
+    EMail.assign(rest.substr(afterFirst, last - afterFirst));
+    return;
+  }
+
+  std::string_view address = s;
+  const std::size_t bracket = s.find('<', second);
+  const bool bracketForm = bracket != std::string_view::npos;
+  if (bracketForm) {
+    Name.assign(s.substr(0, bracket));  // keeps the blanks before the '<'
+    address = s.substr(bracket + 1);
+  }
+  if (address.find('@') == std::string_view::npos) {
+    // Not an address: it is the name, replacing the text before a '<'.
+    if (bracketForm) {
+      AssignStripped(Name, address, ">");
+    } else {
+      Name.assign(address);
+    }
+    return;
+  }
+  AssignStripped(EMail, address, "<>");
+}
+
+}  // namespace tavrin

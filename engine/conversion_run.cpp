@@ -1,0 +1,181 @@
+#include "engine/conversion_run.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "engine/blank.hpp"
+#include "engine/failure.hpp"
+#include "engine/text.hpp"
+#include "engine/text_file.hpp"
+#include "engine/tokenizer.hpp"
+#include "engine/unbuild_records.hpp"
+
+namespace tavrin {
+
+namespace {
+
+constexpr std::string_view kQuoteText = "\"";
+
+// Whether both names lead to one regular file, by any path or link.
+bool IsSameFile(const std::string& first, const std::string& second) {
+  struct stat a {};
+  struct stat b {};
+  return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && S_ISREG(a.st_mode) &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+class Run {
+ public:
+  explicit Run(RunHost& host) : m_host(host) {}
+
+  void Execute() {
+    if (SetUp()) ProcessLines();
+  }
+
+ private:
+  // Opens both files and reads the first line; false when the run is over.
+  bool SetUp() {
+    try {
+      m_host.SetSeparator(Trim(m_host.GetSeparator()));
+      if (IsBlank(m_host.GetSeparator())) m_host.SetSeparator(kDefaultSeparator);
+      const std::string outputName = m_host.GetOutputFileName();
+      const std::string inputName = m_host.GetInputFileName();
+      // Deleting the old output would destroy the input before it is read.
+      if (IsSameFile(inputName, outputName)) {
+        throw Failure(EINVAL, "The output file \"" + outputName + "\" is the input file \"" + inputName +
+                                  "\"; both are left as they are");
+      }
+      DeleteFile(outputName);
+      m_input.Open(inputName);
+      m_output.Create(m_host.GetOutputFileName(), m_input.GetEncoding());
+      m_firstRecord = true;
+      if (m_input.AtEnd()) {
+        m_input.Close();
+        m_output.Close();
+        return false;
+      }
+      ReadLine();
+      return true;
+    } catch (const Failure& failure) {
+      m_host.ShowMessage(RunReport(failure));
+      m_input.Close();
+      try {
+        m_output.Close();  // nothing is waiting to be written before the first line
+      } catch (const Failure&) {
+      }
+      return false;
+    }
+  }
+
+  void ProcessLines() {
+    bool lineWaiting = true;  // the first line was read during setup
+    for (;;) {
+      try {
+        if (!lineWaiting) {
+          if (m_input.AtEnd()) break;
+          ReadLine();
+        }
+        lineWaiting = false;
+        ProcessLine(m_input.Line());
+      } catch (const Failure& failure) {
+        if (!m_host.AskYesNo(LineReport(m_input.Line(), failure))) break;
+      }
+    }
+    try {
+      m_input.Close();
+      m_output.Close();
+    } catch (const Failure& failure) {
+      // The output file is closed whatever the answer; the run is over either way.
+      m_host.AskYesNo(LineReport(m_input.Line(), failure));
+    }
+  }
+
+  void ReadLine() {
+    m_input.ReadLine();
+    m_host.InputRead(m_input.BytesRead(), m_input.FileSize());
+  }
+
+  void ProcessLine(std::string_view line) {
+    const std::int32_t count = GetTokens(line, m_host.GetSeparator(), m_tokens, kQuoteText, m_host);
+    for (std::int32_t j = 0; j < count; ++j) ProcessToken(m_tokens[static_cast<std::size_t>(j)]);
+  }
+
+  void ProcessToken(std::string_view token) {
+    const std::string_view trimmed = Trim(token);
+    if (trimmed.empty()) return;
+    if (m_tokenCounter == std::numeric_limits<std::int32_t>::max()) throw CounterOverflow();
+    ++m_tokenCounter;
+
+    char digits[16];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, m_tokenCounter);
+    m_status.assign(digits, end);
+    m_status += " - ";
+    m_status += trimmed;
+    m_host.SetStatusText(m_status);
+    m_host.RefreshStatus();
+
+    if (m_host.IsUnbuildChecked()) {
+      m_unbuild.Write(token, m_output, m_firstRecord);
+      return;
+    }
+    if (m_firstRecord) m_output.WriteLine({kPlainHeader});
+    m_firstRecord = false;
+    m_output.WriteLine({trimmed});
+  }
+
+  RunHost& m_host;
+  TextReader m_input;
+  TextWriter m_output;
+  std::int32_t m_tokenCounter = 0;
+  bool m_firstRecord = false;
+  TokenList m_tokens;
+  std::string m_status;
+  UnbuildStep m_unbuild;
+};
+
+}  // namespace
+
+void ConversionRun(RunHost& host) {
+  Run(host).Execute();
+}
+
+void DeleteFile(std::string_view FileName) {
+  const std::string name(FileName);
+  struct stat entry {};
+  if (::lstat(name.c_str(), &entry) != 0) return;
+  if (S_ISLNK(entry.st_mode)) {
+    struct stat target {};
+    if (::stat(name.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return;
+    // /dev/stdout and its kin lead through /proc to a descriptor of this
+    // process: they name where the output goes, not a file to replace.
+    constexpr std::string_view kProc = "/proc/";
+    char start[kProc.size()];
+    const ssize_t size = ::readlink(name.c_str(), start, sizeof start);
+    if (size == static_cast<ssize_t>(kProc.size()) && std::string_view(start, kProc.size()) == kProc) return;
+  } else if (!S_ISREG(entry.st_mode)) {
+    return;
+  }
+  ::unlink(name.c_str());
+}
+
+std::string RunReport(const Failure& failure) {
+  return failure.Description() + "(" + std::to_string(failure.Number()) + ")";
+}
+
+std::string LineReport(std::string_view line, const Failure& failure) {
+  std::string report = "Error processing line: ";
+  report += line;
+  report += "\r\nDescription: ";
+  report += failure.Description();
+  report += "\r\nNumber: ";
+  report += std::to_string(failure.Number());
+  return report;
+}
+
+}  // namespace tavrin

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/run_host.hpp"
+
+namespace tavrin {
+
+class Failure;
+
+inline constexpr std::string_view kPlainHeader = "EMail1";
+inline constexpr std::string_view kDefaultSeparator = ",";
+
+// Converts the input file that the host names into its output file, one
+// record line for every non-blank token, and reports every outcome through the
+// host: no failure passes out. Until the first line has been read a failure
+// ends the run with the run report; after that the line report asks whether to
+// go on with the next line.
+void ConversionRun(RunHost& host);
+
+// Removes a regular file of this name, or a symbolic link to one. Folders,
+// devices, pipes and the process's own descriptors (/dev/stdout) stay. Every
+// failure is ignored.
+void DeleteFile(std::string_view FileName);
+
+std::string RunReport(const Failure& failure);
+std::string LineReport(std::string_view line, const Failure& failure);
+
+}  // namespace tavrin

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tavrin {
+
+inline constexpr std::string_view kFailureSource = "Tavrin";
+
+// The one failure type of the engine: a number and a description taken from
+// the operating system (errno and its message), and the component that raised it.
+class Failure : public std::runtime_error {
+ public:
+  Failure(int number, std::string description, std::string source = std::string(kFailureSource));
+
+  int Number() const { return m_number; }
+  const std::string& Description() const { return m_description; }
+  const std::string& Source() const { return m_source; }
+
+ private:
+  int m_number;
+  std::string m_description;
+  std::string m_source;
+};
+
+// Asking for a negative number of characters, and the unpacker's and the
+// tokenizer's refusals that stem from it.
+Failure InvalidArgument();
+// The token counter went beyond the largest 32-bit number.
+Failure CounterOverflow();
+// A file operation failed with errno `number`; `action` says what was tried
+// on which file, as in: Cannot open the input file "in.txt".
+Failure FileFailure(int number, std::string_view action);
+
+}  // namespace tavrin

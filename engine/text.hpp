@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace tavrin {
+
+// Texts are UTF-8 inside the program and positions count characters. A byte
+// that does not begin a well-formed sequence is a character of its own, so any
+// byte string is a text and passes through unchanged. A three-byte sequence for
+// a lone surrogate (it can only come from a UTF-16 file) is one character, so
+// such a file round-trips.
+
+inline constexpr std::size_t kNotFound = std::string_view::npos;
+
+// Longest input line the program accepts, in bytes of UTF-8: it keeps a run's
+// memory bounded on endless input such as /dev/zero.
+inline constexpr std::size_t kLongestLine = std::size_t{256} << 20;
+
+struct Character {
+  char32_t code;     // the code point; for a stray byte, the byte's value
+  std::size_t size;  // its bytes in the text, at least 1 (0 at the end)
+  bool wellFormed;   // false for a stray byte
+};
+
+// The character that begins at `offset`, which must be a character boundary.
+Character CharacterAt(std::string_view text, std::size_t offset);
+// Start of the last character; 0 for the empty text.
+std::size_t LastCharacterStart(std::string_view text);
+bool IsCharacterBoundary(std::string_view text, std::size_t offset);
+bool IsWellFormed(std::string_view text);
+
+// Leading and trailing spaces go; tabs, NUL and everything else stays.
+std::string_view Trim(std::string_view text);
+
+// Finds `pattern` in texts, character by character: a match never begins or
+// ends inside a character. An empty pattern is never found.
+class TextFinder {
+ public:
+  explicit TextFinder(std::string_view pattern);
+  // Offset of the first match at or after `from`, or kNotFound.
+  std::size_t FindIn(std::string_view text, std::size_t from) const;
+  std::size_t Size() const { return m_pattern.size(); }
+
+ private:
+  std::string_view m_pattern;
+  bool m_wellFormed;
+};
+
+// Unicode simple lower-case mapping for A to Z and the letters of Latin-1
+// Supplement, Latin Extended-A, Greek and Cyrillic; any other code is itself.
+// Independent of the process's locale.
+char32_t ToLower(char32_t code);
+// Whether two texts are equal once both are lower-cased, character by character.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+// Whether `text` ends with `ending` (all ASCII, lower case) once lower-cased.
+bool EndsWithIgnoringCase(std::string_view text, std::string_view lowerAsciiEnding);
+
+}  // namespace tavrin

@@ -1,0 +1,332 @@
+#include "engine/text_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "engine/failure.hpp"
+#include "engine/text.hpp"
+
+namespace tavrin {
+
+namespace {
+
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+constexpr std::size_t kFlushSize = std::size_t{1} << 20;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+std::string_view ByteOrderMark(Encoding encoding) {
+  switch (encoding) {
+    case Encoding::Utf8WithBom:
+      return "\xEF\xBB\xBF";
+    case Encoding::Utf16LittleEndian:
+      return "\xFF\xFE";
+    case Encoding::Utf16BigEndian:
+      return "\xFE\xFF";
+    case Encoding::Utf8:
+      break;
+  }
+  return {};
+}
+
+bool IsUtf16(Encoding encoding) {
+  return encoding == Encoding::Utf16LittleEndian || encoding == Encoding::Utf16BigEndian;
+}
+
+// Lone surrogates are written like other code points, so a UTF-16 file that
+// holds one keeps it on its way through the program.
+std::size_t EncodeUtf8(char32_t code, char* out) {
+  if (code < 0x80) {
+    out[0] = static_cast<char>(code);
+    return 1;
+  }
+  if (code < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (code >> 6));
+    out[1] = static_cast<char>(0x80 | (code & 0x3F));
+    return 2;
+  }
+  if (code < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (code >> 12));
+    out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (code & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (code >> 18));
+  out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (code & 0x3F));
+  return 4;
+}
+
+void Shift(std::size_t& offset, std::size_t by) {
+  if (offset != kNone) offset -= by;
+}
+
+std::string FileAction(std::string_view action, std::string_view role, const std::string& path) {
+  std::string text(action);
+  text += " the ";
+  text += role;
+  text += " file \"";
+  text += path;
+  text += '"';
+  return text;
+}
+
+}  // namespace
+
+void TextReader::Fail(int number, std::string_view what) {
+  m_failed = true;
+  throw FileFailure(number, FileAction(what, "input", m_path));
+}
+
+void TextReader::Open(const std::string& path) {
+  m_path = path;
+  m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (m_fd < 0) Fail(errno, "Cannot open");
+  struct stat info {};
+  if (::fstat(m_fd, &info) != 0) Fail(errno, "Cannot open");
+  if (S_ISDIR(info.st_mode)) Fail(EISDIR, "Cannot open");
+  if (S_ISREG(info.st_mode)) m_fileSize = static_cast<std::uint64_t>(info.st_size);
+
+  // Enough bytes to recognise a byte order mark.
+  MakeRoom(kChunk);
+  while (m_end < 3 && !m_endOfFile) m_end += ReadRaw(m_buffer.get() + m_end, m_capacity - m_end);
+  const std::string_view start(m_buffer.get(), m_end);
+  for (const Encoding encoding :
+       {Encoding::Utf8WithBom, Encoding::Utf16LittleEndian, Encoding::Utf16BigEndian}) {
+    if (start.starts_with(ByteOrderMark(encoding))) {
+      m_encoding = encoding;
+      m_begin = ByteOrderMark(encoding).size();
+      break;
+    }
+  }
+  if (IsUtf16(m_encoding)) {
+    m_raw.assign(start.substr(m_begin));
+    m_begin = m_end = 0;
+    DecodeUtf16(m_endOfFile);
+  }
+  m_lineStart = m_begin;
+  m_lineFeed = m_carriageReturn = kNone;
+  m_lineFeedSearched = m_carriageReturnSearched = m_begin;
+}
+
+void TextReader::Close() noexcept {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+}
+
+std::size_t TextReader::ReadRaw(char* into, std::size_t size) {
+  for (;;) {
+    const ssize_t count = ::read(m_fd, into, size);
+    if (count > 0) {
+      m_bytesRead += static_cast<std::uint64_t>(count);
+      return static_cast<std::size_t>(count);
+    }
+    if (count == 0) {
+      m_endOfFile = true;
+      return 0;
+    }
+    if (errno != EINTR) Fail(errno, "Cannot read");
+  }
+}
+
+void TextReader::MakeRoom(std::size_t bytes) {
+  if (m_capacity - m_end >= bytes) return;
+  // Keep the current line (the line report quotes it) and what follows it.
+  const std::size_t shift = m_lineStart;
+  const std::size_t keep = m_end - shift;
+  if (keep + bytes <= m_capacity) {
+    std::memmove(m_buffer.get(), m_buffer.get() + shift, keep);
+  } else {
+    const std::size_t capacity = std::max(2 * m_capacity, keep + bytes);
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    if (keep > 0) std::memcpy(buffer.get(), m_buffer.get() + shift, keep);
+    m_buffer = std::move(buffer);
+    m_capacity = capacity;
+  }
+  for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_lineFeed, &m_lineFeedSearched,
+                              &m_carriageReturn, &m_carriageReturnSearched}) {
+    Shift(*offset, shift);
+  }
+}
+
+void TextReader::Fill() {
+  if (m_endOfFile) return;
+  if (!IsUtf16(m_encoding)) {
+    MakeRoom(kChunk);
+    m_end += ReadRaw(m_buffer.get() + m_end, kChunk);
+    return;
+  }
+  const std::size_t carried = m_raw.size();
+  m_raw.resize(carried + kChunk);
+  m_raw.resize(carried + ReadRaw(m_raw.data() + carried, kChunk));
+  DecodeUtf16(m_endOfFile);
+}
+
+void TextReader::DecodeUtf16(bool atEnd) {
+  MakeRoom(m_raw.size() / 2 * 3 + 4);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(m_raw.data());
+  const bool little = m_encoding == Encoding::Utf16LittleEndian;
+  auto unitAt = [&](std::size_t i) -> char32_t {
+    return little ? bytes[i] | (bytes[i + 1] << 8) : (bytes[i] << 8) | bytes[i + 1];
+  };
+  char* out = m_buffer.get() + m_end;
+  std::size_t i = 0;
+  while (i + 2 <= m_raw.size()) {
+    char32_t code = unitAt(i);
+    std::size_t size = 2;
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (i + 4 <= m_raw.size()) {
+        const char32_t low = unitAt(i + 2);
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+          code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+          size = 4;
+        }
+      } else if (!atEnd) {
+        break;  // the low half may come with the next read
+      }
+    }
+    out += EncodeUtf8(code, out);
+    i += size;
+  }
+  m_end = static_cast<std::size_t>(out - m_buffer.get());
+  m_raw.erase(0, i);  // an odd byte at the end of the file stays here
+}
+
+std::size_t TextReader::FindLineEnd() {
+  char* const buffer = m_buffer.get();
+  if (m_lineFeed == kNone || m_lineFeed < m_begin) {
+    const std::size_t from = std::max(m_begin, m_lineFeedSearched);
+    const void* hit = std::memchr(buffer + from, '\n', m_end - from);
+    m_lineFeed = hit ? static_cast<const char*>(hit) - buffer : kNone;
+    m_lineFeedSearched = hit ? m_lineFeed : m_end;
+  }
+  const std::size_t limit = m_lineFeed == kNone ? m_end : m_lineFeed;
+  if (m_carriageReturn == kNone || m_carriageReturn < m_begin) {
+    const std::size_t from = std::max(m_begin, m_carriageReturnSearched);
+    const void* hit = from < limit ? std::memchr(buffer + from, '\r', limit - from) : nullptr;
+    m_carriageReturn = hit ? static_cast<const char*>(hit) - buffer : kNone;
+    m_carriageReturnSearched = hit ? m_carriageReturn : std::max(from, limit);
+  }
+  return m_carriageReturn != kNone ? m_carriageReturn : m_lineFeed;
+}
+
+bool TextReader::AtEnd() {
+  if (m_failed) return true;
+  for (;;) {
+    if (m_skipLineFeed && m_begin < m_end) {
+      if (m_buffer[m_begin] == '\n') ++m_begin;
+      m_skipLineFeed = false;
+    }
+    if (m_begin < m_end) return false;
+    if (m_endOfFile) {
+      if (!m_raw.empty()) {
+        m_raw.clear();
+        Fail(EILSEQ, "Cannot read the last character of");
+      }
+      return true;
+    }
+    Fill();
+  }
+}
+
+std::string_view TextReader::ReadLine() {
+  if (AtEnd()) {
+    m_lineStart = m_begin;
+    m_lineSize = 0;
+    return Line();
+  }
+  for (;;) {
+    const std::size_t end = FindLineEnd();
+    if (end != kNone || m_endOfFile) {
+      m_lineStart = m_begin;
+      m_lineSize = (end != kNone ? end : m_end) - m_begin;
+      m_skipLineFeed = end != kNone && m_buffer[end] == '\r';
+      m_begin = end != kNone ? end + 1 : m_end;
+      return Line();
+    }
+    if (m_end - m_begin > kLongestLine) Fail(EFBIG, "A line longer than 256 MiB stops reading");
+    Fill();
+  }
+}
+
+TextWriter::~TextWriter() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+void TextWriter::Create(const std::string& path, Encoding encoding) {
+  m_path = path;
+  m_encoding = encoding;
+  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (m_fd < 0) throw FileFailure(errno, FileAction("Cannot create", "output", m_path));
+  m_pending.reserve(kFlushSize + kChunk);
+}
+
+void TextWriter::WriteLine(std::initializer_list<std::string_view> parts) {
+  if (m_pending.size() >= kFlushSize) Flush();
+  if (m_bytesWritten == 0 && m_pending.empty()) m_pending += ByteOrderMark(m_encoding);
+  for (const std::string_view part : parts) Append(part);
+  Append("\r\n");
+}
+
+void TextWriter::Append(std::string_view text) {
+  if (!IsUtf16(m_encoding)) {
+    m_pending += text;
+    return;
+  }
+  const bool little = m_encoding == Encoding::Utf16LittleEndian;
+  auto putUnit = [&](char32_t unit) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    m_pending += little ? low : high;
+    m_pending += little ? high : low;
+  };
+  for (std::size_t offset = 0; offset < text.size();) {
+    const Character c = CharacterAt(text, offset);
+    // Text read from a UTF-16 file is always well-formed; anything else has no UTF-16 form.
+    if (!c.wellFormed) throw FileFailure(EILSEQ, FileAction("Cannot write", "output", m_path));
+    if (c.code >= 0x10000) {
+      putUnit(0xD800 + ((c.code - 0x10000) >> 10));
+      putUnit(0xDC00 + ((c.code - 0x10000) & 0x3FF));
+    } else {
+      putUnit(c.code);
+    }
+    offset += c.size;
+  }
+}
+
+void TextWriter::Flush() {
+  std::size_t done = 0;
+  while (done < m_pending.size()) {
+    const ssize_t count = ::write(m_fd, m_pending.data() + done, m_pending.size() - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      const int number = errno;
+      m_pending.clear();
+      throw FileFailure(number, FileAction("Cannot write", "output", m_path));
+    }
+    done += static_cast<std::size_t>(count);
+    m_bytesWritten += static_cast<std::uint64_t>(count);
+  }
+  m_pending.clear();
+}
+
+void TextWriter::Close() {
+  if (m_fd < 0) return;
+  try {
+    Flush();
+  } catch (const Failure&) {
+    ::close(m_fd);
+    m_fd = -1;
+    throw;
+  }
+  const int result = ::close(m_fd);
+  m_fd = -1;
+  if (result != 0) throw FileFailure(errno, FileAction("Cannot write", "output", m_path));
+}
+
+}  // namespace tavrin

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tavrin {
+
+// The encoding of an input file, which its output file takes over. Without a
+// byte order mark a file is UTF-8; inside the program all text is UTF-8.
+enum class Encoding { Utf8, Utf8WithBom, Utf16LittleEndian, Utf16BigEndian };
+
+// Reads a text file line by line, streaming: memory grows with the longest
+// line, not with the file. A carriage return with a line feed, a lone line feed
+// and a lone carriage return each end a line; the last line needs none.
+class TextReader {
+ public:
+  TextReader() = default;
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+  ~TextReader() { Close(); }
+
+  // Opens the file for reading and reads its byte order mark, if any.
+  void Open(const std::string& path);
+  // Whether no further line is there. After a failed read it is true, so a
+  // broken file ends the run instead of failing for ever.
+  bool AtEnd();
+  // Reads the next line, without its line end. The view, like Line(), stays
+  // valid until the next call of AtEnd or ReadLine.
+  std::string_view ReadLine();
+  std::string_view Line() const { return {m_buffer.get() + m_lineStart, m_lineSize}; }
+  void Close() noexcept;
+
+  Encoding GetEncoding() const { return m_encoding; }
+  std::uint64_t BytesRead() const { return m_bytesRead; }
+  // The file's size, or 0 when it has none (a pipe, a device).
+  std::uint64_t FileSize() const { return m_fileSize; }
+
+ private:
+  // Reads and decodes more of the file, or notes its end.
+  void Fill();
+  void MakeRoom(std::size_t bytes);
+  std::size_t ReadRaw(char* into, std::size_t size);
+  void DecodeUtf16(bool atEnd);
+  std::size_t FindLineEnd();
+  [[noreturn]] void Fail(int number, std::string_view what);
+
+  int m_fd = -1;
+  std::string m_path;
+  Encoding m_encoding = Encoding::Utf8;
+  std::uint64_t m_bytesRead = 0;
+  std::uint64_t m_fileSize = 0;
+  bool m_endOfFile = false;
+  bool m_failed = false;
+
+  // Decoded text: [m_lineStart, m_lineStart + m_lineSize) is the current
+  // line, [m_begin, m_end) the text not yet read.
+  std::unique_ptr<char[]> m_buffer;
+  std::size_t m_capacity = 0;
+  std::size_t m_lineStart = 0;
+  std::size_t m_lineSize = 0;
+  std::size_t m_begin = 0;
+  std::size_t m_end = 0;
+  bool m_skipLineFeed = false;  // the last line ended with a carriage return
+  // Where the searches for line ends stopped, so a long line is scanned once.
+  std::size_t m_lineFeed = 0;
+  std::size_t m_lineFeedSearched = 0;
+  std::size_t m_carriageReturn = 0;
+  std::size_t m_carriageReturnSearched = 0;
+
+  // UTF-16 bytes read but not yet decoded (an odd byte, half a surrogate pair).
+  std::string m_raw;
+};
+
+// Writes a text file line by line; every line ends with a carriage return and
+// a line feed. The byte order mark of the encoding goes before the first line,
+// so a file without lines stays empty.
+class TextWriter {
+ public:
+  TextWriter() = default;
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
+  ~TextWriter();
+
+  // Creates the file, or empties one that is there.
+  void Create(const std::string& path, Encoding encoding);
+  // Writes the parts as one line. When a write fails, the lines waiting to be
+  // written are dropped and this one is not written either.
+  void WriteLine(std::initializer_list<std::string_view> parts);
+  // Writes what is waiting and closes the file, which is closed even when that fails.
+  void Close();
+
+ private:
+  void Flush();
+  void Append(std::string_view text);
+
+  int m_fd = -1;
+  std::string m_path;
+  Encoding m_encoding = Encoding::Utf8;
+  std::string m_pending;
+  std::uint64_t m_bytesWritten = 0;
+};
+
+}  // namespace tavrin
