@@ -1,0 +1,239 @@
+#include "engine/text_file.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/failure.hpp"
+#include "temp_dir.hpp"
+
+namespace tavrin {
+namespace {
+
+struct ReadResult {
+  std::vector<std::string> lines;
+  Encoding encoding;
+};
+
+ReadResult ReadLines(const std::string& content) {
+  TempDir dir;
+  TextReader reader;
+  reader.Open(dir.Write("in.txt", content));
+  ReadResult result{{}, reader.GetEncoding()};
+  while (!reader.AtEnd()) result.lines.emplace_back(reader.ReadLine());
+  return result;
+}
+
+std::string Utf16(std::u16string_view text, bool little) {
+  std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+  for (const char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    bytes += little ? low : high;
+    bytes += little ? high : low;
+  }
+  return bytes;
+}
+
+TEST(TextReader, EveryKindOfLineEndEndsALine) {
+  struct Case {
+    std::string content;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Case> cases = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\r\n", {"a"}},
+      {"a\r\nb", {"a", "b"}},
+      {"a\nb\n", {"a", "b"}},
+      {"a\rb\r", {"a", "b"}},
+      {"a\r\rb", {"a", "", "b"}},
+      {"a\n\r\nb", {"a", "", "b"}},
+      {"a\n\rb", {"a", "", "b"}},
+      {"\r\n", {""}},
+      {"\n\n", {"", ""}},
+      {"\r", {""}},
+      {std::string("a\0b\n\0", 5), {std::string("a\0b", 3), std::string(1, '\0')}},
+      {"\xFF\xC3(\n", {"\xFF\xC3("}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.content));
+    EXPECT_EQ(ReadLines(c.content).lines, c.lines);
+  }
+}
+
+TEST(TextReader, ByteOrderMarkChoosesTheEncodingAndIsNoText) {
+  struct Case {
+    std::string content;
+    Encoding encoding;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Case> cases = {
+      {"\xEF\xBB\xBF"
+       "a,b\r\nc",
+       Encoding::Utf8WithBom,
+       {"a,b", "c"}},
+      {"\xEF\xBB\xBF", Encoding::Utf8WithBom, {}},
+      {"\xEF\xBB", Encoding::Utf8, {"\xEF\xBB"}},
+      {"x\xEF\xBB\xBF", Encoding::Utf8, {"x\xEF\xBB\xBF"}},
+      {Utf16(u"J\u00FCrgen\r\n\u674E\U0001F600", true),
+       Encoding::Utf16LittleEndian,
+       {"J\xC3\xBCrgen", "\xE6\x9D\x8E\xF0\x9F\x98\x80"}},
+      {Utf16(u"a\rb\nc", false), Encoding::Utf16BigEndian, {"a", "b", "c"}},
+      {Utf16(u"", true), Encoding::Utf16LittleEndian, {}},
+      {Utf16(u"x\xD800y", true), Encoding::Utf16LittleEndian, {"x\xED\xA0\x80y"}},  // lone surrogate kept
+      {Utf16(u"x\xDC00", false), Encoding::Utf16BigEndian, {"x\xED\xB0\x80"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.content));
+    const ReadResult result = ReadLines(c.content);
+    EXPECT_EQ(result.encoding, c.encoding);
+    EXPECT_EQ(result.lines, c.lines);
+  }
+}
+
+TEST(TextReader, OddByteAtTheEndOfUtf16IsReportedAfterTheTextBeforeIt) {
+  TempDir dir;
+  TextReader reader;
+  reader.Open(dir.Write("in.txt", Utf16(u"ab\ncd", true) + "e"));
+  ASSERT_FALSE(reader.AtEnd());
+  EXPECT_EQ(reader.ReadLine(), "ab");
+  ASSERT_FALSE(reader.AtEnd());
+  EXPECT_EQ(reader.ReadLine(), "cd");
+  try {
+    reader.AtEnd();
+    ADD_FAILURE() << "no failure";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.Number(), EILSEQ);
+    EXPECT_NE(failure.Description().find("in.txt"), std::string::npos);
+  }
+  EXPECT_TRUE(reader.AtEnd());  // the failure is reported once; the input has ended
+  EXPECT_EQ(reader.Line(), "cd");
+}
+
+TEST(TextReader, LongLinesAcrossManyReadsStayWhole) {
+  std::string longLine(5'000'000, 'x');
+  longLine[2'500'000] = ',';
+  const std::string content = "first\r" + longLine + "\r\nlast";
+  const ReadResult result = ReadLines(content);
+  ASSERT_EQ(result.lines.size(), 3u);
+  EXPECT_EQ(result.lines[0], "first");
+  EXPECT_EQ(result.lines[1], longLine);
+  EXPECT_EQ(result.lines[2], "last");
+}
+
+TEST(TextReader, ManyLinesEndingInCarriageReturnsOnly) {
+  std::string content;
+  for (int i = 0; i < 200'000; ++i) content += std::to_string(i) + "\r";
+  const ReadResult result = ReadLines(content);
+  ASSERT_EQ(result.lines.size(), 200'000u);
+  EXPECT_EQ(result.lines[199'999], "199999");
+}
+
+TEST(TextReader, OpenFailuresNameTheFile) {
+  TempDir dir;
+  struct Case {
+    std::string path;
+    int number;
+  };
+  const std::vector<Case> cases = {{dir.File("missing.txt"), ENOENT}, {"", ENOENT}, {dir.File(""), EISDIR}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    TextReader reader;
+    try {
+      reader.Open(c.path);
+      ADD_FAILURE() << "no failure";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.Number(), c.number);
+      EXPECT_EQ(failure.Description(),
+                "Cannot open the input file \"" + c.path + "\": " + std::strerror(c.number));
+    }
+  }
+}
+
+TEST(TextWriter, WritesTheEncodingWithItsMarkBeforeTheFirstLineOnly) {
+  struct Case {
+    Encoding encoding;
+    std::vector<std::string> lines;
+    std::string bytes;
+  };
+  const std::vector<Case> cases = {
+      {Encoding::Utf8, {"a", "\xC3\xA9"}, "a\r\n\xC3\xA9\r\n"},
+      {Encoding::Utf8WithBom,
+       {"a"},
+       "\xEF\xBB\xBF"
+       "a\r\n"},
+      {Encoding::Utf8WithBom, {}, ""},
+      {Encoding::Utf16LittleEndian,
+       {"\xC3\xA9\xF0\x9F\x98\x80"},
+       std::string("\xFF\xFE\xE9\x00\x3D\xD8\x00\xDE\r\0\n\0", 12)},
+      {Encoding::Utf16BigEndian,
+       {"a", "\xED\xA0\x80"},
+       std::string("\xFE\xFF\0a\0\r\0\n\xD8\x00\0\r\0\n", 14)},
+      {Encoding::Utf16BigEndian, {}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    TempDir dir;
+    TextWriter writer;
+    writer.Create(dir.File("out.txt"), c.encoding);
+    for (const std::string& line : c.lines) writer.WriteLine({line});
+    writer.Close();
+    EXPECT_EQ(ReadFile(dir.File("out.txt")), c.bytes);
+  }
+}
+
+TEST(TextWriter, RoundTripKeepsEveryCharacterOfUtf16) {
+  const std::string content = Utf16(u"\"M\u00FCller, J\u00F6rg\" <j@m.de>\r\n\xD800\u0416", true);
+  TempDir dir;
+  TextReader reader;
+  reader.Open(dir.Write("in.txt", content));
+  TextWriter writer;
+  writer.Create(dir.File("out.txt"), reader.GetEncoding());
+  while (!reader.AtEnd()) writer.WriteLine({reader.ReadLine()});
+  writer.Close();
+  EXPECT_EQ(ReadFile(dir.File("out.txt")), content + std::string("\r\0\n\0", 4));
+}
+
+TEST(TextWriter, FullDiskIsReportedWhenTheFileIsClosed) {
+  TextWriter writer;
+  writer.Create("/dev/full", Encoding::Utf8);
+  writer.WriteLine({"EMail1"});
+  try {
+    writer.Close();
+    ADD_FAILURE() << "no failure";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.Number(), ENOSPC);
+    EXPECT_EQ(failure.Description(),
+              std::string("Cannot write the output file \"/dev/full\": ") + std::strerror(ENOSPC));
+  }
+  EXPECT_NO_THROW(writer.Close());  // closed already
+}
+
+TEST(TextWriter, CreateFailuresNameTheFile) {
+  TempDir dir;
+  struct Case {
+    std::string path;
+    int number;
+  };
+  const std::vector<Case> cases = {
+      {dir.File("no/such/folder/out.txt"), ENOENT}, {"", ENOENT}, {dir.File(""), EISDIR}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    TextWriter writer;
+    try {
+      writer.Create(c.path, Encoding::Utf8);
+      ADD_FAILURE() << "no failure";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.Number(), c.number);
+      EXPECT_EQ(failure.Description(),
+                "Cannot create the output file \"" + c.path + "\": " + std::strerror(c.number));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tavrin

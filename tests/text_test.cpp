@@ -1,0 +1,139 @@
+#include "engine/text.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tavrin {
+namespace {
+
+// The characters of a text as the program counts them.
+std::vector<std::string> Characters(std::string_view text) {
+  std::vector<std::string> characters;
+  for (std::size_t offset = 0; offset < text.size();) {
+    const Character c = CharacterAt(text, offset);
+    characters.emplace_back(text.substr(offset, c.size));
+    offset += c.size;
+  }
+  return characters;
+}
+
+TEST(Text, CharactersAreWholeSequencesOrSingleStrayBytes) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> characters;
+  };
+  const std::vector<Case> cases = {
+      {"ab", {"a", "b"}},
+      {"\xC3\xA9x", {"\xC3\xA9", "x"}},                        // é
+      {"\xE2\x82\xAC", {"\xE2\x82\xAC"}},                      // €
+      {"\xF0\x9F\x98\x80!", {"\xF0\x9F\x98\x80", "!"}},        // emoji
+      {"\xC3", {"\xC3"}},                                      // truncated
+      {"\xC3(", {"\xC3", "("}},                                // lead byte without continuation
+      {"\xA9\xA9", {"\xA9", "\xA9"}},                          // stray continuations
+      {"\xC0\xAF", {"\xC0", "\xAF"}},                          // overlong
+      {"\xE0\x80\xAF", {"\xE0", "\x80", "\xAF"}},              // overlong
+      {"\xF4\x90\x80\x80", {"\xF4", "\x90", "\x80", "\x80"}},  // beyond U+10FFFF
+      {"\xED\xA0\x80", {"\xED\xA0\x80"}},                      // lone surrogate from UTF-16
+      {"\xFF\xFE", {"\xFF", "\xFE"}},
+      {std::string("a\0b", 3), {"a", std::string(1, '\0'), "b"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(Characters(c.text), c.characters);
+    std::size_t offset = 0;
+    for (const std::string& character : c.characters) {
+      EXPECT_TRUE(IsCharacterBoundary(c.text, offset));
+      for (std::size_t inside = 1; inside < character.size(); ++inside) {
+        EXPECT_FALSE(IsCharacterBoundary(c.text, offset + inside));
+      }
+      offset += character.size();
+    }
+    EXPECT_EQ(LastCharacterStart(c.text), c.text.size() - c.characters.back().size());
+  }
+}
+
+TEST(Text, TrimRemovesSpacesOnly) {
+  struct Case {
+    std::string text;
+    std::string trimmed;
+  };
+  const std::vector<Case> cases = {
+      {"", ""},
+      {"   ", ""},
+      {" a b ", "a b"},
+      {"\ta\t", "\ta\t"},
+      {std::string(" \0 ", 3), std::string(1, '\0')},
+      {"\xC2\xA0x\xC2\xA0", "\xC2\xA0x\xC2\xA0"},  // no-break spaces stay
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(Trim(c.text), c.trimmed);
+  }
+}
+
+TEST(Text, FinderMatchesWholeCharactersOnly) {
+  struct Case {
+    std::string pattern;
+    std::string text;
+    std::size_t from;
+    std::size_t found;
+  };
+  const std::vector<Case> cases = {
+      {",", "a,b,c", 0, 1},
+      {",", "a,b,c", 2, 3},
+      {",", "a,b,c", 4, kNotFound},
+      {",", "a,b", 9, kNotFound},  // a start beyond the end finds nothing
+      {"::", "a:::b", 0, 1},
+      {"::", "a:::b", 2, 2},
+      {"::", "a:::b", 3, kNotFound},
+      {"x", "aXbxc", 0, 3},                // case matters
+      {"\xA9", "\xC3\xA9", 0, kNotFound},  // a stray byte never matches inside é
+      {"\xA9", "\xC3\xA9\xA9", 0, 2},      // but matches a stray byte of its own
+      {"\xC3", "\xC3\xA9\xC3!", 0, 2},     // a lone lead byte is not the start of é
+      {"\xC3\xA9", "x\xC3\xA9", 0, 1},
+      {"", "abc", 0, kNotFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern + " in " + c.text);
+    EXPECT_EQ(TextFinder(c.pattern).FindIn(c.text, c.from), c.found);
+  }
+}
+
+TEST(Text, LowerCaseCoversLatinGreekAndCyrillicLettersOnly) {
+  struct Case {
+    char32_t upper;
+    char32_t lower;
+  };
+  const std::vector<Case> cases = {
+      {U'A', U'a'},           {U'Z', U'z'},           {U'a', U'a'},           {U'@', U'@'},
+      {U'\u00C0', U'\u00E0'}, {U'\u00DE', U'\u00FE'}, {U'\u00D7', U'\u00D7'},  // multiplication sign
+      {U'\u00DF', U'\u00DF'}, {U'\u0100', U'\u0101'}, {U'\u0130', U'i'},      {U'\u0131', U'\u0131'},
+      {U'\u0139', U'\u013A'}, {U'\u0178', U'\u00FF'}, {U'\u017D', U'\u017E'}, {U'\u0386', U'\u03AC'},
+      {U'\u0391', U'\u03B1'}, {U'\u03A3', U'\u03C3'}, {U'\u03A2', U'\u03A2'}, {U'\u03F4', U'\u03B8'},
+      {U'\u03FD', U'\u037B'}, {U'\u0401', U'\u0451'}, {U'\u042F', U'\u044F'}, {U'\u0460', U'\u0461'},
+      {U'\u04C0', U'\u04CF'}, {U'\u04C1', U'\u04C2'}, {U'\u04FE', U'\u04FF'}, {U'\u1E00', U'\u1E00'},
+      {U'\u2126', U'\u2126'},  // ohm sign: outside the covered blocks
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<unsigned>(c.upper));
+    EXPECT_EQ(ToLower(c.upper), c.lower);
+  }
+}
+
+TEST(Text, CaseInsensitiveComparisons) {
+  EXPECT_TRUE(EqualsIgnoringCase("Ann@X.org", "ann@x.ORG"));
+  EXPECT_TRUE(EqualsIgnoringCase("\xC3\x89MILE", "\xC3\xA9mile"));  // ÉMILE
+  EXPECT_FALSE(EqualsIgnoringCase("ann", "anna"));
+  EXPECT_FALSE(EqualsIgnoringCase("\xC3\x89", "e"));
+  EXPECT_TRUE(EndsWithIgnoringCase("Zinc", "inc"));
+  EXPECT_TRUE(EndsWithIgnoringCase("FIRM CORP.", "corp."));
+  EXPECT_TRUE(EndsWithIgnoringCase("Z\xC4\xB0NC", "inc"));  // dotted capital I lowers to i
+  EXPECT_FALSE(EndsWithIgnoringCase("Firm Inc ", "inc"));
+  EXPECT_FALSE(EndsWithIgnoringCase("nc", "inc"));
+  EXPECT_FALSE(EndsWithIgnoringCase("Firm In\xC3\xA7", "inc"));  // ç is not c
+}
+
+}  // namespace
+}  // namespace tavrin

@@ -1,0 +1,120 @@
+#include "engine/unbuild_records.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/failure.hpp"
+#include "engine/text_file.hpp"
+#include "temp_dir.hpp"
+
+namespace tavrin {
+namespace {
+
+// The lines that the unbuild step writes for `tokens`, in a fresh output file.
+std::string Records(const std::vector<std::string>& tokens) {
+  TempDir dir;
+  TextWriter output;
+  output.Create(dir.File("out.csv"), Encoding::Utf8);
+  UnbuildStep step;
+  bool firstRecord = true;
+  for (const std::string& token : tokens) step.Write(token, output, firstRecord);
+  output.Close();
+  return ReadFile(dir.File("out.csv"));
+}
+
+std::string Record(const std::string& token) {
+  const std::string lines = Records({token});
+  const std::string header = "DisplayName,EMail1\r\n";
+  EXPECT_TRUE(lines.starts_with(header)) << lines;
+  EXPECT_TRUE(lines.ends_with("\r\n")) << lines;
+  return lines.substr(header.size(), lines.size() - header.size() - 2);
+}
+
+TEST(UnbuildStep, TidiesEachNameByTheRulesInOrder) {
+  struct Case {
+    std::string token;
+    std::string record;
+  };
+  for (const std::string a : {"ann@example.com", "x@y", "\xC3\xA9mile@caf\xC3\xA9.fr"}) {
+    const std::vector<Case> cases = {
+        {"\"Last, First\" <" + a + ">", "First Last," + a},
+        {"   \"Last, First\" <" + a + ">  ", "First Last," + a},
+        {"\"Last,First\" <" + a + ">", "First Last," + a},
+        {"\"Last , First\" <" + a + ">", "First Last," + a},
+        {"\"First Last (Sales)\" <" + a + ">", "First Last," + a},
+        {"\"Last, First (Sales)\" <" + a + ">", "First Last," + a},
+        {"\"First (Sales\" <" + a + ">", "First," + a},
+        {"\"(Sales)\" <" + a + ">", "Partner," + a},
+        {"\"Firm Inc\" <" + a + ">", "Partner," + a},
+        {"\"Firm Inc.\" <" + a + ">", "Partner," + a},
+        {"\"FIRM CORP\" <" + a + ">", "Partner," + a},
+        {"\"Firm Corp.\" <" + a + ">", "Partner," + a},
+        {"\"Firm Inc (Sales)\" <" + a + ">", "Partner," + a},
+        {"\"Zinc\" <" + a + ">", "Partner," + a},
+        {"\"Firm, Inc.\" <" + a + ">", "Partner," + a},
+        {"\"Inc, Firm\" <" + a + ">", "Firm Inc," + a},
+        {"Firm Inc <" + a + ">", "Firm Inc ," + a},
+        {"First Last <" + a + ">", "First Last ," + a},
+        {"Last, First <" + a + ">", "First  Last," + a},
+        {a, "Partner," + a},
+        {"<" + a + ">", "Partner," + a},
+        {"\"\" <" + a + ">", "Partner," + a},
+        {"\"   \" <" + a + ">", "Partner," + a},
+        {"\"" + a + "\" <" + a + ">", "Partner," + a},
+        {a + " <" + a + ">", a + " ," + a},
+        {"\"Last, First, Jr\" <" + a + ">", "First, Jr Last," + a},
+        {"\"Last,\" <" + a + ">", "Last," + a},
+        {"\",\" <" + a + ">", "," + a},
+        {"First Last", "First Last,"},
+        {"First <nobody>", "nobody,"},
+        {"\"Last\" <>", "Last,"},
+        {"\"\" <>", "Partner,"},
+        {"First <>", "Partner,"},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.token);
+      EXPECT_EQ(Record(c.token), c.record);
+    }
+  }
+}
+
+TEST(UnbuildStep, NameEqualToTheAddressIgnoresCaseOfAnyCoveredLetter) {
+  EXPECT_EQ(Record("\"ANN@EXAMPLE.COM\" <ann@example.com>"), "Partner,ann@example.com");
+  EXPECT_EQ(Record("\"\xC3\x89MILE@X.FR\" <\xC3\xA9mile@x.fr>"), "Partner,\xC3\xA9mile@x.fr");
+  EXPECT_EQ(Record("\"\xD0\x98\xD0\x92\xD0\x90\xD0\x9D@X.RU\" <\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD@x.ru>"),
+            "Partner,\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD@x.ru");
+  EXPECT_EQ(Record("\"\xC3\x89mile\" <emile@x.fr>"), "\xC3\x89mile,emile@x.fr");
+}
+
+TEST(UnbuildStep, HeaderComesOnceBeforeTheFirstRecord) {
+  EXPECT_EQ(Records({"\"Last, First\" <l@x.org>", "b@y.org"}),
+            "DisplayName,EMail1\r\nFirst Last,l@x.org\r\nPartner,b@y.org\r\n");
+}
+
+TEST(UnbuildStep, FailingTokenWritesNothingAndKeepsTheHeaderForLater) {
+  TempDir dir;
+  TextWriter output;
+  output.Create(dir.File("out.csv"), Encoding::Utf8);
+  UnbuildStep step;
+  bool firstRecord = true;
+  EXPECT_THROW(step.Write("\"Last\"", output, firstRecord), Failure);
+  EXPECT_TRUE(firstRecord);
+  step.Write("a@b", output, firstRecord);
+  EXPECT_FALSE(firstRecord);
+  output.Close();
+  EXPECT_EQ(ReadFile(dir.File("out.csv")), "DisplayName,EMail1\r\nPartner,a@b\r\n");
+}
+
+TEST(TidyDisplayName, ResultIsAViewThatOutlivesNothingItNeeds) {
+  std::string scratch;
+  const std::string name = "Doe, Jane";
+  EXPECT_EQ(TidyDisplayName(name, "j@d.org", scratch), "Jane Doe");
+  EXPECT_EQ(TidyDisplayName("Acme Corp.", "a@acme.com", scratch), "Partner");
+  EXPECT_EQ(TidyDisplayName(std::string(1, '\0'), "x@y", scratch), "Partner");
+  EXPECT_EQ(TidyDisplayName("\t", "x@y", scratch), "\t");
+}
+
+}  // namespace
+}  // namespace tavrin
