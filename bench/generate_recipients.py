@@ -4,7 +4,8 @@
 Realistic files hold lines of 1 to 20 comma-separated recipients in the forms
 mail programs write, with CRLF line ends. The pathological kinds stress the
 tokenizer and the reader: an unclosed quote before a million separators, one
-very long line, and millions of empty lines.
+very long line (of realistic recipients, or of bare addresses without a single
+quote), and millions of empty lines.
 """
 
 import argparse
@@ -87,14 +88,16 @@ def recipient(rng):
     return f"{first} {last} ({department}) <{address(rng, local)}>"
 
 
-def recipient_pool(rng, size=20000):
+def recipient_pool(rng, bare, size=20000):
     # Lines are drawn from a fixed pool: building each recipient anew would
     # make a 200 MB file take minutes.
+    if bare:
+        return [address(rng, person(rng)[2]) for _ in range(size)]
     return [recipient(rng) for _ in range(size)]
 
 
-def write_realistic(out, size_bytes, rng, one_line=False):
-    pool = recipient_pool(rng)
+def write_realistic(out, size_bytes, rng, one_line=False, bare=False):
+    pool = recipient_pool(rng, bare)
     written = 0
     while written < size_bytes:
         count = 2000 if one_line else rng.randint(1, 20)
@@ -127,10 +130,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--size-mb", type=float, default=200, help="size of a realistic file (default 200)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the random choices (default 1)")
-    parser.add_argument("--kind", choices=["realistic", "open-quote", "long-line", "empty-lines"],
+    parser.add_argument("--kind", choices=["realistic", "open-quote", "long-line", "bare-line", "empty-lines"],
                         default="realistic",
                         help="realistic lines, or a pathological input: a line with an unclosed quote "
-                             "and --separators separators, one line of --size-mb, or --lines empty lines")
+                             "and --separators separators, one line of --size-mb (bare-line: bare "
+                             "addresses only, no quote), or --lines empty lines")
     parser.add_argument("--separators", type=int, default=1_000_000,
                         help="separators after the open quote (default 1000000)")
     parser.add_argument("--lines", type=int, default=10_000_000, help="empty lines (default 10000000)")
@@ -142,8 +146,8 @@ def main():
     with open(args.out, "wb", buffering=1 << 20) as out:
         if args.kind == "realistic":
             write_realistic(out, size_bytes, rng)
-        elif args.kind == "long-line":
-            write_realistic(out, size_bytes, rng, one_line=True)
+        elif args.kind in ("long-line", "bare-line"):
+            write_realistic(out, size_bytes, rng, one_line=True, bare=args.kind == "bare-line")
         elif args.kind == "open-quote":
             write_open_quote(out, args.separators)
         else:
