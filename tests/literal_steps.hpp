@@ -1,0 +1,360 @@
+#pragma once
+
+// A deliberately literal, slow transcription of the steps of the tokenizer,
+// the address unpacker, the display-name rules and a whole conversion run. It
+// shares no code with the engine: texts are vectors of characters, positions
+// count from 1, every search starts over from its start position, and
+// CharCount recounts a candidate from its beginning on every extension. The
+// engine's fast code is checked against it.
+
+#include <locale.h>
+#include <wctype.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrin::literal {
+
+// One character, kept as its bytes: a well-formed UTF-8 sequence (a three-byte
+// lone surrogate included), or one byte that does not begin such a sequence.
+using Char = std::string;
+using Text = std::vector<Char>;
+
+// Asking for a negative number of characters.
+struct InvalidArgument {};
+
+inline constexpr std::string_view kInvalidArgument = "Invalid argument";
+inline constexpr int kInvalidArgumentNumber = EINVAL;
+inline constexpr std::string_view kSource = "Tavrin";
+
+// Bytes of the sequence that begins `bytes`, by the table of well-formed UTF-8
+// with the surrogates D800 to DFFF let in (lead ED, second byte up to BF).
+inline std::size_t SequenceSize(std::string_view bytes) {
+  struct Form {
+    unsigned char leadLow, leadHigh, secondLow, secondHigh;
+    std::size_t size;
+  };
+  static constexpr Form kForms[] = {
+      {0x00, 0x7F, 0x00, 0x00, 1}, {0xC2, 0xDF, 0x80, 0xBF, 2}, {0xE0, 0xE0, 0xA0, 0xBF, 3},
+      {0xE1, 0xEF, 0x80, 0xBF, 3}, {0xF0, 0xF0, 0x90, 0xBF, 4}, {0xF1, 0xF3, 0x80, 0xBF, 4},
+      {0xF4, 0xF4, 0x80, 0x8F, 4},
+  };
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  for (const Form& form : kForms) {
+    if (byte(0) < form.leadLow || byte(0) > form.leadHigh) continue;
+    if (form.size == 1) return 1;
+    if (bytes.size() < form.size || byte(1) < form.secondLow || byte(1) > form.secondHigh) return 1;
+    for (std::size_t i = 2; i < form.size; ++i) {
+      if (byte(i) < 0x80 || byte(i) > 0xBF) return 1;
+    }
+    return form.size;
+  }
+  return 1;
+}
+
+inline Text ToText(std::string_view bytes) {
+  Text text;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t size = SequenceSize(bytes.substr(i));
+    text.emplace_back(bytes.substr(i, size));
+    i += size;
+  }
+  return text;
+}
+
+inline std::string ToBytes(const Text& text) {
+  std::string bytes;
+  for (const Char& c : text) bytes += c;
+  return bytes;
+}
+
+inline int Len(const Text& text) {
+  return static_cast<int>(text.size());
+}
+
+// The characters from `start` on, at most `length` of them.
+inline Text Mid(const Text& text, int start, int length) {
+  if (length < 0) throw InvalidArgument{};
+  Text part;
+  for (int i = start; i <= Len(text) && i < start + length; ++i) part.push_back(text[i - 1]);
+  return part;
+}
+
+inline Text Mid(const Text& text, int start) {
+  return Mid(text, start, Len(text));
+}
+
+inline Text Left(const Text& text, int length) {
+  return Mid(text, 1, length);
+}
+
+inline Text Right(const Text& text, int length) {
+  return length >= Len(text) ? text : Mid(text, Len(text) - length + 1, length);
+}
+
+inline Text Concat(const Text& a, const Text& b) {
+  Text joined = a;
+  joined.insert(joined.end(), b.begin(), b.end());
+  return joined;
+}
+
+// Position of the first occurrence of `pattern` at or after `start`, or 0.
+inline int InStr(int start, const Text& text, const Text& pattern) {
+  if (pattern.empty()) return 0;
+  for (int position = start; position + Len(pattern) - 1 <= Len(text); ++position) {
+    bool same = true;
+    for (int k = 0; k < Len(pattern) && same; ++k) same = text[position - 1 + k] == pattern[k];
+    if (same) return position;
+  }
+  return 0;
+}
+
+// Leading and trailing blanks go; nothing else does.
+inline Text Trim(const Text& text) {
+  int first = 1;
+  int last = Len(text);
+  while (first <= last && text[first - 1] == " ") ++first;
+  while (last >= first && text[last - 1] == " ") --last;
+  return Mid(text, first, last - first + 1);
+}
+
+inline Text Remove(const Text& text, const Char& removed) {
+  Text kept;
+  for (const Char& c : text) {
+    if (c != removed) kept.push_back(c);
+  }
+  return kept;
+}
+
+inline bool IsBlank(const Text& myVar) {
+  if (Trim(myVar).empty()) return true;
+  for (int i = 1; i <= Len(myVar); ++i) {
+    if (myVar[i - 1] != std::string(1, '\0')) return false;  // a code above zero
+  }
+  return true;
+}
+
+inline int CharCount(const Text& InString, const Text& SearchChar) {
+  int count = 0;
+  for (int f = InStr(1, InString, SearchChar); f > 0; f = InStr(f + 1, InString, SearchChar)) ++count;
+  return count;
+}
+
+// Lower case: A to Z, and the letters of Latin-1 Supplement, Latin Extended-A,
+// Greek and Cyrillic by the C library's Unicode tables; a stray byte is no letter.
+inline Char Lower(const Char& c) {
+  static const locale_t kUnicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(c[i])); };
+  if (c.size() == 1) return byte(0) >= 'A' && byte(0) <= 'Z' ? Char(1, static_cast<char>(byte(0) + 32)) : c;
+  if (c.size() != 2) return c;  // every letter of those blocks takes two bytes
+  const char32_t code = ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
+  const bool covered = code <= 0x17F || (code >= 0x370 && code <= 0x4FF);
+  if (!covered || kUnicode == locale_t{}) return c;
+  const auto lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(code), kUnicode));
+  if (lower < 0x80) return Char(1, static_cast<char>(lower));
+  return {static_cast<char>(0xC0 | (lower >> 6)), static_cast<char>(0x80 | (lower & 0x3F))};
+}
+
+inline Text Lower(const Text& text) {
+  Text lower;
+  for (const Char& c : text) lower.push_back(Lower(c));
+  return lower;
+}
+
+// Whether the C library knows Unicode letter case here; without it Lower
+// covers A to Z only.
+inline bool HasUnicodeCase() {
+  return Lower(Char("\xC3\x89")) == "\xC3\xA9";
+}
+
+struct Tokenized {
+  std::int32_t result = 0;
+  std::vector<std::string> tokens;    // what `Tokens` holds afterwards
+  std::vector<std::string> warnings;  // "title: text"
+};
+
+// Whether the separator found last by a scan of the line from its start, one
+// whole separator after the other, ends the working text.
+inline bool EndsWithFoundSeparator(const Text& work, const Text& Delimeter) {
+  const int d = Len(Delimeter);
+  int last = 0;
+  for (int f = InStr(d + 1, work, Delimeter); f > 0; f = InStr(f + d, work, Delimeter)) last = f;
+  return last > 0 && last + d - 1 == Len(work);
+}
+
+// For a one-character separator these are the tokenizer's steps as they
+// stand. A longer separator is one whole unit: searches go on just past the
+// previous separator, and the line's end counts as one more separator unless
+// the line is empty or that scan found one at its very end.
+inline Tokenized GetTokens(std::string_view TokenString, std::string_view Delimeter,
+                           std::string_view Quotes) {
+  const Text delimeter = ToText(Delimeter);
+  const Text quotes = ToText(Quotes);
+  const int d = Len(delimeter);
+  Tokenized outcome;
+  try {
+    Text work = Concat(delimeter, ToText(TokenString));  // step 2
+    const int lineEnd = Len(work);
+    bool appended = false;
+    if (d == 1) {  // step 3
+      appended = Right(work, 1) != delimeter;
+    } else {
+      appended = Len(work) > d && !EndsWithFoundSeparator(work, delimeter);
+    }
+    if (appended) work = Concat(work, delimeter);
+    // The separator put behind the line is a unit of its own: it never
+    // completes a piece of a separator that the line ends with.
+    auto next = [&](int start) {
+      if (d == 1) return InStr(start, work, delimeter);
+      const int found = InStr(start, Left(work, lineEnd), delimeter);
+      if (found > 0 || !appended) return found;
+      return start <= lineEnd + 1 ? lineEnd + 1 : 0;
+    };
+    int p = 1;  // step 4
+    int q = 1;
+    while (q > 0) {                     // step 5
+      q = next(q + d);                  // 5.1: q + 1 for one character
+      if (!IsBlank(quotes) && q > 0) {  // 5.2
+        for (;;) {
+          const Text candidate = Mid(work, p + d, q - p - d);
+          if (CharCount(candidate, quotes) % 2 == 0) break;
+          q = next(q + d);  // no test of q: 0 fails in Mid above
+        }
+      }
+      if (q > 0) outcome.tokens.push_back(ToBytes(Mid(work, p + d, q - p - d)));  // 5.3
+      p = q;                                                                      // 5.4
+    }
+    outcome.result = static_cast<std::int32_t>(outcome.tokens.size());  // step 6
+  } catch (const InvalidArgument&) {
+    outcome.warnings.push_back(std::string(kSource) + ": Error: " + std::string(kInvalidArgument));
+    outcome.result = 0;
+  }
+  return outcome;
+}
+
+// Throws InvalidArgument when the text after a closing quote has fewer than
+// two characters; `Name` then holds the quoted name.
+inline void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail) {
+  Name.clear();  // step 1
+  EMail.clear();
+  Text s = Trim(ToText(MailTo));  // step 2
+  const int q = InStr(2, s, {"\""});
+  if (q > 0) {                                       // step 3
+    Name = ToBytes(Mid(s, 2, q - 2));                // 3.1
+    const Text r = Trim(Mid(s, q + 1, Len(s) - q));  // 3.2
+    EMail = ToBytes(Mid(r, 2, Len(r) - 2));          // 3.3 and 3.4
+    return;                                          // 3.5
+  }
+  const int p = InStr(2, s, {"<"});
+  if (p > 0) {  // step 4
+    Name = ToBytes(Left(s, p - 1));
+    s = Trim(Remove(Mid(s, p + 1), ">"));
+  }
+  if (InStr(1, s, {"@"}) == 0) {  // step 5
+    Name = ToBytes(s);
+  } else {
+    EMail = ToBytes(Trim(Remove(Remove(s, "<"), ">")));
+  }
+}
+
+// The display-name rules, steps 2 to 5 of the unbuild step.
+inline std::string TidyDisplayName(std::string_view name, std::string_view email) {
+  const Text partner = ToText("Partner");
+  Text Name = ToText(name);
+  const Text EMail = ToText(email);
+  if (const int k = InStr(1, Name, {"("}); k > 0) Name = Trim(Left(Name, k - 1));
+  const std::pair<const char*, int> endings[] = {{"inc", 3}, {"inc.", 4}, {"corp", 4}, {"corp.", 5}};
+  for (const auto& [ending, count] : endings) {
+    if (Lower(Right(Name, count)) == ToText(ending)) Name = partner;
+  }
+  if (Lower(Name) == Lower(EMail) || IsBlank(Name)) Name = partner;
+  if (const int k = InStr(1, Name, {","}); k > 0) {
+    Name = Trim(Concat(Concat(Mid(Name, k + 1), {" "}), Left(Name, k - 1)));
+  }
+  return ToBytes(Name);
+}
+
+inline std::string LineReport(std::string_view line) {
+  return "Error processing line: " + std::string(line) + "\r\nDescription: " + std::string(kInvalidArgument) +
+         "\r\nNumber: " + std::to_string(kInvalidArgumentNumber);
+}
+
+struct RunOutcome {
+  std::vector<std::string> separatorsSet;
+  std::vector<std::string> statusTexts;
+  std::vector<std::string> questions;
+  std::vector<std::string> warnings;
+  std::string output;  // the output file's bytes
+};
+
+// A whole run on the content of a UTF-8 input file (with or without its byte
+// order mark). A carriage return with a line feed, a lone line feed and a lone
+// carriage return each end a line. `answer` gives Yes (true) or No to each
+// line report, in turn.
+inline RunOutcome ConversionRun(std::string_view content, std::string_view separator, bool unbuild,
+                                const std::function<bool()>& answer) {
+  RunOutcome outcome;
+  Text sep = Trim(ToText(separator));
+  outcome.separatorsSet.push_back(ToBytes(sep));
+  if (IsBlank(sep)) {
+    sep = ToText(",");
+    outcome.separatorsSet.push_back(",");
+  }
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  const bool marked = content.starts_with(kMark);
+  if (marked) content.remove_prefix(kMark.size());
+
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < content.size();) {
+    const std::size_t end = content.find_first_of("\r\n", start);
+    lines.emplace_back(
+        content.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) break;
+    start = end + (content.substr(end, 2) == "\r\n" ? 2 : 1);
+  }
+
+  int tokenCounter = 0;
+  bool firstRecord = true;
+  auto writeLine = [&](std::string_view text) {
+    if (outcome.output.empty() && marked) outcome.output = kMark;
+    outcome.output += text;
+    outcome.output += "\r\n";
+  };
+  for (const std::string& line : lines) {
+    const Tokenized tokens = GetTokens(line, ToBytes(sep), "\"");
+    outcome.warnings.insert(outcome.warnings.end(), tokens.warnings.begin(), tokens.warnings.end());
+    for (std::int32_t j = 1; j <= tokens.result; ++j) {
+      const std::string& token = tokens.tokens[j - 1];
+      const std::string trimmed = ToBytes(Trim(ToText(token)));
+      if (trimmed.empty()) continue;
+      ++tokenCounter;
+      outcome.statusTexts.push_back(std::to_string(tokenCounter) + " - " + trimmed);
+      if (!unbuild) {
+        if (firstRecord) writeLine("EMail1");
+        firstRecord = false;
+        writeLine(trimmed);
+        continue;
+      }
+      std::string name;
+      std::string email;
+      try {
+        UnBuildMailTo(token, name, email);
+      } catch (const InvalidArgument&) {
+        outcome.questions.push_back(LineReport(line));
+        if (!answer()) return outcome;
+        break;
+      }
+      name = TidyDisplayName(name, email);
+      if (firstRecord) writeLine("DisplayName,EMail1");
+      firstRecord = false;
+      writeLine(name + "," + email);
+    }
+  }
+  return outcome;
+}
+
+}  // namespace tavrin::literal
