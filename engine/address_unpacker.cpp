@@ -7,12 +7,11 @@ namespace tavrin {
 
 namespace {
 
-// `target` becomes `text` without the characters in `removed`, trimmed.
-void AssignStripped(std::string& target, std::string_view text, std::string_view removed) {
-  target.clear();
-  for (const char c : Trim(text)) {
-    if (removed.find(c) == std::string_view::npos) target += c;
-  }
+// `target` becomes `text` without every '>', and every '<' too when
+// `alsoOpening`, trimmed.
+void AssignWithoutBrackets(std::string& target, std::string_view text, bool alsoOpening) {
+  target.assign(Trim(text));
+  std::erase_if(target, [alsoOpening](char c) { return c == '>' || (alsoOpening && c == '<'); });
   const std::string_view trimmed = Trim(target);
   target.erase(0, trimmed.data() - target.data());
   target.resize(trimmed.size());
@@ -50,13 +49,13 @@ void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMai
   if (address.find('@') == std::string_view::npos) {
     // Not an address: it is the name, replacing the text before a '<'.
     if (bracketForm) {
-      AssignStripped(Name, address, ">");
+      AssignWithoutBrackets(Name, address, false);
     } else {
       Name.assign(address);
     }
     return;
   }
-  AssignStripped(EMail, address, "<>");
+  AssignWithoutBrackets(EMail, address, true);
 }
 
 }  // namespace tavrin

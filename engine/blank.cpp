@@ -7,7 +7,10 @@ namespace tavrin {
 bool IsBlank(std::string_view myVar) {
   if (Trim(myVar).empty()) return true;
   // Every character but NUL is content, multi-byte characters included.
-  return myVar.find_first_not_of('\0') == std::string_view::npos;
+  for (const char c : myVar) {
+    if (c != '\0') return false;
+  }
+  return true;
 }
 
 }  // namespace tavrin

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -112,12 +113,14 @@ class Run {
     if (m_tokenCounter == std::numeric_limits<std::int32_t>::max()) throw CounterOverflow();
     ++m_tokenCounter;
 
-    char digits[16];
-    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, m_tokenCounter);
-    m_status.assign(digits, end);
-    m_status += " - ";
-    m_status += trimmed;
-    m_host.SetStatusText(m_status);
+    // "12 - abc", written into a buffer that only grows.
+    constexpr std::string_view kDash = " - ";
+    const std::size_t longest = 11 + kDash.size() + trimmed.size();
+    if (m_status.size() < longest) m_status.resize(std::max(longest, 2 * m_status.size()));
+    char* end = std::to_chars(m_status.data(), m_status.data() + 11, m_tokenCounter).ptr;
+    end = std::copy(kDash.begin(), kDash.end(), end);
+    end = std::copy(trimmed.begin(), trimmed.end(), end);
+    m_host.SetStatusText({m_status.data(), static_cast<std::size_t>(end - m_status.data())});
     m_host.RefreshStatus();
 
     if (m_host.IsUnbuildChecked()) {

@@ -12,7 +12,7 @@ bool IsContinuation(unsigned char byte) {
 
 }  // namespace
 
-Character CharacterAt(std::string_view text, std::size_t offset) {
+Character DecodeCharacter(std::string_view text, std::size_t offset) {
   if (offset >= text.size()) return {0, 0, false};
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data()) + offset;
   const std::size_t left = text.size() - offset;
@@ -62,7 +62,7 @@ bool IsCharacterBoundary(std::string_view text, std::size_t offset) {
   return true;
 }
 
-std::size_t LastCharacterStart(std::string_view text) {
+std::size_t FindLastCharacterStart(std::string_view text) {
   std::size_t start = text.empty() ? 0 : text.size() - 1;
   while (start > 0 && !IsCharacterBoundary(text, start)) --start;
   return start;
@@ -75,12 +75,6 @@ bool IsWellFormed(std::string_view text) {
     offset += c.size;
   }
   return true;
-}
-
-std::string_view Trim(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 TextFinder::TextFinder(std::string_view pattern) : m_pattern(pattern), m_wellFormed(IsWellFormed(pattern)) {}
@@ -106,11 +100,10 @@ std::size_t TextFinder::FindIn(std::string_view text, std::size_t from) const {
   return kNotFound;
 }
 
-char32_t ToLower(char32_t c) {
+char32_t ToLowerBeyondAscii(char32_t c) {
   auto evenUpper = [c](char32_t first, char32_t last) { return c >= first && c <= last && c % 2 == 0; };
   auto oddUpper = [c](char32_t first, char32_t last) { return c >= first && c <= last && c % 2 == 1; };
 
-  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
   // Latin-1 Supplement
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
   // Latin Extended-A
@@ -156,10 +149,22 @@ char32_t ToLower(char32_t c) {
   return c;
 }
 
+namespace {
+
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+}  // namespace
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   std::size_t i = 0;
   std::size_t j = 0;
   while (i < a.size() && j < b.size()) {
+    if (static_cast<unsigned char>(a[i] | b[j]) < 0x80) {  // two ASCII characters
+      if (AsciiLower(a[i++]) != AsciiLower(b[j++])) return false;
+      continue;
+    }
     const Character x = CharacterAt(a, i);
     const Character y = CharacterAt(b, j);
     if (x.wellFormed != y.wellFormed || ToLower(x.code) != ToLower(y.code)) return false;
@@ -167,19 +172,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     j += y.size;
   }
   return i == a.size() && j == b.size();
-}
-
-bool EndsWithIgnoringCase(std::string_view text, std::string_view lowerAsciiEnding) {
-  for (std::size_t k = lowerAsciiEnding.size(); k > 0; --k) {
-    if (text.empty()) return false;
-    const std::size_t start = LastCharacterStart(text);
-    const Character c = CharacterAt(text, start);
-    if (!c.wellFormed || ToLower(c.code) != static_cast<unsigned char>(lowerAsciiEnding[k - 1])) {
-      return false;
-    }
-    text = text.substr(0, start);
-  }
-  return true;
 }
 
 }  // namespace tavrin

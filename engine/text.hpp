@@ -23,15 +23,31 @@ struct Character {
   bool wellFormed;   // false for a stray byte
 };
 
+Character DecodeCharacter(std::string_view text, std::size_t offset);
 // The character that begins at `offset`, which must be a character boundary.
-Character CharacterAt(std::string_view text, std::size_t offset);
-// Start of the last character; 0 for the empty text.
-std::size_t LastCharacterStart(std::string_view text);
+inline Character CharacterAt(std::string_view text, std::size_t offset) {
+  if (offset < text.size() && static_cast<unsigned char>(text[offset]) < 0x80) {
+    return {static_cast<unsigned char>(text[offset]), 1, true};
+  }
+  return DecodeCharacter(text, offset);
+}
 bool IsCharacterBoundary(std::string_view text, std::size_t offset);
+std::size_t FindLastCharacterStart(std::string_view text);
+// Start of the last character; 0 for the empty text.
+inline std::size_t LastCharacterStart(std::string_view text) {
+  if (!text.empty() && static_cast<unsigned char>(text.back()) < 0x80) return text.size() - 1;
+  return FindLastCharacterStart(text);
+}
 bool IsWellFormed(std::string_view text);
 
 // Leading and trailing spaces go; tabs, NUL and everything else stays.
-std::string_view Trim(std::string_view text);
+inline std::string_view Trim(std::string_view text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && text[first] == ' ') ++first;
+  while (last > first && text[last - 1] == ' ') --last;
+  return text.substr(first, last - first);
+}
 
 // Finds `pattern` in texts, character by character: a match never begins or
 // ends inside a character. An empty pattern is never found.
@@ -47,13 +63,15 @@ class TextFinder {
   bool m_wellFormed;
 };
 
+char32_t ToLowerBeyondAscii(char32_t code);
 // Unicode simple lower-case mapping for A to Z and the letters of Latin-1
 // Supplement, Latin Extended-A, Greek and Cyrillic; any other code is itself.
 // Independent of the process's locale.
-char32_t ToLower(char32_t code);
+inline char32_t ToLower(char32_t code) {
+  if (code < 0x80) return code >= 'A' && code <= 'Z' ? code + 32 : code;
+  return ToLowerBeyondAscii(code);
+}
 // Whether two texts are equal once both are lower-cased, character by character.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-// Whether `text` ends with `ending` (all ASCII, lower case) once lower-cased.
-bool EndsWithIgnoringCase(std::string_view text, std::string_view lowerAsciiEnding);
 
 }  // namespace tavrin

@@ -261,29 +261,30 @@ TextWriter::~TextWriter() {
 void TextWriter::Create(const std::string& path, Encoding encoding) {
   m_path = path;
   m_encoding = encoding;
+  m_utf16 = IsUtf16(encoding);
   m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (m_fd < 0) throw FileFailure(errno, FileAction("Cannot create", "output", m_path));
-  m_pending.reserve(kFlushSize + kChunk);
+  m_pending.resize(kFlushSize + kChunk);
 }
 
 void TextWriter::WriteLine(std::initializer_list<std::string_view> parts) {
-  if (m_pending.size() >= kFlushSize) Flush();
-  if (m_bytesWritten == 0 && m_pending.empty()) m_pending += ByteOrderMark(m_encoding);
+  if (m_pendingSize >= kFlushSize) Flush();
+  if (m_bytesWritten == 0 && m_pendingSize == 0) AppendBytes(ByteOrderMark(m_encoding));
   for (const std::string_view part : parts) Append(part);
   Append("\r\n");
 }
 
-void TextWriter::Append(std::string_view text) {
-  if (!IsUtf16(m_encoding)) {
-    m_pending += text;
-    return;
-  }
+void TextWriter::Grow(std::size_t bytes) {
+  m_pending.resize(std::max(2 * m_pending.size(), m_pendingSize + bytes));
+}
+
+void TextWriter::AppendUtf16(std::string_view text) {
   const bool little = m_encoding == Encoding::Utf16LittleEndian;
   auto putUnit = [&](char32_t unit) {
     const char high = static_cast<char>(unit >> 8);
     const char low = static_cast<char>(unit & 0xFF);
-    m_pending += little ? low : high;
-    m_pending += little ? high : low;
+    const char bytes[2] = {little ? low : high, little ? high : low};
+    AppendBytes({bytes, 2});
   };
   for (std::size_t offset = 0; offset < text.size();) {
     const Character c = CharacterAt(text, offset);
@@ -301,18 +302,18 @@ void TextWriter::Append(std::string_view text) {
 
 void TextWriter::Flush() {
   std::size_t done = 0;
-  while (done < m_pending.size()) {
-    const ssize_t count = ::write(m_fd, m_pending.data() + done, m_pending.size() - done);
+  while (done < m_pendingSize) {
+    const ssize_t count = ::write(m_fd, m_pending.data() + done, m_pendingSize - done);
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) {
       const int number = errno;
-      m_pending.clear();
+      m_pendingSize = 0;
       throw FileFailure(number, FileAction("Cannot write", "output", m_path));
     }
     done += static_cast<std::size_t>(count);
     m_bytesWritten += static_cast<std::uint64_t>(count);
   }
-  m_pending.clear();
+  m_pendingSize = 0;
 }
 
 void TextWriter::Close() {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -95,12 +96,27 @@ class TextWriter {
 
  private:
   void Flush();
-  void Append(std::string_view text);
+  void Append(std::string_view text) {
+    if (m_utf16) {
+      AppendUtf16(text);
+    } else {
+      AppendBytes(text);
+    }
+  }
+  void AppendUtf16(std::string_view text);
+  void AppendBytes(std::string_view bytes) {
+    if (m_pending.size() - m_pendingSize < bytes.size()) Grow(bytes.size());
+    std::memcpy(m_pending.data() + m_pendingSize, bytes.data(), bytes.size());
+    m_pendingSize += bytes.size();
+  }
+  void Grow(std::size_t bytes);
 
   int m_fd = -1;
   std::string m_path;
   Encoding m_encoding = Encoding::Utf8;
-  std::string m_pending;
+  bool m_utf16 = false;
+  std::string m_pending;  // [0, m_pendingSize) waits to be written
+  std::size_t m_pendingSize = 0;
   std::uint64_t m_bytesWritten = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "engine/tokenizer.hpp"
 
+#include <bit>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -12,22 +14,25 @@ namespace tavrin {
 
 namespace {
 
-// Counts the quotes of a growing candidate [start, end): each extension only
-// counts its new part, so a quote left open over a million separators still
-// takes time linear in the line.
+// Counts the quotes of each candidate token. The occurrences of the quote text
+// are found once for the whole line, left to right, since candidates only move
+// forward and only grow: a quote left open over a million separators, or a
+// line of a thousand tokens without any quote, takes time linear in the line.
 class QuoteCounter {
  public:
-  QuoteCounter(const TextFinder& quote, std::string_view line, std::size_t start)
-      : m_quote(quote), m_line(line), m_next(start) {}
+  QuoteCounter(const TextFinder& quote, std::string_view line)
+      : m_quote(quote), m_line(line), m_next(quote.FindIn(line, 0)) {}
 
+  void StartCandidate(std::size_t start) {
+    m_start = start;
+    m_count = 0;
+  }
+
+  // Whether the candidate from its start up to `end` holds an odd number of quotes.
   bool IsOddUpTo(std::size_t end) {
-    for (;;) {
-      if (m_next == kNotFound) break;
-      const std::size_t found = m_quote.FindIn(m_line, m_next);
-      m_next = found;
-      if (found == kNotFound || found + m_quote.Size() > end) break;
-      ++m_count;
-      m_next = found + CharacterAt(m_line, found).size;  // occurrences may overlap
+    while (m_next != kNotFound && m_next + m_quote.Size() <= end) {
+      if (m_next >= m_start) ++m_count;
+      m_next = m_quote.FindIn(m_line, m_next + CharacterAt(m_line, m_next).size);  // occurrences may overlap
     }
     return m_count % 2 != 0;
   }
@@ -35,7 +40,8 @@ class QuoteCounter {
  private:
   const TextFinder& m_quote;
   std::string_view m_line;
-  std::size_t m_next;  // where the next occurrence is to be looked for
+  std::size_t m_next;  // the first occurrence not yet counted
+  std::size_t m_start = 0;
   std::size_t m_count = 0;
 };
 
@@ -45,11 +51,6 @@ void TokenList::Reset(std::string_view line, std::size_t separatorSize) {
   m_line = line;
   m_separatorSize = separatorSize;
   m_ends.clear();
-}
-
-std::string_view TokenList::operator[](std::size_t index) const {
-  const std::size_t start = index == 0 ? 0 : m_ends[index - 1] + m_separatorSize;
-  return m_line.substr(start, m_ends[index] - start);
 }
 
 std::int32_t CharCount(std::string_view InString, std::string_view SearchChar) {
@@ -62,38 +63,104 @@ std::int32_t CharCount(std::string_view InString, std::string_view SearchChar) {
   return count;
 }
 
+namespace {
+
+bool IsAsciiCharacter(std::string_view text) {
+  return text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x80;
+}
+
+// Bytes of `word` equal to `byte` get their high bit set. A borrow can also
+// mark a byte above a true match, so every mark is checked.
+std::uint64_t MatchingBytes(std::uint64_t word, char byte) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080;
+  const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(byte));
+  return (x - kOnes) & ~x & kHighBits;
+}
+
+// Eight bytes with the first in the lowest bits, on any machine.
+std::uint64_t LoadLittleEndian(const char* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// The usual case, one ASCII separator and one ASCII quote character, in a
+// single pass: a separator ends a token when the quotes since the token began
+// are even, and the line's end ends the last one. Eight bytes are looked at a
+// time, since most of them are neither.
+void SplitAtCharacter(std::string_view line, char separator, char quote, TokenList& tokens) {
+  const char* const data = line.data();
+  const std::size_t size = line.size();
+  bool quoteOpen = false;
+  std::size_t start = 0;
+  auto visit = [&](std::size_t at) {
+    if (data[at] == quote) {
+      quoteOpen = !quoteOpen;
+    } else if (data[at] == separator && !quoteOpen) {
+      tokens.Add(at);
+      start = at + 1;
+    }
+  };
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    const std::uint64_t word = LoadLittleEndian(data + i);
+    for (std::uint64_t hits = MatchingBytes(word, separator) | MatchingBytes(word, quote); hits != 0;
+         hits &= hits - 1) {
+      visit(i + static_cast<std::size_t>(std::countr_zero(hits)) / 8);
+    }
+  }
+  for (; i < size; ++i) visit(i);
+  if (quoteOpen) throw InvalidArgument();  // the quote stays open to the end
+  if (start < size) tokens.Add(size);
+}
+
+// Any separator and quote text, whole units searched character by character.
+void SplitAtText(std::string_view line, std::string_view delimiter, std::string_view quotes,
+                 TokenList& tokens) {
+  const TextFinder separator(delimiter);
+  const TextFinder quote(quotes);
+  const bool balanceQuotes = !IsBlank(quotes);
+
+  // Each token ends at the next separator. The line's end counts as one
+  // more separator unless the line is empty or already ends with one, so
+  // "a,b," gives two tokens and "a,b,," three.
+  auto nextEnd = [&](std::size_t from) {
+    if (from > line.size()) return kNotFound;
+    const std::size_t found = separator.FindIn(line, from);
+    if (found != kNotFound) return found;
+    return from < line.size() ? line.size() : kNotFound;
+  };
+
+  QuoteCounter quoteCounter(quote, balanceQuotes ? line : std::string_view());
+  for (std::size_t start = 0;;) {
+    std::size_t end = nextEnd(start);
+    if (end == kNotFound) break;
+    if (balanceQuotes) {
+      quoteCounter.StartCandidate(start);
+      while (quoteCounter.IsOddUpTo(end)) {
+        end = nextEnd(end + separator.Size());
+        if (end == kNotFound) throw InvalidArgument();  // the quote stays open to the end
+      }
+    }
+    tokens.Add(end);
+    start = end + separator.Size();
+  }
+}
+
+}  // namespace
+
 std::int32_t GetTokens(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
                        std::string_view Quotes, RunHost& host) {
   Tokens.Reset(TokenString, Delimeter.size());
   try {
     // Token ends are kept in 32 bits and the count is a 32-bit number.
     if (TokenString.size() >= std::numeric_limits<std::int32_t>::max()) throw CounterOverflow();
-    const TextFinder separator(Delimeter);
-    const TextFinder quote(Quotes);
-    const bool balanceQuotes = !IsBlank(Quotes);
-
-    // Each token ends at the next separator. The line's end counts as one
-    // more separator unless the line is empty or already ends with one, so
-    // "a,b," gives two tokens and "a,b,," three.
-    auto nextEnd = [&](std::size_t from) {
-      if (from > TokenString.size()) return kNotFound;
-      const std::size_t found = separator.FindIn(TokenString, from);
-      if (found != kNotFound) return found;
-      return from < TokenString.size() ? TokenString.size() : kNotFound;
-    };
-
-    for (std::size_t start = 0;;) {
-      std::size_t end = nextEnd(start);
-      if (end == kNotFound) break;
-      if (balanceQuotes) {
-        QuoteCounter quotes(quote, TokenString, start);
-        while (quotes.IsOddUpTo(end)) {
-          end = nextEnd(end + separator.Size());
-          if (end == kNotFound) throw InvalidArgument();  // the quote stays open to the end
-        }
-      }
-      Tokens.Add(end);
-      start = end + separator.Size();
+    if (IsAsciiCharacter(Delimeter) && IsAsciiCharacter(Quotes) && !IsBlank(Quotes) && Delimeter != Quotes) {
+      SplitAtCharacter(TokenString, Delimeter[0], Quotes[0], Tokens);
+    } else {
+      SplitAtText(TokenString, Delimeter, Quotes, Tokens);
     }
     return static_cast<std::int32_t>(Tokens.size());
   } catch (const Failure& failure) {

@@ -22,7 +22,10 @@ class TokenList {
   std::size_t size() const { return m_ends.size(); }
   bool empty() const { return m_ends.empty(); }
   // Token `index`, counted from 0.
-  std::string_view operator[](std::size_t index) const;
+  std::string_view operator[](std::size_t index) const {
+    const std::size_t start = index == 0 ? 0 : m_ends[index - 1] + m_separatorSize;
+    return m_line.substr(start, m_ends[index] - start);
+  }
 
  private:
   std::string_view m_line;

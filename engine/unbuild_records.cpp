@@ -7,14 +7,36 @@
 
 namespace tavrin {
 
+namespace {
+
+// Whether the name ends in inc, inc., corp or corp., in any case. One name can
+// match only one of these, so testing all four at once gives what testing them
+// in turn would.
+bool EndsLikeACompany(std::string_view name) {
+  // Only c, p and '.' end one, and no other character lower-cases to them.
+  if (name.empty() || std::string_view("cCpP.").find(name.back()) == std::string_view::npos) return false;
+  constexpr std::size_t kLongest = 5;
+  char tail[kLongest];  // the last characters, lower-cased, filled from the end
+  std::size_t count = 0;
+  for (; count < kLongest && !name.empty(); ++count) {
+    const std::size_t start = LastCharacterStart(name);
+    const Character c = CharacterAt(name, start);
+    const char32_t lower = c.wellFormed ? ToLower(c.code) : c.code;
+    tail[kLongest - 1 - count] = lower < 0x80 ? static_cast<char>(lower) : '\x80';
+    name = name.substr(0, start);
+  }
+  const std::string_view ending(tail + kLongest - count, count);
+  return ending.ends_with("inc") || ending.ends_with("inc.") || ending.ends_with("corp") ||
+         ending.ends_with("corp.");
+}
+
+}  // namespace
+
 std::string_view TidyDisplayName(std::string_view name, std::string_view email, std::string& scratch) {
   if (const std::size_t bracket = name.find('('); bracket != std::string_view::npos) {
     name = Trim(name.substr(0, bracket));
   }
-  // Each company test looks at the name that the test before left.
-  for (const std::string_view ending : {"inc", "inc.", "corp", "corp."}) {
-    if (EndsWithIgnoringCase(name, ending)) name = kGenericName;
-  }
+  if (EndsLikeACompany(name)) name = kGenericName;
   if (EqualsIgnoringCase(name, email) || IsBlank(name)) name = kGenericName;
   if (const std::size_t comma = name.find(','); comma != std::string_view::npos) {
     scratch.assign(name.substr(comma + 1));

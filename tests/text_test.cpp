@@ -127,12 +127,6 @@ TEST(Text, CaseInsensitiveComparisons) {
   EXPECT_TRUE(EqualsIgnoringCase("\xC3\x89MILE", "\xC3\xA9mile"));  // ÉMILE
   EXPECT_FALSE(EqualsIgnoringCase("ann", "anna"));
   EXPECT_FALSE(EqualsIgnoringCase("\xC3\x89", "e"));
-  EXPECT_TRUE(EndsWithIgnoringCase("Zinc", "inc"));
-  EXPECT_TRUE(EndsWithIgnoringCase("FIRM CORP.", "corp."));
-  EXPECT_TRUE(EndsWithIgnoringCase("Z\xC4\xB0NC", "inc"));  // dotted capital I lowers to i
-  EXPECT_FALSE(EndsWithIgnoringCase("Firm Inc ", "inc"));
-  EXPECT_FALSE(EndsWithIgnoringCase("nc", "inc"));
-  EXPECT_FALSE(EndsWithIgnoringCase("Firm In\xC3\xA7", "inc"));  // ç is not c
 }
 
 }  // namespace

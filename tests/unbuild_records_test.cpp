@@ -53,6 +53,14 @@ TEST(UnbuildStep, TidiesEachNameByTheRulesInOrder) {
         {"\"Firm Corp.\" <" + a + ">", "Partner," + a},
         {"\"Firm Inc (Sales)\" <" + a + ">", "Partner," + a},
         {"\"Zinc\" <" + a + ">", "Partner," + a},
+        {"\"Z\xC4\xB0NC\" <" + a + ">", "Partner," + a},              // dotted capital I lowers to i
+        {"\"Firm In\xC3\xA7\" <" + a + ">", "Firm In\xC3\xA7," + a},  // c cedilla is no c
+        {"\"Firm \xC3\xA9"
+         "corp\" <" +
+             a + ">",
+         "Partner," + a},
+        {"\"nc.\" <" + a + ">", "nc.," + a},
+        {"\"CORP\" <" + a + ">", "Partner," + a},
         {"\"Firm, Inc.\" <" + a + ">", "Partner," + a},
         {"\"Inc, Firm\" <" + a + ">", "Firm Inc," + a},
         {"Firm Inc <" + a + ">", "Firm Inc ," + a},
