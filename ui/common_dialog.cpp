@@ -1,0 +1,42 @@
+#include "ui/common_dialog.hpp"
+
+#include <QCoreApplication>
+
+namespace tavrin {
+
+namespace {
+
+// Qt takes the patterns from the last parenthesised part of a filter and
+// splits them at blanks, so "(*.txt;*.csv)" alone would be one pattern that
+// no name matches. The hidden second part holds the patterns, and
+// HideNameFilterDetails shows only what stands before it.
+const QString kTextFilesFilter = QStringLiteral("Text files (*.txt;*.csv) (*.txt *.csv)");
+
+}  // namespace
+
+CommonDialog::CommonDialog(QWidget* parent) : QFileDialog(parent) {
+  setObjectName(QStringLiteral("CommonDialog1"));
+  // Qt's own dialog on every desktop: the name filter above relies on it.
+  setOption(DontUseNativeDialog);
+  setOption(HideNameFilterDetails);
+}
+
+bool CommonDialog::ShowOpen() {
+  return showFileDialog(AcceptOpen);
+}
+
+bool CommonDialog::ShowSave() {
+  return showFileDialog(AcceptSave);
+}
+
+bool CommonDialog::showFileDialog(AcceptMode mode) {
+  setAcceptMode(mode);
+  setDirectory(QCoreApplication::applicationDirPath());
+  setNameFilter(kTextFilesFilter);
+  selectFile(m_fileName);
+  if (exec() != Accepted) return false;
+  m_fileName = selectedFiles().value(0);
+  return true;
+}
+
+}  // namespace tavrin

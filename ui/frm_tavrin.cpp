@@ -1,0 +1,259 @@
+#include "ui/frm_tavrin.hpp"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <chrono>
+#include <limits>
+
+#include "engine/conversion_run.hpp"
+#include "ui/common_dialog.hpp"
+#include "version.hpp"
+
+namespace tavrin {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// One display frame: the status bar is not painted more often than this.
+constexpr auto kFrameTime = 16ms;
+
+// The design is measured in twips; at 96 dots per inch 15 twips make a pixel.
+constexpr int kTwipsPerPixel = 15;
+
+QRect Twips(int left, int top, int width, int height) {
+  return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
+}
+
+// A line report quotes its whole line, which may be a hundred megabytes long;
+// a message box would lay all of it out. Beyond these sizes the box shows the
+// start and the end with a mark where the middle was left out.
+constexpr std::size_t kBoxTextMax = 4000;
+constexpr std::size_t kBoxHeadSize = 2500;
+constexpr std::size_t kBoxTailSize = 1000;
+
+// The panel shows one short line; a token can be as long as its input line.
+constexpr std::size_t kPanelTextMax = 1000;
+
+bool IsUtf8Continuation(char byte) {
+  return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+// The first `size` bytes of `text`, shortened so as not to split a character.
+std::string_view Head(std::string_view text, std::size_t size) {
+  if (size >= text.size()) return text;
+  while (size > 0 && IsUtf8Continuation(text[size])) --size;
+  return text.substr(0, size);
+}
+
+// The last `size` bytes of `text`, shortened so as not to split a character.
+std::string_view Tail(std::string_view text, std::size_t size) {
+  if (size >= text.size()) return text;
+  std::size_t start = text.size() - size;
+  while (start < text.size() && IsUtf8Continuation(text[start])) ++start;
+  return text.substr(start);
+}
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString BoxText(std::string_view text) {
+  QString shown = text.size() <= kBoxTextMax
+                      ? FromUtf8(text)
+                      : FromUtf8(Head(text, kBoxHeadSize)) + QStringLiteral(" [\u2026] ") +
+                            FromUtf8(Tail(text, kBoxTailSize));
+  // A carriage return would make a paragraph of its own in the box.
+  return shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+QMessageBox::StandardButton ShowBox(QWidget* window, QMessageBox::Icon icon, std::string_view title,
+                                    std::string_view text, QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) {
+  QMessageBox box(icon, FromUtf8(title), BoxText(text), buttons, window);
+  // The text quotes input lines, which may hold anything that looks like markup.
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(defaultButton);
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QLabel* MakeLabel(QWidget* window, const char* name, const QString& caption, QRect geometry) {
+  auto* label = new QLabel(caption, window);
+  label->setObjectName(QLatin1String(name));
+  label->setGeometry(geometry);
+  return label;
+}
+
+QLineEdit* MakeTextBox(QWidget* window, const char* name, const QString& text, QRect geometry) {
+  auto* textBox = new QLineEdit(text, window);
+  textBox->setObjectName(QLatin1String(name));
+  textBox->setGeometry(geometry);
+  // No limit on length: Qt's default would cut texts at 32767 characters.
+  textBox->setMaxLength(std::numeric_limits<int>::max());
+  return textBox;
+}
+
+QPushButton* MakeButton(QWidget* window, const char* name, const QString& caption, QRect geometry) {
+  auto* button = new QPushButton(caption, window);
+  button->setObjectName(QLatin1String(name));
+  button->setGeometry(geometry);
+  // Enter presses no button: the window has no default button.
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+FrmTavrin::FrmTavrin(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      m_statusPacer(kFrameTime) {
+  setObjectName(QStringLiteral("frmTavrin"));
+  setWindowTitle(QString::fromUtf8(kProductName));
+  QIcon icon;
+  icon.addFile(QStringLiteral(":/icons/tavrin-32x32-16.png"));
+  icon.addFile(QStringLiteral(":/icons/tavrin-32x32-2.png"));
+  icon.addFile(QStringLiteral(":/icons/tavrin-16x16-16.png"));
+  setWindowIcon(icon);
+
+  Label1 = MakeLabel(this, "Label1", QStringLiteral("Input Filename:"), Twips(120, 300, 1575, 255));
+  txtInputFileName = MakeTextBox(this, "txtInputFileName", QString(), Twips(1740, 300, 2775, 285));
+  cmdInputFile = MakeButton(this, "cmdInputFile", QStringLiteral("Browse..."), Twips(4560, 300, 1035, 285));
+  Label2 = MakeLabel(this, "Label2", QStringLiteral("Output Filename:"), Twips(120, 690, 1575, 255));
+  txtOutputFileName = MakeTextBox(this, "txtOutputFileName", QString(), Twips(1740, 690, 2775, 285));
+  cmdOutputFile = MakeButton(this, "cmdOutputFile", QStringLiteral("Browse..."), Twips(4560, 690, 1035, 285));
+  Label3 = MakeLabel(this, "Label3", QStringLiteral("Separator:"), Twips(120, 1080, 1575, 255));
+  txtSeparator = MakeTextBox(this, "txtSeparator", QStringLiteral(","), Twips(1740, 1080, 315, 285));
+
+  chkUnbuildMailTo = new QCheckBox(QStringLiteral("\"Name\" <name@example.com>"), this);
+  chkUnbuildMailTo->setObjectName(QStringLiteral("chkUnbuildMailTo"));
+  chkUnbuildMailTo->setGeometry(Twips(1740, 1440, 2715, 315));
+
+  cmdProcess = MakeButton(this, "cmdProcess", QStringLiteral("Process"), Twips(1740, 2100, 1035, 345));
+  cmdClose = MakeButton(this, "cmdClose", QStringLiteral("Close"), Twips(2880, 2100, 1035, 345));
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setGeometry(Twips(0, 2700, 5685, 255));
+  StatusBar1->setSizeGripEnabled(false);
+  m_statusPanel = new QLabel(StatusBar1);
+  m_statusPanel->setObjectName(QStringLiteral("Panel1"));
+  m_statusPanel->setTextFormat(Qt::PlainText);
+  // A long text is cut off at the panel's edge instead of widening the bar.
+  m_statusPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  StatusBar1->addWidget(m_statusPanel, 1);
+
+  CommonDialog1 = new CommonDialog(this);
+
+  QWidget::setTabOrder(txtInputFileName, txtOutputFileName);
+  QWidget::setTabOrder(txtOutputFileName, cmdProcess);
+  QWidget::setTabOrder(cmdProcess, txtSeparator);
+  QWidget::setTabOrder(txtSeparator, chkUnbuildMailTo);
+  QWidget::setTabOrder(chkUnbuildMailTo, cmdInputFile);
+  QWidget::setTabOrder(cmdInputFile, cmdOutputFile);
+  QWidget::setTabOrder(cmdOutputFile, cmdClose);
+  txtInputFileName->setFocus();
+
+  connect(cmdInputFile, &QPushButton::clicked, this, &FrmTavrin::cmdInputFileClick);
+  connect(cmdOutputFile, &QPushButton::clicked, this, &FrmTavrin::cmdOutputFileClick);
+  connect(cmdProcess, &QPushButton::clicked, this, &FrmTavrin::cmdProcessClick);
+  connect(cmdClose, &QPushButton::clicked, this, &FrmTavrin::close);
+
+  const QSize clientSize = Twips(0, 0, 5685, 2955).size();
+  setFixedSize(clientSize);
+  setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, clientSize,
+                                  QGuiApplication::primaryScreen()->availableGeometry()));
+}
+
+FrmTavrin::~FrmTavrin() = default;
+
+std::string FrmTavrin::GetSeparator() {
+  return txtSeparator->text().toStdString();
+}
+
+void FrmTavrin::SetSeparator(std::string_view text) {
+  txtSeparator->setText(FromUtf8(text));
+}
+
+std::string FrmTavrin::GetInputFileName() {
+  return txtInputFileName->text().toStdString();
+}
+
+std::string FrmTavrin::GetOutputFileName() {
+  return txtOutputFileName->text().toStdString();
+}
+
+bool FrmTavrin::IsUnbuildChecked() {
+  return chkUnbuildMailTo->isChecked();
+}
+
+void FrmTavrin::SetStatusText(std::string_view text) {
+  m_statusText.assign(text);
+}
+
+void FrmTavrin::RefreshStatus() {
+  if (m_statusPacer.IsDue()) showStatus();
+}
+
+void FrmTavrin::ShowMessage(std::string_view text) {
+  showStatus();
+  ShowBox(this, QMessageBox::NoIcon, kProductName, text, QMessageBox::Ok);
+}
+
+bool FrmTavrin::AskYesNo(std::string_view text) {
+  showStatus();
+  return ShowBox(this, QMessageBox::Question, kProductName, text, QMessageBox::Yes | QMessageBox::No,
+                 QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+void FrmTavrin::ShowWarning(std::string_view text, std::string_view title) {
+  showStatus();
+  ShowBox(this, QMessageBox::Warning, title, text, QMessageBox::Ok);
+}
+
+void FrmTavrin::closeEvent(QCloseEvent* event) {
+  // While a run holds the thread only its own message boxes take input; a
+  // close that slips through from one of them must not end the program under
+  // the run.
+  if (m_running) {
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
+void FrmTavrin::cmdInputFileClick() {
+  if (CommonDialog1->ShowOpen()) txtInputFileName->setText(CommonDialog1->FileName());
+}
+
+void FrmTavrin::cmdOutputFileClick() {
+  if (CommonDialog1->ShowSave()) txtOutputFileName->setText(CommonDialog1->FileName());
+}
+
+void FrmTavrin::cmdProcessClick() {
+  // A click that reaches the button from inside one of the run's message boxes
+  // must not start a second run.
+  if (m_running) return;
+  m_running = true;
+  m_statusPacer = ProgressPacer(kFrameTime);
+  ConversionRun(*this);
+  m_running = false;
+  showStatus();
+}
+
+void FrmTavrin::showStatus() {
+  m_statusPanel->setText(FromUtf8(Head(m_statusText, kPanelTextMax)));
+  // Paints at once, without handling events: the run holds the thread.
+  StatusBar1->repaint();
+}
+
+}  // namespace tavrin
