@@ -288,7 +288,8 @@ struct RunOutcome {
   std::vector<std::string> statusTexts;
   std::vector<std::string> questions;
   std::vector<std::string> warnings;
-  std::string output;  // the output file's bytes
+  std::vector<std::string> said;  // the warnings and questions in the order they came
+  std::string output;             // the output file's bytes
 };
 
 // A whole run on the content of a UTF-8 input file (with or without its byte
@@ -327,6 +328,7 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
   for (const std::string& line : lines) {
     const Tokenized tokens = GetTokens(line, ToBytes(sep), "\"");
     outcome.warnings.insert(outcome.warnings.end(), tokens.warnings.begin(), tokens.warnings.end());
+    outcome.said.insert(outcome.said.end(), tokens.warnings.begin(), tokens.warnings.end());
     for (std::int32_t j = 1; j <= tokens.result; ++j) {
       const std::string& token = tokens.tokens[j - 1];
       const std::string trimmed = ToBytes(Trim(ToText(token)));
@@ -345,6 +347,7 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
         UnBuildMailTo(token, name, email);
       } catch (const InvalidArgument&) {
         outcome.questions.push_back(LineReport(line));
+        outcome.said.push_back(outcome.questions.back());
         if (!answer()) return outcome;
         break;
       }
