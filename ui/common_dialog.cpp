@@ -1,6 +1,7 @@
 #include "ui/common_dialog.hpp"
 
 #include <QCoreApplication>
+#include <QLineEdit>
 
 namespace tavrin {
 
@@ -33,7 +34,13 @@ bool CommonDialog::showFileDialog(AcceptMode mode) {
   setAcceptMode(mode);
   setDirectory(QCoreApplication::applicationDirPath());
   setNameFilter(kTextFilesFilter);
-  selectFile(m_fileName);
+  if (m_fileName.isEmpty()) {
+    // selectFile ignores an empty name and would leave what was typed before
+    // a cancel; nothing has been chosen yet, so nothing is proposed.
+    if (auto* fileNameBox = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) fileNameBox->clear();
+  } else {
+    selectFile(m_fileName);
+  }
   if (exec() != Accepted) return false;
   m_fileName = selectedFiles().value(0);
   return true;
