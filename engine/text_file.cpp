@@ -270,8 +270,19 @@ void TextWriter::Create(const std::string& path, Encoding encoding) {
 void TextWriter::WriteLine(std::initializer_list<std::string_view> parts) {
   if (m_pendingSize >= kFlushSize) Flush();
   if (m_bytesWritten == 0 && m_pendingSize == 0) AppendBytes(ByteOrderMark(m_encoding));
-  for (const std::string_view part : parts) Append(part);
-  Append("\r\n");
+  if (m_utf16) {
+    for (const std::string_view part : parts) AppendUtf16(part);
+    AppendUtf16("\r\n");
+    return;
+  }
+  std::size_t size = 2;
+  for (const std::string_view part : parts) size += part.size();
+  if (m_pending.size() - m_pendingSize < size) Grow(size);
+  char* out = m_pending.data() + m_pendingSize;
+  for (const std::string_view part : parts) out = std::copy(part.begin(), part.end(), out);
+  out[0] = '\r';
+  out[1] = '\n';
+  m_pendingSize += size;
 }
 
 void TextWriter::Grow(std::size_t bytes) {

@@ -96,13 +96,6 @@ class TextWriter {
 
  private:
   void Flush();
-  void Append(std::string_view text) {
-    if (m_utf16) {
-      AppendUtf16(text);
-    } else {
-      AppendBytes(text);
-    }
-  }
   void AppendUtf16(std::string_view text);
   void AppendBytes(std::string_view bytes) {
     if (m_pending.size() - m_pendingSize < bytes.size()) Grow(bytes.size());

@@ -69,13 +69,11 @@ bool IsAsciiCharacter(std::string_view text) {
   return text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x80;
 }
 
-// Bytes of `word` equal to `byte` get their high bit set. A borrow can also
-// mark a byte above a true match, so every mark is checked.
+// Bytes of `word` equal to `byte` get their high bit set, and no others.
 std::uint64_t MatchingBytes(std::uint64_t word, char byte) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHighBits = 0x8080808080808080;
-  const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(byte));
-  return (x - kOnes) & ~x & kHighBits;
+  constexpr std::uint64_t kLowBits = 0x7F7F7F7F7F7F7F7F;
+  const std::uint64_t x = word ^ (0x0101010101010101 * static_cast<unsigned char>(byte));
+  return ~(((x & kLowBits) + kLowBits) | x | kLowBits);
 }
 
 // Eight bytes with the first in the lowest bits, on any machine.
@@ -98,7 +96,7 @@ void SplitAtCharacter(std::string_view line, char separator, char quote, TokenLi
   auto visit = [&](std::size_t at) {
     if (data[at] == quote) {
       quoteOpen = !quoteOpen;
-    } else if (data[at] == separator && !quoteOpen) {
+    } else if (!quoteOpen) {
       tokens.Add(at);
       start = at + 1;
     }
@@ -106,12 +104,23 @@ void SplitAtCharacter(std::string_view line, char separator, char quote, TokenLi
   std::size_t i = 0;
   for (; i + 8 <= size; i += 8) {
     const std::uint64_t word = LoadLittleEndian(data + i);
-    for (std::uint64_t hits = MatchingBytes(word, separator) | MatchingBytes(word, quote); hits != 0;
-         hits &= hits - 1) {
+    const std::uint64_t separators = MatchingBytes(word, separator);
+    const std::uint64_t quotes = MatchingBytes(word, quote);
+    if (quotes == 0 && !quoteOpen) {
+      // Outside quotes every separator ends a token.
+      for (std::uint64_t hits = separators; hits != 0; hits &= hits - 1) {
+        start = i + static_cast<std::size_t>(std::countr_zero(hits)) / 8;
+        tokens.Add(start++);
+      }
+      continue;
+    }
+    for (std::uint64_t hits = separators | quotes; hits != 0; hits &= hits - 1) {
       visit(i + static_cast<std::size_t>(std::countr_zero(hits)) / 8);
     }
   }
-  for (; i < size; ++i) visit(i);
+  for (; i < size; ++i) {
+    if (data[i] == separator || data[i] == quote) visit(i);
+  }
   if (quoteOpen) throw InvalidArgument();  // the quote stays open to the end
   if (start < size) tokens.Add(size);
 }
