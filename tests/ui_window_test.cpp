@@ -184,10 +184,23 @@ void WindowTest::storedDesign() {
     const auto panels = bar->findChildren<QLabel*>();
     QCOMPARE(panels.size(), 1);
     QVERIFY(panels[0]->isVisible());
-    QVERIFY2(panels[0]->width() >= bar->width() - 12, qPrintable(QString::number(panels[0]->width())));
+    const QRect panel = panels[0]->geometry();
+    QVERIFY2(bar->rect().contains(panel) && panel.width() >= bar->width() - 12,
+             qPrintable(QStringLiteral("%1,%2 %3x%4")
+                            .arg(panel.x())
+                            .arg(panel.y())
+                            .arg(panel.width())
+                            .arg(panel.height())));
     shown = panels[0]->text();
   }
   QCOMPARE(shown, text);
+
+  // Every caption fits its control.
+  if (qobject_cast<QLabel*>(control) || qobject_cast<QCheckBox*>(control))
+    QVERIFY2(control->sizeHint().width() <= geometry.width(),
+             qPrintable(QString::number(control->sizeHint().width())));
+  if (qobject_cast<QPushButton*>(control))
+    QVERIFY(control->fontMetrics().horizontalAdvance(text) + 8 <= geometry.width());
 }
 
 void WindowTest::windowFrame() {

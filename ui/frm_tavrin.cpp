@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFont>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -86,6 +87,16 @@ QMessageBox::StandardButton ShowBox(QWidget* window, QMessageBox::Icon icon, std
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+// The sample recipient is the longest caption; a system font wider than the
+// one the design was drawn for is narrowed until the caption fits its box.
+void NarrowToFit(QWidget* control) {
+  QFont narrowed = control->font();
+  for (int stretch = 95; stretch >= 50 && control->sizeHint().width() > control->width(); stretch -= 5) {
+    narrowed.setStretch(stretch);
+    control->setFont(narrowed);
+  }
+}
+
 QLabel* MakeLabel(QWidget* window, const char* name, const QString& caption, QRect geometry) {
   auto* label = new QLabel(caption, window);
   label->setObjectName(QLatin1String(name));
@@ -119,6 +130,11 @@ FrmTavrin::FrmTavrin(QWidget* parent)
       m_statusPacer(kFrameTime) {
   setObjectName(QStringLiteral("frmTavrin"));
   setWindowTitle(QString::fromUtf8(kProductName));
+  // The design's fixed pixel sizes were drawn for an 8-point font at 96 dots
+  // per inch: eleven pixels.
+  QFont captionFont = font();
+  captionFont.setPixelSize(11);
+  setFont(captionFont);
   QIcon icon;
   icon.addFile(QStringLiteral(":/icons/tavrin-32x32-16.png"));
   icon.addFile(QStringLiteral(":/icons/tavrin-32x32-2.png"));
@@ -137,6 +153,7 @@ FrmTavrin::FrmTavrin(QWidget* parent)
   chkUnbuildMailTo = new QCheckBox(QStringLiteral("\"Name\" <name@example.com>"), this);
   chkUnbuildMailTo->setObjectName(QStringLiteral("chkUnbuildMailTo"));
   chkUnbuildMailTo->setGeometry(Twips(1740, 1440, 2715, 315));
+  NarrowToFit(chkUnbuildMailTo);
 
   cmdProcess = MakeButton(this, "cmdProcess", QStringLiteral("Process"), Twips(1740, 2100, 1035, 345));
   cmdClose = MakeButton(this, "cmdClose", QStringLiteral("Close"), Twips(2880, 2100, 1035, 345));
@@ -148,6 +165,7 @@ FrmTavrin::FrmTavrin(QWidget* parent)
   m_statusPanel = new QLabel(StatusBar1);
   m_statusPanel->setObjectName(QStringLiteral("Panel1"));
   m_statusPanel->setTextFormat(Qt::PlainText);
+  m_statusPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   // A long text is cut off at the panel's edge instead of widening the bar.
   m_statusPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   StatusBar1->addWidget(m_statusPanel, 1);
