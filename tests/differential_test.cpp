@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,6 +16,7 @@
 #include "engine/unbuild_records.hpp"
 #include "literal_steps.hpp"
 #include "recording_host.hpp"
+#include "shown.hpp"
 #include "temp_dir.hpp"
 
 namespace tavrin {
@@ -28,36 +27,6 @@ using namespace std::string_literals;
 // Reports at most this many differences of one kind, so that a broken engine
 // does not bury the first one under thousands.
 constexpr int kMostReported = 5;
-
-// A C++ string literal of the bytes.
-std::string Shown(std::string_view bytes) {
-  std::string shown = "\"";
-  bool afterEscape = false;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool hexDigit = std::isxdigit(byte) != 0;
-    if (byte == '"' || byte == '\\') {
-      shown += '\\';
-      shown += c;
-    } else if (byte < 0x20 || byte >= 0x7F || (afterEscape && hexDigit)) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-      shown += escape;
-      afterEscape = true;
-      continue;
-    } else {
-      shown += c;
-    }
-    afterEscape = false;
-  }
-  return shown + "\"";
-}
-
-std::string Shown(const std::vector<std::string>& texts) {
-  std::string shown = "{";
-  for (const std::string& text : texts) shown += (shown.size() > 1 ? ", " : "") + Shown(text);
-  return shown + "}";
-}
 
 // Random texts made of fragments: whole characters of every kind, stray bytes
 // and pieces of the separators, so that near misses come up often.

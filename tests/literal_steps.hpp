@@ -290,12 +290,25 @@ struct RunOutcome {
   std::vector<std::string> warnings;
   std::vector<std::string> said;  // the warnings and questions in the order they came
   std::string output;             // the output file's bytes
+  bool stopped = false;           // by the answer No
 };
 
+// The lines of a text: a carriage return with a line feed, a lone line feed
+// and a lone carriage return each end a line; the last line needs none.
+inline std::vector<std::string> Lines(std::string_view text) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find_first_of("\r\n", start);
+    lines.emplace_back(
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) break;
+    start = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
+  }
+  return lines;
+}
+
 // A whole run on the content of a UTF-8 input file (with or without its byte
-// order mark). A carriage return with a line feed, a lone line feed and a lone
-// carriage return each end a line. `answer` gives Yes (true) or No to each
-// line report, in turn.
+// order mark). `answer` gives Yes (true) or No to each line report, in turn.
 inline RunOutcome ConversionRun(std::string_view content, std::string_view separator, bool unbuild,
                                 const std::function<bool()>& answer) {
   RunOutcome outcome;
@@ -308,15 +321,7 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
   constexpr std::string_view kMark = "\xEF\xBB\xBF";
   const bool marked = content.starts_with(kMark);
   if (marked) content.remove_prefix(kMark.size());
-
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < content.size();) {
-    const std::size_t end = content.find_first_of("\r\n", start);
-    lines.emplace_back(
-        content.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
-    if (end == std::string_view::npos) break;
-    start = end + (content.substr(end, 2) == "\r\n" ? 2 : 1);
-  }
+  const std::vector<std::string> lines = Lines(content);
 
   int tokenCounter = 0;
   bool firstRecord = true;
@@ -348,7 +353,10 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
       } catch (const InvalidArgument&) {
         outcome.questions.push_back(LineReport(line));
         outcome.said.push_back(outcome.questions.back());
-        if (!answer()) return outcome;
+        if (!answer()) {
+          outcome.stopped = true;
+          return outcome;
+        }
         break;
       }
       name = TidyDisplayName(name, email);

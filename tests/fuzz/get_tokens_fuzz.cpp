@@ -1,0 +1,53 @@
+// GetTokens against the literal steps. The first byte chooses the length of
+// the separator (1 to 4 bytes, which follow it) and the quote text; the rest
+// is the line.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/tokenizer.hpp"
+#include "literal_steps.hpp"
+#include "recording_host.hpp"
+#include "require.hpp"
+#include "shown.hpp"
+
+using namespace tavrin;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  if (input.empty()) return 0;
+  const auto control = static_cast<unsigned char>(input[0]);
+  const std::size_t separatorSize = 1 + control % 4;
+  if (input.size() < 1 + separatorSize) return 0;
+  static constexpr std::string_view kQuotes[] = {"\"", "", "'", "\"\""};
+  const std::string_view quotes = kQuotes[control / 4 % 4];
+  const std::string_view separator = input.substr(1, separatorSize);
+  const std::string_view line = input.substr(1 + separatorSize);
+
+  RecordingHost host;
+  TokenList list;
+  const std::int32_t result = GetTokens(line, separator, list, quotes, host);
+  std::vector<std::string> tokens;
+  for (std::size_t i = 0; i < list.size(); ++i) tokens.emplace_back(list[i]);
+
+  const literal::Tokenized expected = literal::GetTokens(line, separator, quotes);
+  Require(result == expected.result && tokens == expected.tokens && host.warnings == expected.warnings,
+          "line " + Shown(line) + ", separator " + Shown(separator) + ", quotes " + Shown(quotes) +
+              "\n  engine:  " + std::to_string(result) + " " + Shown(tokens) + " " + Shown(host.warnings) +
+              "\n  literal: " + std::to_string(expected.result) + " " + Shown(expected.tokens) + " " +
+              Shown(expected.warnings));
+
+  // Nothing is lost: the tokens with a separator between each two make up
+  // the line, or the line without the separator that ends it.
+  if (host.warnings.empty()) {
+    std::string joined;
+    for (std::size_t i = 0; i < tokens.size(); ++i)
+      joined += (i > 0 ? std::string(separator) : "") + tokens[i];
+    Require(joined == line || joined + std::string(separator) == line,
+            "line " + Shown(line) + " is not made of its tokens " + Shown(tokens));
+  }
+  return 0;
+}

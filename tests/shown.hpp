@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrin {
+
+// The bytes as a C++ string literal, so that a text that shows a fault can be
+// pasted into a test.
+inline std::string Shown(std::string_view bytes) {
+  std::string shown = "\"";
+  bool afterEscape = false;  // a hex digit right after \x.. would join the escape
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool hexDigit =
+        (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'f') || (byte >= 'A' && byte <= 'F');
+    if (byte < 0x20 || byte >= 0x7F || (afterEscape && hexDigit)) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+      shown += escape;
+      afterEscape = true;
+      continue;
+    }
+    if (byte == '"' || byte == '\\') shown += '\\';
+    shown += c;
+    afterEscape = false;
+  }
+  return shown + "\"";
+}
+
+inline std::string Shown(const std::vector<std::string>& texts) {
+  std::string shown = "{";
+  for (const std::string& text : texts) shown += (shown.size() > 1 ? ", " : "") + Shown(text);
+  return shown + "}";
+}
+
+}  // namespace tavrin
