@@ -539,7 +539,7 @@ void WindowTest::enterAndEscapeDoNothing() {
   });
   dialogCloser.start(10);
   QTest::keyClick(target, Qt::Key(key));
-  QTest::qWait(300);
+  QTest::qWait(50);
 
   QVERIFY(!dialogOpened);
   QVERIFY(window.isVisible());

@@ -31,8 +31,12 @@ constexpr auto kFrameTime = 16ms;
 // The design is measured in twips; at 96 dots per inch 15 twips make a pixel.
 constexpr int kTwipsPerPixel = 15;
 
+int Pixels(int twips) {
+  return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
+
 QRect Twips(int left, int top, int width, int height) {
-  return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
+  return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
 }
 
 // A line report quotes its whole line, which may be a hundred megabytes long;
