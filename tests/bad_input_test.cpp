@@ -447,12 +447,6 @@ TEST(BadInput, OutputNamingTheInputLeavesBothAsTheyWere) {
   }
 }
 
-// The user nobody, for whom file permissions hold as they do not for root.
-struct Nobody {
-  uid_t uid = 65534;
-  gid_t gid = 65534;
-};
-
 void WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t count = ::write(fd, bytes.data(), bytes.size());
@@ -497,39 +491,40 @@ Outcome Decode(std::string_view wire) {
   return o;
 }
 
-// Runs the body in a child process that has become the user nobody, and
-// brings its outcome back through a pipe. Without root the body runs here.
+// Runs the body in a child process that has become the user nobody, for whom
+// file permissions hold as they do not for root, and brings its outcome back
+// through a pipe. Without root the body runs here.
 class AsNobody {
  public:
   std::optional<Outcome> operator()(const std::function<Outcome()>& body) {
     if (::geteuid() != 0) return body();
-    Nobody nobody;
-    if (const passwd* entry = ::getpwnam("nobody")) {
-      nobody.uid = entry->pw_uid;
-      nobody.gid = entry->pw_gid;
-    }
-    int pipe[2];
-    if (::pipe(pipe) != 0) {
+    const passwd* nobody = ::getpwnam("nobody");
+    const uid_t uid = nobody ? nobody->pw_uid : 65534;
+    const gid_t gid = nobody ? nobody->pw_gid : 65534;
+    int fds[2];
+    if (::pipe(fds) != 0) {
       ADD_FAILURE() << "pipe: " << std::strerror(errno);
       return std::nullopt;
     }
     const pid_t child = ::fork();
     if (child == 0) {
-      ::close(pipe[0]);
+      ::close(fds[0]);
       std::string wire;
-      if (::setgroups(0, nullptr) != 0 || ::setgid(nobody.gid) != 0 || ::setuid(nobody.uid) != 0) {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
         wire = "!" + std::string(std::strerror(errno));
       } else {
         wire = Encode(body());
       }
-      WriteAll(pipe[1], wire);
+      WriteAll(fds[1], wire);
       ::_exit(0);
     }
-    ::close(pipe[1]);
+    ::close(fds[1]);
     std::string wire;
     char buffer[4096];
-    for (ssize_t count; (count = ::read(pipe[0], buffer, sizeof buffer)) > 0;) wire.append(buffer, count);
-    ::close(pipe[0]);
+    for (ssize_t count; (count = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+      wire.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(fds[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || wire.empty()) {
