@@ -28,14 +28,15 @@ QLineEdit* FileNameEdit(QFileDialog* dialog) {
   return Control<QLineEdit>(*dialog, "fileNameEdit");
 }
 
-// Types into the dialog's file name box as a user would, then closes the
-// completion list that typing may have opened.
+// Types into the dialog's file name box as a user would. The box's completion
+// list is switched off: it opens when the folder has been read, maybe after
+// the dialog has closed, and would swallow the test's next click.
 void TypeFileName(QFileDialog* dialog, const QString& name) {
   QLineEdit* edit = FileNameEdit(dialog);
+  edit->setCompleter(nullptr);
   edit->selectAll();
   QTest::keyClick(edit, Qt::Key_Delete);
   QTest::keyClicks(edit, name);
-  if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
 }
 
 QPushButton* DialogButton(QFileDialog* dialog, QDialogButtonBox::ButtonRole role) {
@@ -121,12 +122,16 @@ void DialogsTest::cleanup() {
 
 void DialogsTest::browse(const char* button, const std::function<void(QFileDialog*)>& step) {
   int dialogs = 0;
-  OnNextModal([&](QWidget* modal) {
+  const auto watch = OnNextModal([&](QWidget* modal) {
     ++dialogs;
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     QVERIFY(dialog != nullptr);
     QCOMPARE(dialog->objectName(), QStringLiteral("CommonDialog1"));
     QCOMPARE(dialog->parentWidget(), m_window.get());
+    // The file name box has the focus, as for a user: the dialog fills it in
+    // from the list only while it has not.
+    QVERIFY(QTest::qWaitForWindowActive(dialog));
+    QTRY_COMPARE(QApplication::focusWidget(), FileNameEdit(dialog));
     step(dialog);
   });
   QTest::mouseClick(Control<QPushButton>(*m_window, button), Qt::LeftButton);
@@ -344,7 +349,7 @@ void DialogsTest::overwritePrompt() {
     }
     // Declining returns to the dialog; accepting returns the path.
     for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
-      OnNextModal([&, answer](QWidget* modal) {
+      const auto watch = OnNextModal([&, answer](QWidget* modal) {
         ++prompts;
         auto* prompt = qobject_cast<QMessageBox*>(modal);
         QVERIFY(prompt != nullptr);
@@ -375,7 +380,7 @@ void DialogsTest::openAcceptsMissingFile() {
   QTest::keyClicks(Control<QLineEdit>(*m_window, "txtOutputFileName"),
                    QDir(m_dir->path()).filePath("out.txt"));
   QString report;
-  OnNextModal([&](QWidget* modal) {
+  const auto watch = OnNextModal([&](QWidget* modal) {
     auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box != nullptr);
     report = box->text();

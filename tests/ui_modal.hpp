@@ -1,24 +1,22 @@
 #pragma once
 
 #include <QApplication>
+#include <QObject>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 namespace tavrin {
 
-// Calls `handle` with the next modal widget that opens on top of the one open
-// now, from inside the new widget's own event loop. Call it before the action
-// that opens the widget. A handler that fails a check and leaves its widget
-// open gets the widget closed, so that a failing test cannot hang.
-inline void OnNextModal(std::function<void(QWidget*)> handle,
-                        QPointer<QWidget> current = QApplication::activeModalWidget(), int triesLeft = 500) {
-  QTimer::singleShot(10, [handle = std::move(handle), current, triesLeft] {
+inline void PollForModal(QObject* watch, std::function<void(QWidget*)> handle, QPointer<QWidget> current,
+                         int triesLeft) {
+  QTimer::singleShot(10, watch, [watch, handle = std::move(handle), current, triesLeft] {
     QWidget* modal = QApplication::activeModalWidget();
     if (modal == nullptr || modal == current) {
       if (triesLeft > 0)
-        OnNextModal(handle, current, triesLeft - 1);
+        PollForModal(watch, handle, current, triesLeft - 1);
       else
         QTest::qFail("no modal widget opened", __FILE__, __LINE__);
       return;
@@ -27,6 +25,18 @@ inline void OnNextModal(std::function<void(QWidget*)> handle,
     handle(modal);
     if (QTest::currentTestFailed() && opened && opened->isVisible()) opened->close();
   });
+}
+
+// Calls `handle` with the next modal widget that opens on top of the one open
+// now, from inside the new widget's own event loop. Call it before the action
+// that opens the widget, and keep what it returns until that action is over:
+// the watch ends with it, so a widget that never opened leaves nothing behind
+// to fire in a later test. A handler that fails a check and leaves its widget
+// open gets the widget closed, so that a failing test cannot hang.
+[[nodiscard]] inline std::unique_ptr<QObject> OnNextModal(std::function<void(QWidget*)> handle) {
+  auto watch = std::make_unique<QObject>();
+  PollForModal(watch.get(), std::move(handle), QApplication::activeModalWidget(), 500);
+  return watch;
 }
 
 }  // namespace tavrin

@@ -432,7 +432,7 @@ void WindowTest::messageBoxes() {
   QVERIFY(QTest::qWaitForWindowExposed(&window));
 
   int boxes = 0;
-  OnNextModal([&](QWidget* modal) {
+  const auto watch = OnNextModal([&](QWidget* modal) {
     ++boxes;
     auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box != nullptr);
@@ -469,7 +469,7 @@ void WindowTest::longLineReportIsShortened() {
   window.show();
 
   QString shown;
-  OnNextModal([&](QWidget* modal) {
+  const auto watch = OnNextModal([&](QWidget* modal) {
     auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box != nullptr);
     shown = box->text();
@@ -561,7 +561,7 @@ void WindowTest::nothingElseDuringRun() {
   // While the line report waits, the window is asked to start a second run
   // (on other files, so that one would show) and to close.
   int boxes = 0;
-  OnNextModal([&](QWidget* modal) {
+  const auto watch = OnNextModal([&](QWidget* modal) {
     ++boxes;
     Control<QLineEdit>(window, "txtInputFileName")->setText(otherInput);
     Control<QLineEdit>(window, "txtOutputFileName")->setText(otherOutput);
