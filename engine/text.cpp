@@ -167,7 +167,10 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     }
     const Character x = CharacterAt(a, i);
     const Character y = CharacterAt(b, j);
-    if (x.wellFormed != y.wellFormed || ToLower(x.code) != ToLower(y.code)) return false;
+    // A stray byte is no letter: it equals only the same byte.
+    const char32_t lowerX = x.wellFormed ? ToLower(x.code) : x.code;
+    const char32_t lowerY = y.wellFormed ? ToLower(y.code) : y.code;
+    if (x.wellFormed != y.wellFormed || lowerX != lowerY) return false;
     i += x.size;
     j += y.size;
   }

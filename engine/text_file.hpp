@@ -98,6 +98,7 @@ class TextWriter {
   void Flush();
   void AppendUtf16(std::string_view text);
   void AppendBytes(std::string_view bytes) {
+    if (bytes.empty()) return;  // an empty view may hold no address for memcpy
     if (m_pending.size() - m_pendingSize < bytes.size()) Grow(bytes.size());
     std::memcpy(m_pending.data() + m_pendingSize, bytes.data(), bytes.size());
     m_pendingSize += bytes.size();

@@ -127,6 +127,8 @@ TEST(Text, CaseInsensitiveComparisons) {
   EXPECT_TRUE(EqualsIgnoringCase("\xC3\x89MILE", "\xC3\xA9mile"));  // ÉMILE
   EXPECT_FALSE(EqualsIgnoringCase("ann", "anna"));
   EXPECT_FALSE(EqualsIgnoringCase("\xC3\x89", "e"));
+  EXPECT_FALSE(EqualsIgnoringCase("\xC9", "\xE9"));  // stray bytes are no letters
+  EXPECT_TRUE(EqualsIgnoringCase("\xC9", "\xC9"));
 }
 
 }  // namespace
