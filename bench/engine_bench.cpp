@@ -26,7 +26,7 @@ constexpr std::array<std::string_view, 8> kTokens = {
     " \"Müller, Jürgen\" <juergen.mueller@example.de>",
 };
 
-std::string TypicalLine() {
+std::string typicalLine() {
   std::string line;
   for (const std::string_view token : kTokens) {
     if (!line.empty()) line += ',';
@@ -36,7 +36,7 @@ std::string TypicalLine() {
 }
 
 // Every iteration handles all typical tokens once; the summary divides by them.
-void ReportTokens(benchmark::State& state) {
+void reportTokens(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kTokens.size()));
   state.counters["tokens"] = static_cast<double>(kTokens.size());
 }
@@ -57,13 +57,13 @@ class SilentHost final : public RunHost {
 };
 
 void BM_GetTokens(benchmark::State& state) {
-  const std::string line = TypicalLine();
+  const std::string line = typicalLine();
   SilentHost host;
   TokenList tokens;
   for (auto _ : state) {
     benchmark::DoNotOptimize(GetTokens(line, ",", tokens, "\"", host));
   }
-  ReportTokens(state);
+  reportTokens(state);
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(line.size()));
 }
 BENCHMARK(BM_GetTokens);
@@ -78,7 +78,7 @@ void BM_UnBuildMailTo(benchmark::State& state) {
       benchmark::DoNotOptimize(email.data());
     }
   }
-  ReportTokens(state);
+  reportTokens(state);
 }
 BENCHMARK(BM_UnBuildMailTo);
 
@@ -86,14 +86,14 @@ BENCHMARK(BM_UnBuildMailTo);
 // does for each token.
 void BM_UnbuildStep(benchmark::State& state) {
   TextWriter output;
-  output.Create("/dev/null", Encoding::Utf8);
+  output.create("/dev/null", Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;
   for (auto _ : state) {
-    for (const std::string_view token : kTokens) step.Write(token, output, firstRecord);
+    for (const std::string_view token : kTokens) step.write(token, output, firstRecord);
   }
-  output.Close();
-  ReportTokens(state);
+  output.close();
+  reportTokens(state);
 }
 BENCHMARK(BM_UnbuildStep);
 

@@ -57,14 +57,14 @@ struct UsageError {
   std::string message;
 };
 
-std::optional<LineErrorPolicy> ParsePolicy(std::string_view text) {
+std::optional<LineErrorPolicy> parsePolicy(std::string_view text) {
   if (text == "ask") return LineErrorPolicy::Ask;
   if (text == "continue") return LineErrorPolicy::Continue;
   if (text == "stop") return LineErrorPolicy::Stop;
   return std::nullopt;
 }
 
-Options ParseOptions(const std::vector<std::string>& args) {
+Options parseOptions(const std::vector<std::string>& args) {
   Options options;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -91,7 +91,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
         options.separator = value();
       } else if (name == "--on-line-error") {
         const std::string policy = value();
-        options.onLineError = ParsePolicy(policy);
+        options.onLineError = parsePolicy(policy);
         if (!options.onLineError) {
           throw UsageError{"invalid value '" + policy + "' for '--on-line-error': use ask, continue or stop"};
         }
@@ -164,20 +164,20 @@ class CliHost final : public RunHost {
     if (m_showProgress) m_status = text;
   }
   void RefreshStatus() override {
-    if (m_showProgress && m_pacer.IsDue()) DrawProgress();
+    if (m_showProgress && m_pacer.isDue()) drawProgress();
   }
-  void InputRead(std::uint64_t bytesRead, std::uint64_t bytesTotal) override {
+  void inputRead(std::uint64_t bytesRead, std::uint64_t bytesTotal) override {
     m_bytesRead = bytesRead;
     m_bytesTotal = bytesTotal;
   }
 
   void ShowMessage(std::string_view text) override {
     m_runReported = true;
-    Say(text);
+    say(text);
   }
   bool AskYesNo(std::string_view text) override {
     m_troubleReported = true;
-    Say(text);
+    say(text);
     switch (m_policy) {
       case LineErrorPolicy::Continue:
         return true;
@@ -196,26 +196,26 @@ class CliHost final : public RunHost {
   }
   void ShowWarning(std::string_view text, std::string_view title) override {
     m_troubleReported = true;
-    ClearProgress();
+    clearProgress();
     m_err << kProgram << ": " << title << ": " << text << '\n' << std::flush;
   }
 
-  void Finish() { ClearProgress(); }
-  int ExitStatus() const { return m_runReported ? 2 : m_troubleReported ? 1 : 0; }
+  void finish() { clearProgress(); }
+  int exitStatus() const { return m_runReported ? 2 : m_troubleReported ? 1 : 0; }
 
  private:
-  void Say(std::string_view text) {
-    ClearProgress();
+  void say(std::string_view text) {
+    clearProgress();
     m_err << kProgram << ": " << text << '\n' << std::flush;
   }
 
-  void DrawProgress() {
+  void drawProgress() {
     // Only the start of a long token fits, and control characters in it must
     // not steer the terminal.
     std::string shown;
     std::size_t offset = 0;
     for (std::size_t count = 0; offset < m_status.size() && count < kProgressCharacters; ++count) {
-      const Character c = CharacterAt(m_status, offset);
+      const Character c = characterAt(m_status, offset);
       if (static_cast<unsigned char>(m_status[offset]) < 0x20 || !c.wellFormed) {
         shown += '?';
       } else {
@@ -230,7 +230,7 @@ class CliHost final : public RunHost {
     m_progressShown = true;
   }
 
-  void ClearProgress() {
+  void clearProgress() {
     if (m_progressShown) m_err << "\r\x1b[K" << std::flush;
     m_progressShown = false;
   }
@@ -258,7 +258,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
            Terminals terminals) {
   Options options;
   try {
-    options = ParseOptions(args);
+    options = parseOptions(args);
     if (!options.help && !options.version && options.files.size() != 2) {
       throw UsageError{options.files.size() < 2 ? "INPUT and OUTPUT files are needed"
                                                 : "too many arguments: only INPUT and OUTPUT are taken"};
@@ -279,8 +279,8 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
       options.onLineError.value_or(terminals.input ? LineErrorPolicy::Ask : LineErrorPolicy::Continue);
   CliHost host(options, policy, in, err, terminals.error && !options.quiet);
   ConversionRun(host);
-  host.Finish();
-  return host.ExitStatus();
+  host.finish();
+  return host.exitStatus();
 }
 
 }  // namespace tavrin

@@ -5,7 +5,7 @@
 namespace tavrin {
 
 bool IsBlank(std::string_view myVar) {
-  if (Trim(myVar).empty()) return true;
+  if (trim(myVar).empty()) return true;
   // Every character but NUL is content, multi-byte characters included.
   for (const char c : myVar) {
     if (c != '\0') return false;

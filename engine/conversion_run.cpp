@@ -22,7 +22,7 @@ namespace {
 constexpr std::string_view kQuoteText = "\"";
 
 // Whether both names lead to one regular file, by any path or link.
-bool IsSameFile(const std::string& first, const std::string& second) {
+bool isSameFile(const std::string& first, const std::string& second) {
   struct stat a {};
   struct stat b {};
   return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && S_ISREG(a.st_mode) &&
@@ -33,101 +33,101 @@ class Run {
  public:
   explicit Run(RunHost& host) : m_host(host) {}
 
-  void Execute() {
-    if (SetUp()) ProcessLines();
+  void execute() {
+    if (setUp()) processLines();
   }
 
  private:
   // Opens both files and reads the first line; false when the run is over.
-  bool SetUp() {
+  bool setUp() {
     try {
-      m_host.SetSeparator(Trim(m_host.GetSeparator()));
+      m_host.SetSeparator(trim(m_host.GetSeparator()));
       if (IsBlank(m_host.GetSeparator())) m_host.SetSeparator(kDefaultSeparator);
       const std::string outputName = m_host.GetOutputFileName();
       const std::string inputName = m_host.GetInputFileName();
       // Deleting the old output would destroy the input before it is read.
-      if (IsSameFile(inputName, outputName)) {
+      if (isSameFile(inputName, outputName)) {
         throw Failure(EINVAL, "The output file \"" + outputName + "\" is the input file \"" + inputName +
                                   "\"; both are left as they are");
       }
       DeleteFile(outputName);
-      m_input.Open(inputName);
-      m_output.Create(m_host.GetOutputFileName(), m_input.GetEncoding());
+      m_input.open(inputName);
+      m_output.create(m_host.GetOutputFileName(), m_input.getEncoding());
       m_firstRecord = true;
-      if (m_input.AtEnd()) {
-        m_input.Close();
-        m_output.Close();
+      if (m_input.atEnd()) {
+        m_input.close();
+        m_output.close();
         return false;
       }
-      ReadLine();
+      readLine();
       return true;
     } catch (const Failure& failure) {
-      m_host.ShowMessage(RunReport(failure));
-      m_input.Close();
+      m_host.ShowMessage(runReport(failure));
+      m_input.close();
       try {
-        m_output.Close();  // nothing is waiting to be written before the first line
+        m_output.close();  // nothing is waiting to be written before the first line
       } catch (const Failure&) {
       }
       return false;
     }
   }
 
-  void ProcessLines() {
+  void processLines() {
     bool lineWaiting = true;  // the first line was read during setup
     for (;;) {
       try {
         if (!lineWaiting) {
-          if (m_input.AtEnd()) break;
-          ReadLine();
+          if (m_input.atEnd()) break;
+          readLine();
         }
         lineWaiting = false;
-        ProcessLine(m_input.Line());
+        processLine(m_input.line());
       } catch (const Failure& failure) {
-        if (!m_host.AskYesNo(LineReport(m_input.Line(), failure))) break;
+        if (!m_host.AskYesNo(lineReport(m_input.line(), failure))) break;
       }
     }
     try {
-      m_input.Close();
-      m_output.Close();
+      m_input.close();
+      m_output.close();
     } catch (const Failure& failure) {
       // The output file is closed whatever the answer; the run is over either way.
-      m_host.AskYesNo(LineReport(m_input.Line(), failure));
+      m_host.AskYesNo(lineReport(m_input.line(), failure));
     }
   }
 
-  void ReadLine() {
-    m_input.ReadLine();
-    m_host.InputRead(m_input.BytesRead(), m_input.FileSize());
+  void readLine() {
+    m_input.readLine();
+    m_host.inputRead(m_input.bytesRead(), m_input.fileSize());
   }
 
-  void ProcessLine(std::string_view line) {
+  void processLine(std::string_view line) {
     const std::int32_t count = GetTokens(line, m_host.GetSeparator(), m_tokens, kQuoteText, m_host);
-    for (std::int32_t j = 0; j < count; ++j) ProcessToken(m_tokens[static_cast<std::size_t>(j)]);
+    for (std::int32_t j = 0; j < count; ++j) processToken(m_tokens[static_cast<std::size_t>(j)]);
   }
 
-  void ProcessToken(std::string_view token) {
-    const std::string_view trimmed = Trim(token);
+  void processToken(std::string_view token) {
+    const std::string_view trimmed = trim(token);
     if (trimmed.empty()) return;
-    if (m_tokenCounter == std::numeric_limits<std::int32_t>::max()) throw CounterOverflow();
+    if (m_tokenCounter == std::numeric_limits<std::int32_t>::max()) throw counterOverflow();
     ++m_tokenCounter;
 
-    CountInStatus();
+    countInStatus();
     m_status.replace(m_statusDigits + kStatusDash.size(), std::string::npos, trimmed);
     m_host.SetStatusText(m_status);
     m_host.RefreshStatus();
 
     if (m_host.IsUnbuildChecked()) {
-      m_unbuild.Write(token, m_output, m_firstRecord);
+      m_unbuild.write(token, m_output, m_firstRecord);
       return;
     }
-    if (m_firstRecord) m_output.WriteLine({kPlainHeader});
+    if (m_firstRecord) m_output.writeLine({kPlainHeader});
     m_firstRecord = false;
-    m_output.WriteLine({trimmed});
+    m_output.writeLine({trimmed});
   }
 
   // The status text "12 - abc" stays from token to token: its count is raised
   // in its decimal digits, which a run shows millions of times a second.
-  void CountInStatus() {
+  void countInStatus() {
     std::size_t digit = m_statusDigits;
     while (digit > 0 && m_status[digit - 1] == '9') m_status[--digit] = '0';
     if (digit == 0) {
@@ -154,7 +154,7 @@ class Run {
 }  // namespace
 
 void ConversionRun(RunHost& host) {
-  Run(host).Execute();
+  Run(host).execute();
 }
 
 void DeleteFile(std::string_view FileName) {
@@ -176,17 +176,17 @@ void DeleteFile(std::string_view FileName) {
   ::unlink(name.c_str());
 }
 
-std::string RunReport(const Failure& failure) {
-  return failure.Description() + "(" + std::to_string(failure.Number()) + ")";
+std::string runReport(const Failure& failure) {
+  return failure.description() + "(" + std::to_string(failure.number()) + ")";
 }
 
-std::string LineReport(std::string_view line, const Failure& failure) {
+std::string lineReport(std::string_view line, const Failure& failure) {
   std::string report = "Error processing line: ";
   report += line;
   report += "\r\nDescription: ";
-  report += failure.Description();
+  report += failure.description();
   report += "\r\nNumber: ";
-  report += std::to_string(failure.Number());
+  report += std::to_string(failure.number());
   return report;
 }
 

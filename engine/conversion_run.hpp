@@ -24,7 +24,7 @@ void ConversionRun(RunHost& host);
 // failure is ignored.
 void DeleteFile(std::string_view FileName);
 
-std::string RunReport(const Failure& failure);
-std::string LineReport(std::string_view line, const Failure& failure);
+std::string runReport(const Failure& failure);
+std::string lineReport(std::string_view line, const Failure& failure);
 
 }  // namespace tavrin

@@ -11,15 +11,15 @@ Failure::Failure(int number, std::string description, std::string source)
       m_description(std::move(description)),
       m_source(std::move(source)) {}
 
-Failure InvalidArgument() {
+Failure invalidArgument() {
   return Failure(EINVAL, std::strerror(EINVAL));
 }
 
-Failure CounterOverflow() {
+Failure counterOverflow() {
   return Failure(EOVERFLOW, std::strerror(EOVERFLOW));
 }
 
-Failure FileFailure(int number, std::string_view action) {
+Failure fileFailure(int number, std::string_view action) {
   std::string description(action);
   description += ": ";
   description += std::strerror(number);

@@ -14,9 +14,9 @@ class Failure : public std::runtime_error {
  public:
   Failure(int number, std::string description, std::string source = std::string(kFailureSource));
 
-  int Number() const { return m_number; }
-  const std::string& Description() const { return m_description; }
-  const std::string& Source() const { return m_source; }
+  int number() const { return m_number; }
+  const std::string& description() const { return m_description; }
+  const std::string& source() const { return m_source; }
 
  private:
   int m_number;
@@ -26,11 +26,11 @@ class Failure : public std::runtime_error {
 
 // Asking for a negative number of characters, and the unpacker's and the
 // tokenizer's refusals that stem from it.
-Failure InvalidArgument();
+Failure invalidArgument();
 // The token counter went beyond the largest 32-bit number.
-Failure CounterOverflow();
+Failure counterOverflow();
 // A file operation failed with errno `number`; `action` says what was tried
 // on which file, as in: Cannot open the input file "in.txt".
-Failure FileFailure(int number, std::string_view action);
+Failure fileFailure(int number, std::string_view action);
 
 }  // namespace tavrin

@@ -13,7 +13,7 @@ class ProgressPacer {
   explicit ProgressPacer(std::chrono::steady_clock::duration interval) : m_interval(interval) {}
 
   // Whether the interval has passed since progress was last shown.
-  bool IsDue() {
+  bool isDue() {
     if (++m_calls % kCallsPerClockReading != 0) return false;
     const auto now = std::chrono::steady_clock::now();
     if (now - m_lastShown < m_interval) return false;

@@ -25,13 +25,13 @@ class RunHost {
   virtual void RefreshStatus() = 0;
 
   virtual void ShowMessage(std::string_view text) = 0;
-  // True for Yes (the default button), false for No.
+  // True for yes (the default button), false for No.
   virtual bool AskYesNo(std::string_view text) = 0;
   virtual void ShowWarning(std::string_view text, std::string_view title) = 0;
 
   // How much of the input has been read, after every line: bytesTotal is 0
   // when the size is not known (a pipe). Hosts that show no share ignore it.
-  virtual void InputRead(std::uint64_t bytesRead, std::uint64_t bytesTotal) {
+  virtual void inputRead(std::uint64_t bytesRead, std::uint64_t bytesTotal) {
     (void)bytesRead;
     (void)bytesTotal;
   }

@@ -6,13 +6,13 @@ namespace tavrin {
 
 namespace {
 
-bool IsContinuation(unsigned char byte) {
+bool isContinuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
 }
 
 }  // namespace
 
-Character DecodeCharacter(std::string_view text, std::size_t offset) {
+Character decodeCharacter(std::string_view text, std::size_t offset) {
   if (offset >= text.size()) return {0, 0, false};
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data()) + offset;
   const std::size_t left = text.size() - offset;
@@ -41,45 +41,45 @@ Character DecodeCharacter(std::string_view text, std::size_t offset) {
   }
   if (left < size || bytes[1] < low || bytes[1] > high) return stray;
   for (std::size_t i = 1; i < size; ++i) {
-    if (!IsContinuation(bytes[i])) return stray;
+    if (!isContinuation(bytes[i])) return stray;
     code = (code << 6) | (bytes[i] & 0x3F);
   }
   return {code, size, true};
 }
 
-bool IsCharacterBoundary(std::string_view text, std::size_t offset) {
+bool isCharacterBoundary(std::string_view text, std::size_t offset) {
   if (offset == 0 || offset >= text.size()) return offset <= text.size();
-  if (!IsContinuation(static_cast<unsigned char>(text[offset]))) return true;
+  if (!isContinuation(static_cast<unsigned char>(text[offset]))) return true;
   // A continuation byte is inside a character only when a well-formed sequence
   // that begins up to three bytes earlier covers it; a lead byte is never part
   // of an earlier character, so that sequence is a character of its own.
   for (std::size_t back = 1; back <= 3 && back <= offset; ++back) {
     const unsigned char byte = static_cast<unsigned char>(text[offset - back]);
-    if (IsContinuation(byte)) continue;
-    const Character c = CharacterAt(text, offset - back);
+    if (isContinuation(byte)) continue;
+    const Character c = characterAt(text, offset - back);
     return !(c.wellFormed && c.size > back);
   }
   return true;
 }
 
-std::size_t FindLastCharacterStart(std::string_view text) {
+std::size_t findLastCharacterStart(std::string_view text) {
   std::size_t start = text.empty() ? 0 : text.size() - 1;
-  while (start > 0 && !IsCharacterBoundary(text, start)) --start;
+  while (start > 0 && !isCharacterBoundary(text, start)) --start;
   return start;
 }
 
-bool IsWellFormed(std::string_view text) {
+bool isWellFormed(std::string_view text) {
   for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = CharacterAt(text, offset);
+    const Character c = characterAt(text, offset);
     if (!c.wellFormed) return false;
     offset += c.size;
   }
   return true;
 }
 
-TextFinder::TextFinder(std::string_view pattern) : m_pattern(pattern), m_wellFormed(IsWellFormed(pattern)) {}
+TextFinder::TextFinder(std::string_view pattern) : m_pattern(pattern), m_wellFormed(isWellFormed(pattern)) {}
 
-std::size_t TextFinder::FindIn(std::string_view text, std::size_t from) const {
+std::size_t TextFinder::findIn(std::string_view text, std::size_t from) const {
   if (m_pattern.empty()) return kNotFound;
   while (from < text.size()) {
     std::size_t found;
@@ -92,7 +92,7 @@ std::size_t TextFinder::FindIn(std::string_view text, std::size_t from) const {
     // A well-formed pattern can only match whole characters; one with stray
     // bytes could match inside a character, which is no match.
     if (found == kNotFound || m_wellFormed ||
-        (IsCharacterBoundary(text, found) && IsCharacterBoundary(text, found + m_pattern.size()))) {
+        (isCharacterBoundary(text, found) && isCharacterBoundary(text, found + m_pattern.size()))) {
       return found;
     }
     from = found + 1;
@@ -100,7 +100,7 @@ std::size_t TextFinder::FindIn(std::string_view text, std::size_t from) const {
   return kNotFound;
 }
 
-char32_t ToLowerBeyondAscii(char32_t c) {
+char32_t toLowerBeyondAscii(char32_t c) {
   auto evenUpper = [c](char32_t first, char32_t last) { return c >= first && c <= last && c % 2 == 0; };
   auto oddUpper = [c](char32_t first, char32_t last) { return c >= first && c <= last && c % 2 == 1; };
 
@@ -151,25 +151,25 @@ char32_t ToLowerBeyondAscii(char32_t c) {
 
 namespace {
 
-char AsciiLower(char c) {
+char asciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
 }  // namespace
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   std::size_t i = 0;
   std::size_t j = 0;
   while (i < a.size() && j < b.size()) {
     if (static_cast<unsigned char>(a[i] | b[j]) < 0x80) {  // two ASCII characters
-      if (AsciiLower(a[i++]) != AsciiLower(b[j++])) return false;
+      if (asciiLower(a[i++]) != asciiLower(b[j++])) return false;
       continue;
     }
-    const Character x = CharacterAt(a, i);
-    const Character y = CharacterAt(b, j);
+    const Character x = characterAt(a, i);
+    const Character y = characterAt(b, j);
     // A stray byte is no letter: it equals only the same byte.
-    const char32_t lowerX = x.wellFormed ? ToLower(x.code) : x.code;
-    const char32_t lowerY = y.wellFormed ? ToLower(y.code) : y.code;
+    const char32_t lowerX = x.wellFormed ? toLower(x.code) : x.code;
+    const char32_t lowerY = y.wellFormed ? toLower(y.code) : y.code;
     if (x.wellFormed != y.wellFormed || lowerX != lowerY) return false;
     i += x.size;
     j += y.size;

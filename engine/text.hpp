@@ -23,25 +23,25 @@ struct Character {
   bool wellFormed;   // false for a stray byte
 };
 
-Character DecodeCharacter(std::string_view text, std::size_t offset);
+Character decodeCharacter(std::string_view text, std::size_t offset);
 // The character that begins at `offset`, which must be a character boundary.
-inline Character CharacterAt(std::string_view text, std::size_t offset) {
+inline Character characterAt(std::string_view text, std::size_t offset) {
   if (offset < text.size() && static_cast<unsigned char>(text[offset]) < 0x80) {
     return {static_cast<unsigned char>(text[offset]), 1, true};
   }
-  return DecodeCharacter(text, offset);
+  return decodeCharacter(text, offset);
 }
-bool IsCharacterBoundary(std::string_view text, std::size_t offset);
-std::size_t FindLastCharacterStart(std::string_view text);
+bool isCharacterBoundary(std::string_view text, std::size_t offset);
+std::size_t findLastCharacterStart(std::string_view text);
 // Start of the last character; 0 for the empty text.
-inline std::size_t LastCharacterStart(std::string_view text) {
+inline std::size_t lastCharacterStart(std::string_view text) {
   if (!text.empty() && static_cast<unsigned char>(text.back()) < 0x80) return text.size() - 1;
-  return FindLastCharacterStart(text);
+  return findLastCharacterStart(text);
 }
-bool IsWellFormed(std::string_view text);
+bool isWellFormed(std::string_view text);
 
 // Leading and trailing spaces go; tabs, NUL and everything else stays.
-inline std::string_view Trim(std::string_view text) {
+inline std::string_view trim(std::string_view text) {
   std::size_t first = 0;
   std::size_t last = text.size();
   while (first < last && text[first] == ' ') ++first;
@@ -55,23 +55,23 @@ class TextFinder {
  public:
   explicit TextFinder(std::string_view pattern);
   // Offset of the first match at or after `from`, or kNotFound.
-  std::size_t FindIn(std::string_view text, std::size_t from) const;
-  std::size_t Size() const { return m_pattern.size(); }
+  std::size_t findIn(std::string_view text, std::size_t from) const;
+  std::size_t size() const { return m_pattern.size(); }
 
  private:
   std::string_view m_pattern;
   bool m_wellFormed;
 };
 
-char32_t ToLowerBeyondAscii(char32_t code);
+char32_t toLowerBeyondAscii(char32_t code);
 // Unicode simple lower-case mapping for A to Z and the letters of Latin-1
 // Supplement, Latin Extended-A, Greek and Cyrillic; any other code is itself.
 // Independent of the process's locale.
-inline char32_t ToLower(char32_t code) {
+inline char32_t toLower(char32_t code) {
   if (code < 0x80) return code >= 'A' && code <= 'Z' ? code + 32 : code;
-  return ToLowerBeyondAscii(code);
+  return toLowerBeyondAscii(code);
 }
 // Whether two texts are equal once both are lower-cased, character by character.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 }  // namespace tavrin

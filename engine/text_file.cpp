@@ -19,7 +19,7 @@ constexpr std::size_t kChunk = std::size_t{1} << 20;
 constexpr std::size_t kFlushSize = std::size_t{1} << 20;
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-std::string_view ByteOrderMark(Encoding encoding) {
+std::string_view byteOrderMark(Encoding encoding) {
   switch (encoding) {
     case Encoding::Utf8WithBom:
       return "\xEF\xBB\xBF";
@@ -33,13 +33,13 @@ std::string_view ByteOrderMark(Encoding encoding) {
   return {};
 }
 
-bool IsUtf16(Encoding encoding) {
+bool isUtf16(Encoding encoding) {
   return encoding == Encoding::Utf16LittleEndian || encoding == Encoding::Utf16BigEndian;
 }
 
 // Lone surrogates are written like other code points, so a UTF-16 file that
 // holds one keeps it on its way through the program.
-std::size_t EncodeUtf8(char32_t code, char* out) {
+std::size_t encodeUtf8(char32_t code, char* out) {
   if (code < 0x80) {
     out[0] = static_cast<char>(code);
     return 1;
@@ -62,11 +62,11 @@ std::size_t EncodeUtf8(char32_t code, char* out) {
   return 4;
 }
 
-void Shift(std::size_t& offset, std::size_t by) {
+void moveBack(std::size_t& offset, std::size_t by) {
   if (offset != kNone) offset -= by;
 }
 
-std::string FileAction(std::string_view action, std::string_view role, const std::string& path) {
+std::string fileAction(std::string_view action, std::string_view role, const std::string& path) {
   std::string text(action);
   text += " the ";
   text += role;
@@ -78,48 +78,48 @@ std::string FileAction(std::string_view action, std::string_view role, const std
 
 }  // namespace
 
-void TextReader::Fail(int number, std::string_view what) {
+void TextReader::fail(int number, std::string_view what) {
   m_failed = true;
-  throw FileFailure(number, FileAction(what, "input", m_path));
+  throw fileFailure(number, fileAction(what, "input", m_path));
 }
 
-void TextReader::Open(const std::string& path) {
+void TextReader::open(const std::string& path) {
   m_path = path;
   m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (m_fd < 0) Fail(errno, "Cannot open");
+  if (m_fd < 0) fail(errno, "Cannot open");
   struct stat info {};
-  if (::fstat(m_fd, &info) != 0) Fail(errno, "Cannot open");
-  if (S_ISDIR(info.st_mode)) Fail(EISDIR, "Cannot open");
+  if (::fstat(m_fd, &info) != 0) fail(errno, "Cannot open");
+  if (S_ISDIR(info.st_mode)) fail(EISDIR, "Cannot open");
   if (S_ISREG(info.st_mode)) m_fileSize = static_cast<std::uint64_t>(info.st_size);
 
   // Enough bytes to recognise a byte order mark.
-  MakeRoom(kChunk);
-  while (m_end < 3 && !m_endOfFile) m_end += ReadRaw(m_buffer.get() + m_end, m_capacity - m_end);
+  makeRoom(kChunk);
+  while (m_end < 3 && !m_endOfFile) m_end += readRaw(m_buffer.get() + m_end, m_capacity - m_end);
   const std::string_view start(m_buffer.get(), m_end);
   for (const Encoding encoding :
        {Encoding::Utf8WithBom, Encoding::Utf16LittleEndian, Encoding::Utf16BigEndian}) {
-    if (start.starts_with(ByteOrderMark(encoding))) {
+    if (start.starts_with(byteOrderMark(encoding))) {
       m_encoding = encoding;
-      m_begin = ByteOrderMark(encoding).size();
+      m_begin = byteOrderMark(encoding).size();
       break;
     }
   }
-  if (IsUtf16(m_encoding)) {
+  if (isUtf16(m_encoding)) {
     m_raw.assign(start.substr(m_begin));
     m_begin = m_end = 0;
-    DecodeUtf16(m_endOfFile);
+    decodeUtf16(m_endOfFile);
   }
   m_lineStart = m_begin;
   m_lineFeed = m_carriageReturn = kNone;
   m_lineFeedSearched = m_carriageReturnSearched = m_begin;
 }
 
-void TextReader::Close() noexcept {
+void TextReader::close() noexcept {
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
 }
 
-std::size_t TextReader::ReadRaw(char* into, std::size_t size) {
+std::size_t TextReader::readRaw(char* into, std::size_t size) {
   for (;;) {
     const ssize_t count = ::read(m_fd, into, size);
     if (count > 0) {
@@ -130,11 +130,11 @@ std::size_t TextReader::ReadRaw(char* into, std::size_t size) {
       m_endOfFile = true;
       return 0;
     }
-    if (errno != EINTR) Fail(errno, "Cannot read");
+    if (errno != EINTR) fail(errno, "Cannot read");
   }
 }
 
-void TextReader::MakeRoom(std::size_t bytes) {
+void TextReader::makeRoom(std::size_t bytes) {
   if (m_capacity - m_end >= bytes) return;
   // Keep the current line (the line report quotes it) and what follows it.
   const std::size_t shift = m_lineStart;
@@ -150,25 +150,25 @@ void TextReader::MakeRoom(std::size_t bytes) {
   }
   for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_lineFeed, &m_lineFeedSearched,
                               &m_carriageReturn, &m_carriageReturnSearched}) {
-    Shift(*offset, shift);
+    moveBack(*offset, shift);
   }
 }
 
-void TextReader::Fill() {
+void TextReader::fill() {
   if (m_endOfFile) return;
-  if (!IsUtf16(m_encoding)) {
-    MakeRoom(kChunk);
-    m_end += ReadRaw(m_buffer.get() + m_end, kChunk);
+  if (!isUtf16(m_encoding)) {
+    makeRoom(kChunk);
+    m_end += readRaw(m_buffer.get() + m_end, kChunk);
     return;
   }
   const std::size_t carried = m_raw.size();
   m_raw.resize(carried + kChunk);
-  m_raw.resize(carried + ReadRaw(m_raw.data() + carried, kChunk));
-  DecodeUtf16(m_endOfFile);
+  m_raw.resize(carried + readRaw(m_raw.data() + carried, kChunk));
+  decodeUtf16(m_endOfFile);
 }
 
-void TextReader::DecodeUtf16(bool atEnd) {
-  MakeRoom(m_raw.size() / 2 * 3 + 4);
+void TextReader::decodeUtf16(bool atEnd) {
+  makeRoom(m_raw.size() / 2 * 3 + 4);
   const auto* bytes = reinterpret_cast<const unsigned char*>(m_raw.data());
   const bool little = m_encoding == Encoding::Utf16LittleEndian;
   auto unitAt = [&](std::size_t i) -> char32_t {
@@ -190,14 +190,14 @@ void TextReader::DecodeUtf16(bool atEnd) {
         break;  // the low half may come with the next read
       }
     }
-    out += EncodeUtf8(code, out);
+    out += encodeUtf8(code, out);
     i += size;
   }
   m_end = static_cast<std::size_t>(out - m_buffer.get());
   m_raw.erase(0, i);  // an odd byte at the end of the file stays here
 }
 
-std::size_t TextReader::FindLineEnd() {
+std::size_t TextReader::findLineEnd() {
   char* const buffer = m_buffer.get();
   if (m_lineFeed == kNone || m_lineFeed < m_begin) {
     const std::size_t from = std::max(m_begin, m_lineFeedSearched);
@@ -215,7 +215,7 @@ std::size_t TextReader::FindLineEnd() {
   return m_carriageReturn != kNone ? m_carriageReturn : m_lineFeed;
 }
 
-bool TextReader::AtEnd() {
+bool TextReader::atEnd() {
   if (m_failed) return true;
   for (;;) {
     if (m_skipLineFeed && m_begin < m_end) {
@@ -226,31 +226,31 @@ bool TextReader::AtEnd() {
     if (m_endOfFile) {
       if (!m_raw.empty()) {
         m_raw.clear();
-        Fail(EILSEQ, "Cannot read the last character of");
+        fail(EILSEQ, "Cannot read the last character of");
       }
       return true;
     }
-    Fill();
+    fill();
   }
 }
 
-std::string_view TextReader::ReadLine() {
-  if (AtEnd()) {
+std::string_view TextReader::readLine() {
+  if (atEnd()) {
     m_lineStart = m_begin;
     m_lineSize = 0;
-    return Line();
+    return line();
   }
   for (;;) {
-    const std::size_t end = FindLineEnd();
+    const std::size_t end = findLineEnd();
     if (end != kNone || m_endOfFile) {
       m_lineStart = m_begin;
       m_lineSize = (end != kNone ? end : m_end) - m_begin;
       m_skipLineFeed = end != kNone && m_buffer[end] == '\r';
       m_begin = end != kNone ? end + 1 : m_end;
-      return Line();
+      return line();
     }
-    if (m_end - m_begin > kLongestLine) Fail(EFBIG, "A line longer than 256 MiB stops reading");
-    Fill();
+    if (m_end - m_begin > kLongestLine) fail(EFBIG, "A line longer than 256 MiB stops reading");
+    fill();
   }
 }
 
@@ -258,26 +258,26 @@ TextWriter::~TextWriter() {
   if (m_fd >= 0) ::close(m_fd);
 }
 
-void TextWriter::Create(const std::string& path, Encoding encoding) {
+void TextWriter::create(const std::string& path, Encoding encoding) {
   m_path = path;
   m_encoding = encoding;
-  m_utf16 = IsUtf16(encoding);
+  m_utf16 = isUtf16(encoding);
   m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (m_fd < 0) throw FileFailure(errno, FileAction("Cannot create", "output", m_path));
+  if (m_fd < 0) throw fileFailure(errno, fileAction("Cannot create", "output", m_path));
   m_pending.resize(kFlushSize + kChunk);
 }
 
-void TextWriter::WriteLine(std::initializer_list<std::string_view> parts) {
-  if (m_pendingSize >= kFlushSize) Flush();
-  if (m_bytesWritten == 0 && m_pendingSize == 0) AppendBytes(ByteOrderMark(m_encoding));
+void TextWriter::writeLine(std::initializer_list<std::string_view> parts) {
+  if (m_pendingSize >= kFlushSize) flush();
+  if (m_bytesWritten == 0 && m_pendingSize == 0) appendBytes(byteOrderMark(m_encoding));
   if (m_utf16) {
-    for (const std::string_view part : parts) AppendUtf16(part);
-    AppendUtf16("\r\n");
+    for (const std::string_view part : parts) appendUtf16(part);
+    appendUtf16("\r\n");
     return;
   }
   std::size_t size = 2;
   for (const std::string_view part : parts) size += part.size();
-  if (m_pending.size() - m_pendingSize < size) Grow(size);
+  if (m_pending.size() - m_pendingSize < size) grow(size);
   char* out = m_pending.data() + m_pendingSize;
   for (const std::string_view part : parts) out = std::copy(part.begin(), part.end(), out);
   out[0] = '\r';
@@ -285,22 +285,22 @@ void TextWriter::WriteLine(std::initializer_list<std::string_view> parts) {
   m_pendingSize += size;
 }
 
-void TextWriter::Grow(std::size_t bytes) {
+void TextWriter::grow(std::size_t bytes) {
   m_pending.resize(std::max(2 * m_pending.size(), m_pendingSize + bytes));
 }
 
-void TextWriter::AppendUtf16(std::string_view text) {
+void TextWriter::appendUtf16(std::string_view text) {
   const bool little = m_encoding == Encoding::Utf16LittleEndian;
   auto putUnit = [&](char32_t unit) {
     const char high = static_cast<char>(unit >> 8);
     const char low = static_cast<char>(unit & 0xFF);
     const char bytes[2] = {little ? low : high, little ? high : low};
-    AppendBytes({bytes, 2});
+    appendBytes({bytes, 2});
   };
   for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = CharacterAt(text, offset);
+    const Character c = characterAt(text, offset);
     // Text read from a UTF-16 file is always well-formed; anything else has no UTF-16 form.
-    if (!c.wellFormed) throw FileFailure(EILSEQ, FileAction("Cannot write", "output", m_path));
+    if (!c.wellFormed) throw fileFailure(EILSEQ, fileAction("Cannot write", "output", m_path));
     if (c.code >= 0x10000) {
       putUnit(0xD800 + ((c.code - 0x10000) >> 10));
       putUnit(0xDC00 + ((c.code - 0x10000) & 0x3FF));
@@ -311,7 +311,7 @@ void TextWriter::AppendUtf16(std::string_view text) {
   }
 }
 
-void TextWriter::Flush() {
+void TextWriter::flush() {
   std::size_t done = 0;
   while (done < m_pendingSize) {
     const ssize_t count = ::write(m_fd, m_pending.data() + done, m_pendingSize - done);
@@ -319,7 +319,7 @@ void TextWriter::Flush() {
     if (count < 0) {
       const int number = errno;
       m_pendingSize = 0;
-      throw FileFailure(number, FileAction("Cannot write", "output", m_path));
+      throw fileFailure(number, fileAction("Cannot write", "output", m_path));
     }
     done += static_cast<std::size_t>(count);
     m_bytesWritten += static_cast<std::uint64_t>(count);
@@ -327,10 +327,10 @@ void TextWriter::Flush() {
   m_pendingSize = 0;
 }
 
-void TextWriter::Close() {
+void TextWriter::close() {
   if (m_fd < 0) return;
   try {
-    Flush();
+    flush();
   } catch (const Failure&) {
     ::close(m_fd);
     m_fd = -1;
@@ -338,7 +338,7 @@ void TextWriter::Close() {
   }
   const int result = ::close(m_fd);
   m_fd = -1;
-  if (result != 0) throw FileFailure(errno, FileAction("Cannot write", "output", m_path));
+  if (result != 0) throw fileFailure(errno, fileAction("Cannot write", "output", m_path));
 }
 
 }  // namespace tavrin

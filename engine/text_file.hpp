@@ -22,32 +22,32 @@ class TextReader {
   TextReader() = default;
   TextReader(const TextReader&) = delete;
   TextReader& operator=(const TextReader&) = delete;
-  ~TextReader() { Close(); }
+  ~TextReader() { close(); }
 
   // Opens the file for reading and reads its byte order mark, if any.
-  void Open(const std::string& path);
+  void open(const std::string& path);
   // Whether no further line is there. After a failed read it is true, so a
   // broken file ends the run instead of failing for ever.
-  bool AtEnd();
-  // Reads the next line, without its line end. The view, like Line(), stays
+  bool atEnd();
+  // Reads the next line, without its line end. The view, like line(), stays
   // valid until the next call of AtEnd or ReadLine.
-  std::string_view ReadLine();
-  std::string_view Line() const { return {m_buffer.get() + m_lineStart, m_lineSize}; }
-  void Close() noexcept;
+  std::string_view readLine();
+  std::string_view line() const { return {m_buffer.get() + m_lineStart, m_lineSize}; }
+  void close() noexcept;
 
-  Encoding GetEncoding() const { return m_encoding; }
-  std::uint64_t BytesRead() const { return m_bytesRead; }
+  Encoding getEncoding() const { return m_encoding; }
+  std::uint64_t bytesRead() const { return m_bytesRead; }
   // The file's size, or 0 when it has none (a pipe, a device).
-  std::uint64_t FileSize() const { return m_fileSize; }
+  std::uint64_t fileSize() const { return m_fileSize; }
 
  private:
   // Reads and decodes more of the file, or notes its end.
-  void Fill();
-  void MakeRoom(std::size_t bytes);
-  std::size_t ReadRaw(char* into, std::size_t size);
-  void DecodeUtf16(bool atEnd);
-  std::size_t FindLineEnd();
-  [[noreturn]] void Fail(int number, std::string_view what);
+  void fill();
+  void makeRoom(std::size_t bytes);
+  std::size_t readRaw(char* into, std::size_t size);
+  void decodeUtf16(bool atEnd);
+  std::size_t findLineEnd();
+  [[noreturn]] void fail(int number, std::string_view what);
 
   int m_fd = -1;
   std::string m_path;
@@ -87,23 +87,23 @@ class TextWriter {
   ~TextWriter();
 
   // Creates the file, or empties one that is there.
-  void Create(const std::string& path, Encoding encoding);
+  void create(const std::string& path, Encoding encoding);
   // Writes the parts as one line. When a write fails, the lines waiting to be
   // written are dropped and this one is not written either.
-  void WriteLine(std::initializer_list<std::string_view> parts);
+  void writeLine(std::initializer_list<std::string_view> parts);
   // Writes what is waiting and closes the file, which is closed even when that fails.
-  void Close();
+  void close();
 
  private:
-  void Flush();
-  void AppendUtf16(std::string_view text);
-  void AppendBytes(std::string_view bytes) {
+  void flush();
+  void appendUtf16(std::string_view text);
+  void appendBytes(std::string_view bytes) {
     if (bytes.empty()) return;  // an empty view may hold no address for memcpy
-    if (m_pending.size() - m_pendingSize < bytes.size()) Grow(bytes.size());
+    if (m_pending.size() - m_pendingSize < bytes.size()) grow(bytes.size());
     std::memcpy(m_pending.data() + m_pendingSize, bytes.data(), bytes.size());
     m_pendingSize += bytes.size();
   }
-  void Grow(std::size_t bytes);
+  void grow(std::size_t bytes);
 
   int m_fd = -1;
   std::string m_path;

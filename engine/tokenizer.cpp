@@ -21,18 +21,18 @@ namespace {
 class QuoteCounter {
  public:
   QuoteCounter(const TextFinder& quote, std::string_view line)
-      : m_quote(quote), m_line(line), m_next(quote.FindIn(line, 0)) {}
+      : m_quote(quote), m_line(line), m_next(quote.findIn(line, 0)) {}
 
-  void StartCandidate(std::size_t start) {
+  void startCandidate(std::size_t start) {
     m_start = start;
     m_count = 0;
   }
 
   // Whether the candidate from its start up to `end` holds an odd number of quotes.
-  bool IsOddUpTo(std::size_t end) {
-    while (m_next != kNotFound && m_next + m_quote.Size() <= end) {
+  bool isOddUpTo(std::size_t end) {
+    while (m_next != kNotFound && m_next + m_quote.size() <= end) {
       if (m_next >= m_start) ++m_count;
-      m_next = m_quote.FindIn(m_line, m_next + CharacterAt(m_line, m_next).size);  // occurrences may overlap
+      m_next = m_quote.findIn(m_line, m_next + characterAt(m_line, m_next).size);  // occurrences may overlap
     }
     return m_count % 2 != 0;
   }
@@ -47,7 +47,7 @@ class QuoteCounter {
 
 }  // namespace
 
-void TokenList::Reset(std::string_view line, std::size_t separatorSize) {
+void TokenList::reset(std::string_view line, std::size_t separatorSize) {
   m_line = line;
   m_separatorSize = separatorSize;
   m_ends.clear();
@@ -56,8 +56,8 @@ void TokenList::Reset(std::string_view line, std::size_t separatorSize) {
 std::int32_t CharCount(std::string_view InString, std::string_view SearchChar) {
   const TextFinder finder(SearchChar);
   std::int32_t count = 0;
-  for (std::size_t found = finder.FindIn(InString, 0); found != kNotFound;
-       found = finder.FindIn(InString, found + CharacterAt(InString, found).size)) {
+  for (std::size_t found = finder.findIn(InString, 0); found != kNotFound;
+       found = finder.findIn(InString, found + characterAt(InString, found).size)) {
     ++count;
   }
   return count;
@@ -65,19 +65,19 @@ std::int32_t CharCount(std::string_view InString, std::string_view SearchChar) {
 
 namespace {
 
-bool IsAsciiCharacter(std::string_view text) {
+bool isAsciiCharacter(std::string_view text) {
   return text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x80;
 }
 
 // Bytes of `word` equal to `byte` get their high bit set, and no others.
-std::uint64_t MatchingBytes(std::uint64_t word, char byte) {
+std::uint64_t matchingBytes(std::uint64_t word, char byte) {
   constexpr std::uint64_t kLowBits = 0x7F7F7F7F7F7F7F7F;
   const std::uint64_t x = word ^ (0x0101010101010101 * static_cast<unsigned char>(byte));
   return ~(((x & kLowBits) + kLowBits) | x | kLowBits);
 }
 
 // Eight bytes with the first in the lowest bits, on any machine.
-std::uint64_t LoadLittleEndian(const char* bytes) {
+std::uint64_t loadLittleEndian(const char* bytes) {
   std::uint64_t word;
   std::memcpy(&word, bytes, sizeof word);
   if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
@@ -88,7 +88,7 @@ std::uint64_t LoadLittleEndian(const char* bytes) {
 // single pass: a separator ends a token when the quotes since the token began
 // are even, and the line's end ends the last one. Eight bytes are looked at a
 // time, since most of them are neither.
-void SplitAtCharacter(std::string_view line, char separator, char quote, TokenList& tokens) {
+void splitAtCharacter(std::string_view line, char separator, char quote, TokenList& tokens) {
   const char* const data = line.data();
   const std::size_t size = line.size();
   bool quoteOpen = false;
@@ -97,20 +97,20 @@ void SplitAtCharacter(std::string_view line, char separator, char quote, TokenLi
     if (data[at] == quote) {
       quoteOpen = !quoteOpen;
     } else if (!quoteOpen) {
-      tokens.Add(at);
+      tokens.add(at);
       start = at + 1;
     }
   };
   std::size_t i = 0;
   for (; i + 8 <= size; i += 8) {
-    const std::uint64_t word = LoadLittleEndian(data + i);
-    const std::uint64_t separators = MatchingBytes(word, separator);
-    const std::uint64_t quotes = MatchingBytes(word, quote);
+    const std::uint64_t word = loadLittleEndian(data + i);
+    const std::uint64_t separators = matchingBytes(word, separator);
+    const std::uint64_t quotes = matchingBytes(word, quote);
     if (quotes == 0 && !quoteOpen) {
       // Outside quotes every separator ends a token.
       for (std::uint64_t hits = separators; hits != 0; hits &= hits - 1) {
         start = i + static_cast<std::size_t>(std::countr_zero(hits)) / 8;
-        tokens.Add(start++);
+        tokens.add(start++);
       }
       continue;
     }
@@ -121,12 +121,12 @@ void SplitAtCharacter(std::string_view line, char separator, char quote, TokenLi
   for (; i < size; ++i) {
     if (data[i] == separator || data[i] == quote) visit(i);
   }
-  if (quoteOpen) throw InvalidArgument();  // the quote stays open to the end
-  if (start < size) tokens.Add(size);
+  if (quoteOpen) throw invalidArgument();  // the quote stays open to the end
+  if (start < size) tokens.add(size);
 }
 
 // Any separator and quote text, whole units searched character by character.
-void SplitAtText(std::string_view line, std::string_view delimiter, std::string_view quotes,
+void splitAtText(std::string_view line, std::string_view delimiter, std::string_view quotes,
                  TokenList& tokens) {
   const TextFinder separator(delimiter);
   const TextFinder quote(quotes);
@@ -137,7 +137,7 @@ void SplitAtText(std::string_view line, std::string_view delimiter, std::string_
   // "a,b," gives two tokens and "a,b,," three.
   auto nextEnd = [&](std::size_t from) {
     if (from > line.size()) return kNotFound;
-    const std::size_t found = separator.FindIn(line, from);
+    const std::size_t found = separator.findIn(line, from);
     if (found != kNotFound) return found;
     return from < line.size() ? line.size() : kNotFound;
   };
@@ -147,14 +147,14 @@ void SplitAtText(std::string_view line, std::string_view delimiter, std::string_
     std::size_t end = nextEnd(start);
     if (end == kNotFound) break;
     if (balanceQuotes) {
-      quoteCounter.StartCandidate(start);
-      while (quoteCounter.IsOddUpTo(end)) {
-        end = nextEnd(end + separator.Size());
-        if (end == kNotFound) throw InvalidArgument();  // the quote stays open to the end
+      quoteCounter.startCandidate(start);
+      while (quoteCounter.isOddUpTo(end)) {
+        end = nextEnd(end + separator.size());
+        if (end == kNotFound) throw invalidArgument();  // the quote stays open to the end
       }
     }
-    tokens.Add(end);
-    start = end + separator.Size();
+    tokens.add(end);
+    start = end + separator.size();
   }
 }
 
@@ -162,18 +162,18 @@ void SplitAtText(std::string_view line, std::string_view delimiter, std::string_
 
 std::int32_t GetTokens(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
                        std::string_view Quotes, RunHost& host) {
-  Tokens.Reset(TokenString, Delimeter.size());
+  Tokens.reset(TokenString, Delimeter.size());
   try {
     // Token ends are kept in 32 bits and the count is a 32-bit number.
-    if (TokenString.size() >= std::numeric_limits<std::int32_t>::max()) throw CounterOverflow();
-    if (IsAsciiCharacter(Delimeter) && IsAsciiCharacter(Quotes) && !IsBlank(Quotes) && Delimeter != Quotes) {
-      SplitAtCharacter(TokenString, Delimeter[0], Quotes[0], Tokens);
+    if (TokenString.size() >= std::numeric_limits<std::int32_t>::max()) throw counterOverflow();
+    if (isAsciiCharacter(Delimeter) && isAsciiCharacter(Quotes) && !IsBlank(Quotes) && Delimeter != Quotes) {
+      splitAtCharacter(TokenString, Delimeter[0], Quotes[0], Tokens);
     } else {
-      SplitAtText(TokenString, Delimeter, Quotes, Tokens);
+      splitAtText(TokenString, Delimeter, Quotes, Tokens);
     }
     return static_cast<std::int32_t>(Tokens.size());
   } catch (const Failure& failure) {
-    host.ShowWarning("Error: " + failure.Description(), failure.Source());
+    host.ShowWarning("Error: " + failure.description(), failure.source());
     return 0;
   }
 }

@@ -15,9 +15,9 @@ class RunHost;
 class TokenList {
  public:
   // Empties the list for tokens of `line` split at separators of `separatorSize` bytes.
-  void Reset(std::string_view line, std::size_t separatorSize);
+  void reset(std::string_view line, std::size_t separatorSize);
   // Stores the next token, which ends at byte `end` of the line.
-  void Add(std::size_t end) { m_ends.push_back(static_cast<std::uint32_t>(end)); }
+  void add(std::size_t end) { m_ends.push_back(static_cast<std::uint32_t>(end)); }
 
   std::size_t size() const { return m_ends.size(); }
   bool empty() const { return m_ends.empty(); }

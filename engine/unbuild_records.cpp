@@ -12,16 +12,16 @@ namespace {
 // Whether the name ends in inc, inc., corp or corp., in any case. One name can
 // match only one of these, so testing all four at once gives what testing them
 // in turn would.
-bool EndsLikeACompany(std::string_view name) {
+bool endsLikeACompany(std::string_view name) {
   // Only c, p and '.' end one, and no other character lower-cases to them.
   if (name.empty() || std::string_view("cCpP.").find(name.back()) == std::string_view::npos) return false;
   constexpr std::size_t kLongest = 5;
   char tail[kLongest];  // the last characters, lower-cased, filled from the end
   std::size_t count = 0;
   for (; count < kLongest && !name.empty(); ++count) {
-    const std::size_t start = LastCharacterStart(name);
-    const Character c = CharacterAt(name, start);
-    const char32_t lower = c.wellFormed ? ToLower(c.code) : c.code;
+    const std::size_t start = lastCharacterStart(name);
+    const Character c = characterAt(name, start);
+    const char32_t lower = c.wellFormed ? toLower(c.code) : c.code;
     tail[kLongest - 1 - count] = lower < 0x80 ? static_cast<char>(lower) : '\x80';
     name = name.substr(0, start);
   }
@@ -32,27 +32,27 @@ bool EndsLikeACompany(std::string_view name) {
 
 }  // namespace
 
-std::string_view TidyDisplayName(std::string_view name, std::string_view email, std::string& scratch) {
+std::string_view tidyDisplayName(std::string_view name, std::string_view email, std::string& scratch) {
   if (const std::size_t bracket = name.find('('); bracket != std::string_view::npos) {
-    name = Trim(name.substr(0, bracket));
+    name = trim(name.substr(0, bracket));
   }
-  if (EndsLikeACompany(name)) name = kGenericName;
-  if (EqualsIgnoringCase(name, email) || IsBlank(name)) name = kGenericName;
+  if (endsLikeACompany(name)) name = kGenericName;
+  if (equalsIgnoringCase(name, email) || IsBlank(name)) name = kGenericName;
   if (const std::size_t comma = name.find(','); comma != std::string_view::npos) {
     scratch.assign(name.substr(comma + 1));
     scratch += ' ';
     scratch.append(name.substr(0, comma));
-    name = Trim(scratch);
+    name = trim(scratch);
   }
   return name;
 }
 
-void UnbuildStep::Write(std::string_view token, TextWriter& output, bool& firstRecord) {
+void UnbuildStep::write(std::string_view token, TextWriter& output, bool& firstRecord) {
   UnBuildMailTo(token, m_name, m_email);
-  const std::string_view name = TidyDisplayName(m_name, m_email, m_scratch);
-  if (firstRecord) output.WriteLine({kUnbuildHeader});
+  const std::string_view name = tidyDisplayName(m_name, m_email, m_scratch);
+  if (firstRecord) output.writeLine({kUnbuildHeader});
   firstRecord = false;
-  output.WriteLine({name, ",", m_email});
+  output.writeLine({name, ",", m_email});
 }
 
 }  // namespace tavrin

@@ -14,7 +14,7 @@ inline constexpr std::string_view kGenericName = "Partner";
 // (ending in inc, inc., corp or corp.), a blank name or one that repeats the
 // address becomes "Partner"; "Last, First" becomes "First Last". The result is
 // a view of `name`, of `scratch` or of a constant.
-std::string_view TidyDisplayName(std::string_view name, std::string_view email, std::string& scratch);
+std::string_view tidyDisplayName(std::string_view name, std::string_view email, std::string& scratch);
 
 // The unbuild-mode record step. It keeps its texts from token to token so
 // that the hot path allocates only while they grow.
@@ -22,7 +22,7 @@ class UnbuildStep {
  public:
   // Unpacks `token` (as the tokenizer stored it), tidies the name and writes
   // the record line, with the header line first while `firstRecord` is true.
-  void Write(std::string_view token, TextWriter& output, bool& firstRecord);
+  void write(std::string_view token, TextWriter& output, bool& firstRecord);
 
  private:
   std::string m_name;

@@ -75,9 +75,9 @@ TEST(UnBuildMailTo, QuotedNameWithLessThanTwoCharactersAfterItFails) {
       UnBuildMailTo(mailTo, name, email);
       ADD_FAILURE() << "no failure";
     } catch (const Failure& failure) {
-      EXPECT_EQ(failure.Number(), EINVAL);
-      EXPECT_EQ(failure.Description(), "Invalid argument");
-      EXPECT_EQ(failure.Source(), "Tavrin");
+      EXPECT_EQ(failure.number(), EINVAL);
+      EXPECT_EQ(failure.description(), "Invalid argument");
+      EXPECT_EQ(failure.source(), "Tavrin");
     }
     EXPECT_TRUE(email.empty());
   }

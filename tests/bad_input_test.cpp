@@ -45,10 +45,10 @@ struct Said {
   std::string text;
 };
 
-Said Message(std::string text) {
+Said message(std::string text) {
   return {Kind::Message, std::move(text)};
 }
-Said Question(std::string_view line, std::string_view description, int number) {
+Said question(std::string_view line, std::string_view description, int number) {
   return {Kind::Question, "Error processing line: " + std::string(line) + "\r\nDescription: " +
                               std::string(description) + "\r\nNumber: " + std::to_string(number)};
 }
@@ -81,36 +81,36 @@ struct Case {
 
 constexpr std::string_view kOldOutput = "an output from before\r\n";
 
-std::string CrLf(const std::vector<std::string>& lines) {
+std::string crLf(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   return text;
 }
 
-std::string Utf16(std::string_view ascii, bool little) {
+std::string utf16(std::string_view ascii, bool little) {
   std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
   for (const char c : ascii) bytes += little ? std::string{c, '\0'} : std::string{'\0', c};
   return bytes;
 }
 
 // An input file holding `content` beside an output file from an earlier run.
-Make Holding(std::string content) {
+Make holding(std::string content) {
   return [content = std::move(content)](const TempDir& dir) -> Files {
-    return {dir.Write("in.txt", content), dir.Write("out.txt", kOldOutput)};
+    return {dir.write("in.txt", content), dir.write("out.txt", kOldOutput)};
   };
 }
 
 // The same, with the output named by `output` (given the folder's own path).
-Make HoldingWithOutput(std::string content, std::function<std::string(const TempDir&)> output) {
+Make holdingWithOutput(std::string content, std::function<std::string(const TempDir&)> output) {
   return [content, output](const TempDir& dir) -> Files {
-    return {dir.Write("in.txt", content), output(dir)};
+    return {dir.write("in.txt", content), output(dir)};
   };
 }
 
 // A named pipe that a thread fills with `content` once the run opens it.
-Make Pipe(std::string content) {
+Make pipe(std::string content) {
   return [content](const TempDir& dir) -> Files {
-    const std::string pipe = dir.File("pipe");
+    const std::string pipe = dir.file("pipe");
     if (::mkfifo(pipe.c_str(), 0600) != 0) ADD_FAILURE() << "mkfifo: " << std::strerror(errno);
     auto writer = std::make_shared<std::jthread>([pipe, content] {
       // A run that never opens the pipe must not hang the test: give up after a while.
@@ -129,17 +129,17 @@ Make Pipe(std::string content) {
       }
       ::close(fd);
     });
-    return {pipe, dir.Write("out.txt", kOldOutput), writer};
+    return {pipe, dir.write("out.txt", kOldOutput), writer};
   };
 }
 
 // A device or other file outside the case's folder as the input.
-Make Device(std::string input) {
-  return [input](const TempDir& dir) -> Files { return {input, dir.Write("out.txt", kOldOutput)}; };
+Make device(std::string input) {
+  return [input](const TempDir& dir) -> Files { return {input, dir.write("out.txt", kOldOutput)}; };
 }
 
 // The whole file in one read: the 100 MB cases read a lot.
-std::string Bytes(const std::string& path, std::size_t size) {
+std::string bytes(const std::string& path, std::size_t size) {
   std::string bytes(size, '\0');
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   std::size_t done = 0;
@@ -172,7 +172,7 @@ void PrintTo(const Snapshot& s, std::ostream* os) {
   for (const std::string& entry : s.entries) *os << " [" << entry << "]";
 }
 
-Snapshot SnapshotOf(const std::string& path) {
+Snapshot snapshotOf(const std::string& path) {
   Snapshot s;
   struct stat entry {};
   if (::lstat(path.c_str(), &entry) != 0) return s;
@@ -182,7 +182,7 @@ Snapshot SnapshotOf(const std::string& path) {
   struct stat target {};
   if (::stat(path.c_str(), &target) != 0) return s;
   // Files of /proc tell the size 0 and may fail to read; they are never written.
-  if (S_ISREG(target.st_mode)) s.bytes = Bytes(path, static_cast<std::size_t>(target.st_size));
+  if (S_ISREG(target.st_mode)) s.bytes = bytes(path, static_cast<std::size_t>(target.st_size));
   if (S_ISDIR(target.st_mode)) {
     for (const auto& e : fs::directory_iterator(path)) s.entries.push_back(e.path().filename().string());
     std::sort(s.entries.begin(), s.entries.end());
@@ -191,7 +191,7 @@ Snapshot SnapshotOf(const std::string& path) {
 }
 
 // Compares possibly huge texts without printing them whole.
-testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
+testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
   if (actual == expected) return testing::AssertionSuccess();
   const auto [a, e] = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
   const std::size_t at = static_cast<std::size_t>(a - actual.begin());
@@ -210,7 +210,7 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunEngine(const Case& c, const Files& files) {
+Outcome runEngine(const Case& c, const Files& files) {
   RecordingHost host;
   host.separator = c.separator;
   host.inputFileName = files.input;
@@ -221,7 +221,7 @@ Outcome RunEngine(const Case& c, const Files& files) {
   return {host.messages, host.questions, host.warnings, 0, {}, {}};
 }
 
-Outcome RunCommandLine(const Case& c, const Files& files) {
+Outcome runCommandLine(const Case& c, const Files& files) {
   std::vector<std::string> args = {"--on-line-error", c.answerNo ? "stop" : "continue", "--separator",
                                    c.separator};
   if (c.unbuild) args.emplace_back("--unbuild");
@@ -236,7 +236,7 @@ Outcome RunCommandLine(const Case& c, const Files& files) {
   return outcome;
 }
 
-std::string Named(std::string text, const Files& files) {
+std::string named(std::string text, const Files& files) {
   for (const auto& [mark, name] : {std::pair{"{in}"s, files.input}, std::pair{"{out}"s, files.output}}) {
     for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + name.size())) {
       text.replace(at, mark.size(), name);
@@ -249,24 +249,24 @@ std::string Named(std::string text, const Files& files) {
 // for the cases that must run as another user.
 using Runner = std::function<std::optional<Outcome>(const std::function<Outcome()>&)>;
 
-void Verify(
+void verify(
     const Case& c, const Runner& run = [](const std::function<Outcome()>& body) { return body(); }) {
   for (const bool commandLine : {false, true}) {
     if (commandLine && c.engineOnly) continue;
     SCOPED_TRACE(c.name + (commandLine ? " (tavrin-cli)" : " (engine)"));
     TempDir dir;
     Files files = c.make(dir);
-    const Snapshot inputBefore = SnapshotOf(files.input);
-    const Snapshot outputBefore = SnapshotOf(files.output);
+    const Snapshot inputBefore = snapshotOf(files.input);
+    const Snapshot outputBefore = snapshotOf(files.output);
 
     const std::optional<Outcome> outcome =
-        run([&] { return commandLine ? RunCommandLine(c, files) : RunEngine(c, files); });
+        run([&] { return commandLine ? runCommandLine(c, files) : runEngine(c, files); });
     files.writer.reset();  // the pipe has been read
     if (!outcome) return;
 
     if (commandLine) {
       std::string err;
-      for (const Said& s : c.said) err += "tavrin-cli: " + Named(s.text, files) + "\n";
+      for (const Said& s : c.said) err += "tavrin-cli: " + named(s.text, files) + "\n";
       EXPECT_EQ(outcome->err, err);
       EXPECT_EQ(outcome->out, "");
       EXPECT_EQ(outcome->exitStatus, c.exitStatus);
@@ -274,7 +274,7 @@ void Verify(
       auto texts = [&](Kind kind) {
         std::vector<std::string> found;
         for (const Said& s : c.said) {
-          if (s.kind == kind) found.push_back(Named(s.text, files));
+          if (s.kind == kind) found.push_back(named(s.text, files));
         }
         return found;
       };
@@ -283,26 +283,26 @@ void Verify(
       EXPECT_EQ(outcome->warnings, texts(Kind::Warning));
     }
 
-    const Snapshot inputAfter = SnapshotOf(files.input);
+    const Snapshot inputAfter = snapshotOf(files.input);
     EXPECT_TRUE(inputAfter.exists == inputBefore.exists && inputAfter.type == inputBefore.type &&
                 inputAfter.target == inputBefore.target && inputAfter.entries == inputBefore.entries)
         << "the input changed: " << testing::PrintToString(inputAfter);
-    EXPECT_TRUE(SameBytes(inputAfter.bytes, inputBefore.bytes)) << "the input's bytes changed";
+    EXPECT_TRUE(sameBytes(inputAfter.bytes, inputBefore.bytes)) << "the input's bytes changed";
 
-    const Snapshot outputAfter = SnapshotOf(files.output);
+    const Snapshot outputAfter = snapshotOf(files.output);
     switch (c.output) {
       case OutputIs::Missing:
         EXPECT_FALSE(outputAfter.exists) << testing::PrintToString(outputAfter);
         break;
       case OutputIs::Written:
         EXPECT_EQ(outputAfter.type, S_IFREG);
-        EXPECT_TRUE(SameBytes(outputAfter.bytes, c.written));
+        EXPECT_TRUE(sameBytes(outputAfter.bytes, c.written));
         break;
       case OutputIs::AsBefore:
         EXPECT_EQ(outputAfter, outputBefore);
         break;
     }
-    fs::permissions(dir.File(""), fs::perms::owner_all, fs::perm_options::add);  // so that it can be removed
+    fs::permissions(dir.file(""), fs::perms::owner_all, fs::perm_options::add);  // so that it can be removed
   }
 }
 
@@ -310,136 +310,136 @@ TEST(BadInput, InputThatCannotBeReadEndsTheRunWithItsReport) {
   const std::vector<Case> cases = {
       {.name = "missing input",
        .make = [](const TempDir& d) -> Files {
-         return {d.File("missing.txt"), d.Write("out.txt", kOldOutput)};
+         return {d.file("missing.txt"), d.write("out.txt", kOldOutput)};
        },
-       .said = {Message(R"(Cannot open the input file "{in}": No such file or directory(2))")},
+       .said = {message(R"(Cannot open the input file "{in}": No such file or directory(2))")},
        .exitStatus = 2,
        .output = OutputIs::Missing},
       {.name = "empty input name",
-       .make = Device(""),
-       .said = {Message(R"(Cannot open the input file "": No such file or directory(2))")},
+       .make = device(""),
+       .said = {message(R"(Cannot open the input file "": No such file or directory(2))")},
        .exitStatus = 2,
        .output = OutputIs::Missing},
       {.name = "input is a folder",
        .make = [](const TempDir& d) -> Files {
-         fs::create_directory(d.File("folder"));
-         d.Write("folder/kept.txt", "a,b");
-         return {d.File("folder"), d.Write("out.txt", kOldOutput)};
+         fs::create_directory(d.file("folder"));
+         d.write("folder/kept.txt", "a,b");
+         return {d.file("folder"), d.write("out.txt", kOldOutput)};
        },
-       .said = {Message(R"(Cannot open the input file "{in}": Is a directory(21))")},
+       .said = {message(R"(Cannot open the input file "{in}": Is a directory(21))")},
        .exitStatus = 2,
        .output = OutputIs::Missing},
       {.name = "input fails to read",
-       .make = Device("/proc/self/mem"),
-       .said = {Message(R"(Cannot read the input file "{in}": Input/output error(5))")},
+       .make = device("/proc/self/mem"),
+       .said = {message(R"(Cannot read the input file "{in}": Input/output error(5))")},
        .exitStatus = 2,
        .output = OutputIs::Missing},
       {.name = "endless input without a line end",
-       .make = Device("/dev/zero"),
-       .said = {Message(
+       .make = device("/dev/zero"),
+       .said = {message(
            R"(A line longer than 256 MiB stops reading the input file "{in}": File too large(27))")},
        .exitStatus = 2,
        .written = ""},
   };
-  for (const Case& c : cases) Verify(c);
+  for (const Case& c : cases) verify(c);
 }
 
 TEST(BadInput, PipesAndDevicesAreReadAsTheyStream) {
   const std::vector<Case> cases = {
-      {.name = "named pipe", .make = Pipe("a,b\r\nc"), .written = CrLf({"EMail1", "a", "b", "c"})},
+      {.name = "named pipe", .make = pipe("a,b\r\nc"), .written = crLf({"EMail1", "a", "b", "c"})},
       {.name = "named pipe, unbuild",
        .unbuild = true,
-       .make = Pipe("\"Last, First\" <a@x>\n\"Last\""),
-       .said = {Question("\"Last\"", "Invalid argument", EINVAL)},
+       .make = pipe("\"Last, First\" <a@x>\n\"Last\""),
+       .said = {question("\"Last\"", "Invalid argument", EINVAL)},
        .exitStatus = 1,
-       .written = CrLf({"DisplayName,EMail1", "First Last,a@x"})},
-      {.name = "null device", .make = Device("/dev/null"), .written = ""},
+       .written = crLf({"DisplayName,EMail1", "First Last,a@x"})},
+      {.name = "null device", .make = device("/dev/null"), .written = ""},
   };
-  for (const Case& c : cases) Verify(c);
+  for (const Case& c : cases) verify(c);
 }
 
 TEST(BadInput, OutputThatCannotBeWrittenIsReported) {
   auto holding = [](std::string content, std::string output) {
-    return HoldingWithOutput(content, [output](const TempDir& d) {
-      return output.starts_with('/') || output.empty() ? output : d.File(output);
+    return holdingWithOutput(content, [output](const TempDir& d) {
+      return output.starts_with('/') || output.empty() ? output : d.file(output);
     });
   };
   const std::string fullDisk = R"(Cannot write the output file "/dev/full": No space left on device)";
   const std::vector<Case> cases = {
       {.name = "output in a missing folder",
        .make = holding("a,b\nc\n", "no/out.txt"),
-       .said = {Message(R"(Cannot create the output file "{out}": No such file or directory(2))")},
+       .said = {message(R"(Cannot create the output file "{out}": No such file or directory(2))")},
        .exitStatus = 2,
        .output = OutputIs::Missing},
       {.name = "output names a folder",
-       .make = HoldingWithOutput("a,b\nc\n",
+       .make = holdingWithOutput("a,b\nc\n",
                                  [](const TempDir& d) {
-                                   fs::create_directory(d.File("folder"));
-                                   d.Write("folder/kept.txt", "kept");
-                                   return d.File("folder");
+                                   fs::create_directory(d.file("folder"));
+                                   d.write("folder/kept.txt", "kept");
+                                   return d.file("folder");
                                  }),
-       .said = {Message(R"(Cannot create the output file "{out}": Is a directory(21))")},
+       .said = {message(R"(Cannot create the output file "{out}": Is a directory(21))")},
        .exitStatus = 2,
        .output = OutputIs::AsBefore},
       {.name = "empty output name",
        .make = holding("a,b\nc\n", ""),
-       .said = {Message(R"(Cannot create the output file "": No such file or directory(2))")},
+       .said = {message(R"(Cannot create the output file "": No such file or directory(2))")},
        .exitStatus = 2,
        .output = OutputIs::Missing},
       {.name = "full disk",
        .make = holding("a,b\nc\n", "/dev/full"),
-       .said = {Question("c", fullDisk, ENOSPC)},
+       .said = {question("c", fullDisk, ENOSPC)},
        .exitStatus = 1,
        .output = OutputIs::AsBefore},
       {.name = "full disk, unbuild, No",
        .unbuild = true,
        .answerNo = true,
        .make = holding("\"Last, First\" <a@x>\r\n<b@y>", "/dev/full"),
-       .said = {Question("<b@y>", fullDisk, ENOSPC)},
+       .said = {question("<b@y>", fullDisk, ENOSPC)},
        .exitStatus = 1,
        .output = OutputIs::AsBefore},
       {.name = "full disk and nothing to write",
        .make = holding(" , ,\n\n", "/dev/full"),
        .output = OutputIs::AsBefore},
   };
-  for (const Case& c : cases) Verify(c);
+  for (const Case& c : cases) verify(c);
 }
 
 TEST(BadInput, OutputNamingTheInputLeavesBothAsTheyWere) {
   auto output = [](std::function<std::string(const TempDir&)> name) {
-    return HoldingWithOutput("a,b\n", name);
+    return holdingWithOutput("a,b\n", name);
   };
   const std::vector<std::pair<std::string, Make>> spellings = {
-      {"same name", output([](const TempDir& d) { return d.File("in.txt"); })},
-      {"through a dot", output([](const TempDir& d) { return d.File("./in.txt"); })},
-      {"doubled slash", output([](const TempDir& d) { return d.File("") + "/in.txt"; })},
+      {"same name", output([](const TempDir& d) { return d.file("in.txt"); })},
+      {"through a dot", output([](const TempDir& d) { return d.file("./in.txt"); })},
+      {"doubled slash", output([](const TempDir& d) { return d.file("") + "/in.txt"; })},
       {"through a parent", output([](const TempDir& d) {
-         fs::create_directory(d.File("sub"));
-         return d.File("sub/../in.txt");
+         fs::create_directory(d.file("sub"));
+         return d.file("sub/../in.txt");
        })},
       {"relative to the working folder",
-       output([](const TempDir& d) { return fs::relative(d.File("in.txt")).string(); })},
+       output([](const TempDir& d) { return fs::relative(d.file("in.txt")).string(); })},
       {"symbolic link", output([](const TempDir& d) {
-         fs::create_symlink(d.File("in.txt"), d.File("link.txt"));
-         return d.File("link.txt");
+         fs::create_symlink(d.file("in.txt"), d.file("link.txt"));
+         return d.file("link.txt");
        })},
       {"hard link", output([](const TempDir& d) {
-         fs::create_hard_link(d.File("in.txt"), d.File("hard.txt"));
-         return d.File("hard.txt");
+         fs::create_hard_link(d.file("in.txt"), d.file("hard.txt"));
+         return d.file("hard.txt");
        })},
       {"input through a symbolic link",
        [](const TempDir& d) -> Files {
-         const std::string real = d.Write("real.txt", "a,b\n");
-         fs::create_symlink(real, d.File("link.txt"));
-         return {d.File("link.txt"), real};
+         const std::string real = d.write("real.txt", "a,b\n");
+         fs::create_symlink(real, d.file("link.txt"));
+         return {d.file("link.txt"), real};
        }},
   };
   for (const auto& [name, make] : spellings) {
     for (const bool unbuild : {false, true}) {
-      Verify({.name = name,
+      verify({.name = name,
               .unbuild = unbuild,
               .make = make,
-              .said = {Message(
+              .said = {message(
                   R"(The output file "{out}" is the input file "{in}"; both are left as they are(22))")},
               .exitStatus = 2,
               .output = OutputIs::AsBefore});
@@ -447,7 +447,7 @@ TEST(BadInput, OutputNamingTheInputLeavesBothAsTheyWere) {
   }
 }
 
-void WriteAll(int fd, std::string_view bytes) {
+void writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t count = ::write(fd, bytes.data(), bytes.size());
     if (count <= 0) return;
@@ -455,12 +455,12 @@ void WriteAll(int fd, std::string_view bytes) {
   }
 }
 
-void PutText(std::string& wire, std::string_view text) {
+void putText(std::string& wire, std::string_view text) {
   wire += std::to_string(text.size()) + ":";
   wire += text;
 }
 
-std::string TakeText(std::string_view& wire) {
+std::string takeText(std::string_view& wire) {
   const std::size_t colon = wire.find(':');
   const std::size_t size = std::stoul(std::string(wire.substr(0, colon)));
   std::string text(wire.substr(colon + 1, size));
@@ -468,26 +468,26 @@ std::string TakeText(std::string_view& wire) {
   return text;
 }
 
-std::string Encode(const Outcome& o) {
+std::string encode(const Outcome& o) {
   std::string wire;
   for (const auto* list : {&o.messages, &o.questions, &o.warnings}) {
-    PutText(wire, std::to_string(list->size()));
-    for (const std::string& text : *list) PutText(wire, text);
+    putText(wire, std::to_string(list->size()));
+    for (const std::string& text : *list) putText(wire, text);
   }
-  PutText(wire, std::to_string(o.exitStatus));
-  PutText(wire, o.out);
-  PutText(wire, o.err);
+  putText(wire, std::to_string(o.exitStatus));
+  putText(wire, o.out);
+  putText(wire, o.err);
   return wire;
 }
 
-Outcome Decode(std::string_view wire) {
+Outcome decode(std::string_view wire) {
   Outcome o;
   for (auto* list : {&o.messages, &o.questions, &o.warnings}) {
-    for (std::size_t n = std::stoul(TakeText(wire)); n > 0; --n) list->push_back(TakeText(wire));
+    for (std::size_t n = std::stoul(takeText(wire)); n > 0; --n) list->push_back(takeText(wire));
   }
-  o.exitStatus = std::stoi(TakeText(wire));
-  o.out = TakeText(wire);
-  o.err = TakeText(wire);
+  o.exitStatus = std::stoi(takeText(wire));
+  o.out = takeText(wire);
+  o.err = takeText(wire);
   return o;
 }
 
@@ -513,9 +513,9 @@ class AsNobody {
       if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
         wire = "!" + std::string(std::strerror(errno));
       } else {
-        wire = Encode(body());
+        wire = encode(body());
       }
-      WriteAll(fds[1], wire);
+      writeAll(fds[1], wire);
       ::_exit(0);
     }
     ::close(fds[1]);
@@ -535,19 +535,19 @@ class AsNobody {
       m_refused = "cannot become the user nobody here: " + wire.substr(1);
       return std::nullopt;
     }
-    return Decode(wire);
+    return decode(wire);
   }
 
   // Why the user could not be changed; empty when it could.
-  const std::string& Refused() const { return m_refused; }
+  const std::string& refused() const { return m_refused; }
 
  private:
   std::string m_refused;
 };
 
 // Opens the case's folder to the user nobody and gives the files `mode`.
-void OpenTo(const TempDir& d, const std::string& file, mode_t folderMode, mode_t fileMode) {
-  fs::permissions(d.File(""), static_cast<fs::perms>(folderMode));
+void openTo(const TempDir& d, const std::string& file, mode_t folderMode, mode_t fileMode) {
+  fs::permissions(d.file(""), static_cast<fs::perms>(folderMode));
   fs::permissions(file, static_cast<fs::perms>(fileMode));
 }
 
@@ -555,31 +555,31 @@ TEST(BadInput, FilesWithoutPermissionAreReported) {
   const std::vector<Case> cases = {
       {.name = "input may not be read",
        .make = [](const TempDir& d) -> Files {
-         const std::string input = d.Write("in.txt", "a,b\n");
-         const std::string output = d.Write("out.txt", kOldOutput);
-         OpenTo(d, output, 0777, 0666);  // the old output can be deleted
-         OpenTo(d, input, 0777, 0);
+         const std::string input = d.write("in.txt", "a,b\n");
+         const std::string output = d.write("out.txt", kOldOutput);
+         openTo(d, output, 0777, 0666);  // the old output can be deleted
+         openTo(d, input, 0777, 0);
          return {input, output};
        },
-       .said = {Message(R"(Cannot open the input file "{in}": Permission denied(13))")},
+       .said = {message(R"(Cannot open the input file "{in}": Permission denied(13))")},
        .exitStatus = 2,
        .output = OutputIs::Missing},
       {.name = "output may not be written",
        .make = [](const TempDir& d) -> Files {
-         const std::string input = d.Write("in.txt", "a,b\n");
-         const std::string output = d.Write("out.txt", kOldOutput);
-         OpenTo(d, input, 0555, 0644);
-         OpenTo(d, output, 0555, 0444);  // nor deleted, in a folder that may not be written
+         const std::string input = d.write("in.txt", "a,b\n");
+         const std::string output = d.write("out.txt", kOldOutput);
+         openTo(d, input, 0555, 0644);
+         openTo(d, output, 0555, 0444);  // nor deleted, in a folder that may not be written
          return {input, output};
        },
-       .said = {Message(R"(Cannot create the output file "{out}": Permission denied(13))")},
+       .said = {message(R"(Cannot create the output file "{out}": Permission denied(13))")},
        .exitStatus = 2,
        .output = OutputIs::AsBefore},
   };
   AsNobody asNobody;
   for (const Case& c : cases) {
-    Verify(c, std::ref(asNobody));
-    if (!asNobody.Refused().empty()) GTEST_SKIP() << asNobody.Refused();
+    verify(c, std::ref(asNobody));
+    if (!asNobody.refused().empty()) GTEST_SKIP() << asNobody.refused();
   }
 }
 
@@ -589,103 +589,103 @@ TEST(BadInput, StrangeContentIsConvertedCharacterForCharacter) {
   const std::string onlySeparators = " , ,,  ,\n,,,\r\n   \n,";
   const std::vector<Case> cases = {
       {.name = "NUL characters",
-       .make = Holding("a\0b,\0, \0 ,c\0\n\0\0\n"s),
-       .written = CrLf({"EMail1", "a\0b"s, "\0"s, "\0"s, "c\0"s, "\0\0"s})},
+       .make = holding("a\0b,\0, \0 ,c\0\n\0\0\n"s),
+       .written = crLf({"EMail1", "a\0b"s, "\0"s, "\0"s, "c\0"s, "\0\0"s})},
       {.name = "NUL separator means a comma",
        .separator = "\0"s,
        .engineOnly = true,
-       .make = Holding("a,b\0c"s),
-       .written = CrLf({"EMail1", "a", "b\0c"s})},
+       .make = holding("a,b\0c"s),
+       .written = crLf({"EMail1", "a", "b\0c"s})},
       {.name = "invalid UTF-8 passes through",
-       .make = Holding("\xFF"
+       .make = holding("\xFF"
                        "a,b\xC3\n\xC3\xA9\xC3,\xE2\x82\n\xED\xA0\x80,\xF4\x90\x80\x80"),
-       .written = CrLf({"EMail1",
+       .written = crLf({"EMail1",
                         "\xFF"
                         "a",
                         "b\xC3", "\xC3\xA9\xC3", "\xE2\x82", "\xED\xA0\x80", "\xF4\x90\x80\x80"})},
       {.name = "a stray byte as separator never cuts a character",
        .separator = "\xC3",
-       .make = Holding("\xC3\xA9\xC3x\xC3\xA9"),
-       .written = CrLf({"EMail1", "\xC3\xA9", "x\xC3\xA9"})},
+       .make = holding("\xC3\xA9\xC3x\xC3\xA9"),
+       .written = crLf({"EMail1", "\xC3\xA9", "x\xC3\xA9"})},
       {.name = "UTF-16 with an odd byte after a line",
-       .make = Holding("\xFF\xFE"
+       .make = holding("\xFF\xFE"
                        "a\0\n\0b"s),
-       .said = {Question("a", oddByte, EILSEQ)},
+       .said = {question("a", oddByte, EILSEQ)},
        .exitStatus = 1,
-       .written = Utf16("EMail1\r\na\r\n", true)},
+       .written = utf16("EMail1\r\na\r\n", true)},
       {.name = "UTF-16 big-endian with an odd byte in its only line",
-       .make = Holding("\xFE\xFF\0a\0"s),
-       .said = {Question("a", oddByte, EILSEQ)},
+       .make = holding("\xFE\xFF\0a\0"s),
+       .said = {question("a", oddByte, EILSEQ)},
        .exitStatus = 1,
-       .written = Utf16("EMail1\r\na\r\n", false)},
+       .written = utf16("EMail1\r\na\r\n", false)},
       {.name = "UTF-16 of one odd byte",
-       .make = Holding("\xFF\xFE"
+       .make = holding("\xFF\xFE"
                        "x"),
-       .said = {Message(oddByte + "(84)")},
+       .said = {message(oddByte + "(84)")},
        .exitStatus = 2,
        .written = ""},
-      {.name = "UTF-8 byte order mark alone", .make = Holding("\xEF\xBB\xBF"), .written = ""},
-      {.name = "UTF-16 little-endian mark alone", .make = Holding("\xFF\xFE"), .written = ""},
-      {.name = "UTF-16 big-endian mark alone", .make = Holding("\xFE\xFF"), .written = ""},
+      {.name = "UTF-8 byte order mark alone", .make = holding("\xEF\xBB\xBF"), .written = ""},
+      {.name = "UTF-16 little-endian mark alone", .make = holding("\xFF\xFE"), .written = ""},
+      {.name = "UTF-16 big-endian mark alone", .make = holding("\xFE\xFF"), .written = ""},
       {.name = "lone carriage returns",
-       .make = Holding("a\rb\r\rc,d\r"),
-       .written = CrLf({"EMail1", "a", "b", "c", "d"})},
+       .make = holding("a\rb\r\rc,d\r"),
+       .written = crLf({"EMail1", "a", "b", "c", "d"})},
       {.name = "every kind of line end",
-       .make = Holding("a\r\n\rb\n\r\nc\n\rd"),
-       .written = CrLf({"EMail1", "a", "b", "c", "d"})},
-      {.name = "no final line end", .make = Holding("a,b\nc"), .written = CrLf({"EMail1", "a", "b", "c"})},
-      {.name = "only separators and spaces", .make = Holding(onlySeparators), .written = ""},
+       .make = holding("a\r\n\rb\n\r\nc\n\rd"),
+       .written = crLf({"EMail1", "a", "b", "c", "d"})},
+      {.name = "no final line end", .make = holding("a,b\nc"), .written = crLf({"EMail1", "a", "b", "c"})},
+      {.name = "only separators and spaces", .make = holding(onlySeparators), .written = ""},
       {.name = "only separators and spaces, unbuild",
        .unbuild = true,
-       .make = Holding(onlySeparators),
+       .make = holding(onlySeparators),
        .written = ""},
       {.name = "separator of several characters",
        .separator = "::",
-       .make = Holding("a::b:::c\n::\n:\nx::\n\"p::q\"::r"),
-       .written = CrLf({"EMail1", "a", "b", ":c", ":", "x", "\"p::q\"", "r"})},
+       .make = holding("a::b:::c\n::\n:\nx::\n\"p::q\"::r"),
+       .written = crLf({"EMail1", "a", "b", ":c", ":", "x", "\"p::q\"", "r"})},
       {.name = "separator of several characters with blanks around it",
        .separator = "  ->  ",
-       .make = Holding("a->b - > c->"),
-       .written = CrLf({"EMail1", "a", "b - > c"})},
+       .make = holding("a->b - > c->"),
+       .written = crLf({"EMail1", "a", "b - > c"})},
       {.name = "tab separator",
        .separator = "\t",
-       .make = Holding("a\tb \t c\t\t\n\t\n\"d\te\""),
-       .written = CrLf({"EMail1", "a", "b", "c", "\"d\te\""})},
+       .make = holding("a\tb \t c\t\t\n\t\n\"d\te\""),
+       .written = crLf({"EMail1", "a", "b", "c", "\"d\te\""})},
       {.name = "blank separator means a comma",
        .separator = "   ",
-       .make = Holding("a,b c"),
-       .written = CrLf({"EMail1", "a", "b c"})},
+       .make = holding("a,b c"),
+       .written = crLf({"EMail1", "a", "b c"})},
       {.name = "unclosed quote",
-       .make = Holding("a,\"b\nc"),
+       .make = holding("a,\"b\nc"),
        .said = {kUnclosedQuote},
        .exitStatus = 1,
-       .written = CrLf({"EMail1", "c"})},
+       .written = crLf({"EMail1", "c"})},
       {.name = "quoted name with nothing after it, Yes",
        .unbuild = true,
-       .make = Holding("\"Last\"\n\"Last, First\" <a@x>"),
-       .said = {Question("\"Last\"", "Invalid argument", EINVAL)},
+       .make = holding("\"Last\"\n\"Last, First\" <a@x>"),
+       .said = {question("\"Last\"", "Invalid argument", EINVAL)},
        .exitStatus = 1,
-       .written = CrLf({"DisplayName,EMail1", "First Last,a@x"})},
+       .written = crLf({"DisplayName,EMail1", "First Last,a@x"})},
       {.name = "quoted name with nothing after it, No",
        .unbuild = true,
        .answerNo = true,
-       .make = Holding("\"Last\"\n\"Last, First\" <a@x>"),
-       .said = {Question("\"Last\"", "Invalid argument", EINVAL)},
+       .make = holding("\"Last\"\n\"Last, First\" <a@x>"),
+       .said = {question("\"Last\"", "Invalid argument", EINVAL)},
        .exitStatus = 1,
        .written = ""},
       {.name = "warning and line reports in their order",
        .unbuild = true,
-       .make = Holding("a,\"b\n<a@x>,\"x\"\n\"y\" z\n<b@y>"),
-       .said = {kUnclosedQuote, Question("<a@x>,\"x\"", "Invalid argument", EINVAL),
-                Question("\"y\" z", "Invalid argument", EINVAL)},
+       .make = holding("a,\"b\n<a@x>,\"x\"\n\"y\" z\n<b@y>"),
+       .said = {kUnclosedQuote, question("<a@x>,\"x\"", "Invalid argument", EINVAL),
+                question("\"y\" z", "Invalid argument", EINVAL)},
        .exitStatus = 1,
-       .written = CrLf({"DisplayName,EMail1", "Partner,a@x", "Partner,b@y"})},
+       .written = crLf({"DisplayName,EMail1", "Partner,a@x", "Partner,b@y"})},
   };
-  for (const Case& c : cases) Verify(c);
+  for (const Case& c : cases) verify(c);
 }
 
 // Random bytes, with the outcome that the literal steps give.
-Case RandomBytes(bool unbuild) {
+Case randomBytes(bool unbuild) {
   std::mt19937 random(20240607);
   std::string content(64 * 1024, '\0');
   for (char& c : content) c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
@@ -693,7 +693,7 @@ Case RandomBytes(bool unbuild) {
   const literal::RunOutcome expected = literal::ConversionRun(content, ",", unbuild, [] { return true; });
   Case c{.name = unbuild ? "random bytes, unbuild" : "random bytes",
          .unbuild = unbuild,
-         .make = Holding(content),
+         .make = holding(content),
          .exitStatus = expected.said.empty() ? 0 : 1,
          .written = expected.output};
   for (const std::string& text : expected.said) {
@@ -703,7 +703,7 @@ Case RandomBytes(bool unbuild) {
 }
 
 TEST(BadInput, RandomBytesNeitherCrashNorGetLost) {
-  for (const bool unbuild : {false, true}) Verify(RandomBytes(unbuild));
+  for (const bool unbuild : {false, true}) verify(randomBytes(unbuild));
 }
 
 TEST(BadInput, LineOf100MegabytesIsOneLine) {
@@ -712,15 +712,15 @@ TEST(BadInput, LineOf100MegabytesIsOneLine) {
   token.reserve(2 * kPairs + 2);
   for (std::size_t i = 0; i < kPairs; ++i) token += "x,";
   token += '"';
-  Verify({.name = "plain", .make = Holding(token + ",y\n"), .written = CrLf({"EMail1", token, "y"})});
+  verify({.name = "plain", .make = holding(token + ",y\n"), .written = crLf({"EMail1", token, "y"})});
   token.clear();
   token.shrink_to_fit();
 
   const std::string name(100'000'000, 'n');
-  Verify({.name = "unbuild",
+  verify({.name = "unbuild",
           .unbuild = true,
-          .make = Holding(" \"" + name + "\" <a@x>"),
-          .written = CrLf({"DisplayName,EMail1", name + ",a@x"})});
+          .make = holding(" \"" + name + "\" <a@x>"),
+          .written = crLf({"DisplayName,EMail1", name + ",a@x"})});
 }
 
 }  // namespace

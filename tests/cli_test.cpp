@@ -17,7 +17,7 @@ struct CliResult {
   std::string err;
 };
 
-CliResult RunTool(const std::vector<std::string>& args, const std::string& answers = "",
+CliResult runTool(const std::vector<std::string>& args, const std::string& answers = "",
                   Terminals terminals = {false, false}) {
   std::istringstream in(answers);
   std::ostringstream out;
@@ -28,15 +28,15 @@ CliResult RunTool(const std::vector<std::string>& args, const std::string& answe
 
 TEST(Cli, HelpAndVersionGoToStandardOutput) {
   for (const std::string option : {"-h", "--help"}) {
-    const CliResult r = RunTool({option});
+    const CliResult r = runTool({option});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.starts_with("Usage: tavrin-cli [options] INPUT OUTPUT\n")) << r.out;
     EXPECT_NE(r.out.find("--on-line-error"), std::string::npos);
     EXPECT_EQ(r.err, "");
   }
   for (const std::string option : {"-V", "--version"}) {
-    EXPECT_EQ(RunTool({option}).out, "tavrin-cli 1.00.0001\n");
-    EXPECT_EQ(RunTool({option}).status, 0);
+    EXPECT_EQ(runTool({option}).out, "tavrin-cli 1.00.0001\n");
+    EXPECT_EQ(runTool({option}).status, 0);
   }
 }
 
@@ -59,7 +59,7 @@ TEST(Cli, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    const CliResult r = RunTool(c.args);
+    const CliResult r = runTool(c.args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "tavrin-cli: " + c.message + "\nTry 'tavrin-cli --help' for more information.\n");
@@ -88,13 +88,13 @@ TEST(Cli, OptionsReachTheRun) {
     SCOPED_TRACE(testing::PrintToString(c.options));
     TempDir dir;
     std::vector<std::string> args = c.options;
-    args.push_back(dir.Write("in.txt", c.input));
-    args.push_back(dir.File("out.csv"));
-    const CliResult r = RunTool(args);
+    args.push_back(dir.write("in.txt", c.input));
+    args.push_back(dir.file("out.csv"));
+    const CliResult r = runTool(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(ReadFile(dir.File("out.csv")), c.output);
+    EXPECT_EQ(readFile(dir.file("out.csv")), c.output);
   }
 }
 
@@ -133,42 +133,42 @@ TEST(Cli, LineErrorsFollowThePolicyOrTheAnswers) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     std::vector<std::string> args = c.options;
-    args.insert(args.end(), {"-u", dir.Write("in.txt", input), dir.File("out.csv")});
-    const CliResult r = RunTool(args, c.answers, c.terminals);
+    args.insert(args.end(), {"-u", dir.write("in.txt", input), dir.file("out.csv")});
+    const CliResult r = runTool(args, c.answers, c.terminals);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(ReadFile(dir.File("out.csv")), c.output);
-    EXPECT_EQ(ReadFile(dir.File("in.txt")), input);
+    EXPECT_EQ(readFile(dir.file("out.csv")), c.output);
+    EXPECT_EQ(readFile(dir.file("in.txt")), input);
   }
 }
 
 TEST(Cli, WarningsAndRunReportsSetTheExitStatus) {
   TempDir dir;
-  CliResult r = RunTool({dir.Write("in.txt", "a,\"b\r\nc"), dir.File("out.txt")});
+  CliResult r = runTool({dir.write("in.txt", "a,\"b\r\nc"), dir.file("out.txt")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "tavrin-cli: Tavrin: Error: Invalid argument\n");
-  EXPECT_EQ(ReadFile(dir.File("out.txt")), "EMail1\r\nc\r\n");
+  EXPECT_EQ(readFile(dir.file("out.txt")), "EMail1\r\nc\r\n");
 
-  r = RunTool({dir.File("missing.txt"), dir.File("out.txt")});
+  r = runTool({dir.file("missing.txt"), dir.file("out.txt")});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "tavrin-cli: Cannot open the input file \"" + dir.File("missing.txt") +
+  EXPECT_EQ(r.err, "tavrin-cli: Cannot open the input file \"" + dir.file("missing.txt") +
                        "\": No such file or directory(2)\n");
 
-  r = RunTool({dir.File("in.txt"), "/dev/full"});
+  r = runTool({dir.file("in.txt"), "/dev/full"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Cannot write the output file \"/dev/full\""), std::string::npos) << r.err;
 }
 
 TEST(Cli, ProgressLineOnlyOnATerminalAndClearedAtTheEnd) {
   TempDir dir;
-  const std::string input = dir.Write("in.txt", "first\x1b[2J,b");
-  CliResult r = RunTool({input, dir.File("out.txt")}, "", {false, true});
+  const std::string input = dir.write("in.txt", "first\x1b[2J,b");
+  CliResult r = runTool({input, dir.file("out.txt")}, "", {false, true});
   EXPECT_EQ(r.status, 0);
   // Control characters of a token are not sent to the terminal.
   EXPECT_EQ(r.err, "\r1 - first?[2J  (100%)\x1b[K\r\x1b[K");
 
-  r = RunTool({"-q", input, dir.File("out.txt")}, "", {false, true});
+  r = runTool({"-q", input, dir.file("out.txt")}, "", {false, true});
   EXPECT_EQ(r.err, "");
 }
 

@@ -18,7 +18,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string CrLf(const Lines& lines) {
+std::string crLf(const Lines& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   return text;
@@ -27,14 +27,14 @@ std::string CrLf(const Lines& lines) {
 class ConversionRunTest : public testing::Test {
  protected:
   // Runs a conversion of `input` (the content of in.txt) into out.txt.
-  void Convert(const std::string& input) {
-    host.inputFileName = dir.Write("in.txt", input);
-    host.outputFileName = dir.File("out.txt");
+  void convert(const std::string& input) {
+    host.inputFileName = dir.write("in.txt", input);
+    host.outputFileName = dir.file("out.txt");
     ConversionRun(host);
-    EXPECT_EQ(ReadFile(host.inputFileName), input) << "the input file changed";
+    EXPECT_EQ(readFile(host.inputFileName), input) << "the input file changed";
   }
-  std::string Output() const { return ReadFile(host.outputFileName); }
-  bool OutputExists() const { return std::filesystem::exists(host.outputFileName); }
+  std::string output() const { return readFile(host.outputFileName); }
+  bool outputExists() const { return std::filesystem::exists(host.outputFileName); }
 
   TempDir dir;
   RecordingHost host;
@@ -47,24 +47,24 @@ TEST_F(ConversionRunTest, PlainModeWritesOneTrimmedTokenALine) {
     std::string output;
   };
   const std::vector<Case> cases = {
-      {"a,b\r\nc", {"1 - a", "2 - b", "3 - c"}, CrLf({"EMail1", "a", "b", "c"})},
-      {"x , y\n", {"1 - x", "2 - y"}, CrLf({"EMail1", "x", "y"})},
-      {"\"q,r\",s", {"1 - \"q,r\"", "2 - s"}, CrLf({"EMail1", "\"q,r\"", "s"})},
-      {"\t,\t\t", {"1 - \t", "2 - \t\t"}, CrLf({"EMail1", "\t", "\t\t"})},
-      {"a\r\n\r\n\nb", {"1 - a", "2 - b"}, CrLf({"EMail1", "a", "b"})},
+      {"a,b\r\nc", {"1 - a", "2 - b", "3 - c"}, crLf({"EMail1", "a", "b", "c"})},
+      {"x , y\n", {"1 - x", "2 - y"}, crLf({"EMail1", "x", "y"})},
+      {"\"q,r\",s", {"1 - \"q,r\"", "2 - s"}, crLf({"EMail1", "\"q,r\"", "s"})},
+      {"\t,\t\t", {"1 - \t", "2 - \t\t"}, crLf({"EMail1", "\t", "\t\t"})},
+      {"a\r\n\r\n\nb", {"1 - a", "2 - b"}, crLf({"EMail1", "a", "b"})},
       {"", {}, ""},
       {",,, ,\r\n  ,\r\n", {}, ""},
       {std::string("\0,a", 3),
        {std::string("1 - \0", 5), "2 - a"},
-       CrLf({std::string(1, '\0'), "a"}).insert(0, "EMail1\r\n")},
+       crLf({std::string(1, '\0'), "a"}).insert(0, "EMail1\r\n")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.input));
     host = RecordingHost();
-    Convert(c.input);
+    convert(c.input);
     EXPECT_EQ(host.statusTexts, c.status);
     EXPECT_EQ(host.refreshes, static_cast<int>(c.status.size()));
-    EXPECT_EQ(Output(), c.output);
+    EXPECT_EQ(output(), c.output);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_TRUE(host.questions.empty());
     EXPECT_TRUE(host.warnings.empty());
@@ -79,30 +79,30 @@ TEST_F(ConversionRunTest, SeparatorIsTrimmedAndABlankOneBecomesAComma) {
     std::string output;
   };
   const std::vector<Case> cases = {
-      {" ; ", {";"}, "a;b,c", CrLf({"EMail1", "a", "b,c"})},
-      {",", {","}, "a,b", CrLf({"EMail1", "a", "b"})},
-      {"", {"", ","}, "a,b", CrLf({"EMail1", "a", "b"})},
-      {"   ", {"", ","}, "a,b", CrLf({"EMail1", "a", "b"})},
-      {std::string(2, '\0'), {std::string(2, '\0'), ","}, "a,b", CrLf({"EMail1", "a", "b"})},
-      {"\t", {"\t"}, "a\tb, c", CrLf({"EMail1", "a", "b, c"})},
-      {" :: ", {"::"}, "a::b:c", CrLf({"EMail1", "a", "b:c"})},
+      {" ; ", {";"}, "a;b,c", crLf({"EMail1", "a", "b,c"})},
+      {",", {","}, "a,b", crLf({"EMail1", "a", "b"})},
+      {"", {"", ","}, "a,b", crLf({"EMail1", "a", "b"})},
+      {"   ", {"", ","}, "a,b", crLf({"EMail1", "a", "b"})},
+      {std::string(2, '\0'), {std::string(2, '\0'), ","}, "a,b", crLf({"EMail1", "a", "b"})},
+      {"\t", {"\t"}, "a\tb, c", crLf({"EMail1", "a", "b, c"})},
+      {" :: ", {"::"}, "a::b:c", crLf({"EMail1", "a", "b:c"})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.separator));
     host = RecordingHost();
     host.separator = c.separator;
-    Convert(c.input);
+    convert(c.input);
     EXPECT_EQ(host.separatorsSet, c.separatorsSet);
     EXPECT_EQ(host.separator, c.separatorsSet.back());
-    EXPECT_EQ(Output(), c.output);
+    EXPECT_EQ(output(), c.output);
   }
 }
 
 TEST_F(ConversionRunTest, UnbuildModeWritesNameAndAddress) {
   host.unbuild = true;
-  Convert("\"Last, First\" <l@x.org>, b@y.org\r\nFirm Inc <f@g.h>");
-  EXPECT_EQ(Output(),
-            CrLf({"DisplayName,EMail1", "First Last,l@x.org", "Partner,b@y.org", "Firm Inc ,f@g.h"}));
+  convert("\"Last, First\" <l@x.org>, b@y.org\r\nFirm Inc <f@g.h>");
+  EXPECT_EQ(output(),
+            crLf({"DisplayName,EMail1", "First Last,l@x.org", "Partner,b@y.org", "Firm Inc ,f@g.h"}));
   EXPECT_EQ(host.statusTexts,
             (Lines{"1 - \"Last, First\" <l@x.org>", "2 - b@y.org", "3 - Firm Inc <f@g.h>"}));
 }
@@ -110,56 +110,56 @@ TEST_F(ConversionRunTest, UnbuildModeWritesNameAndAddress) {
 TEST_F(ConversionRunTest, FailingLineIsReportedAndYesGoesOnWithTheNextLine) {
   host.unbuild = true;
   host.answers = {true, true};
-  Convert("\"Last\",a@b\r\nc@d,\"X\" y\r\ne@f");
+  convert("\"Last\",a@b\r\nc@d,\"X\" y\r\ne@f");
   EXPECT_EQ(host.questions,
             (Lines{"Error processing line: \"Last\",a@b\r\nDescription: Invalid argument\r\nNumber: 22",
                    "Error processing line: c@d,\"X\" y\r\nDescription: Invalid argument\r\nNumber: 22"}));
   // The failing token keeps its number; the rest of its line is dropped.
   EXPECT_EQ(host.statusTexts, (Lines{"1 - \"Last\"", "2 - c@d", "3 - \"X\" y", "4 - e@f"}));
-  EXPECT_EQ(Output(), CrLf({"DisplayName,EMail1", "Partner,c@d", "Partner,e@f"}));
+  EXPECT_EQ(output(), crLf({"DisplayName,EMail1", "Partner,c@d", "Partner,e@f"}));
 }
 
 TEST_F(ConversionRunTest, NoStopsTheRunAndKeepsWhatWasWritten) {
   host.unbuild = true;
   host.answers = {false};
-  Convert("a@b\r\nc@d,\"X\",e@f\r\ng@h");
+  convert("a@b\r\nc@d,\"X\",e@f\r\ng@h");
   EXPECT_EQ(host.questions.size(), 1u);
-  EXPECT_EQ(Output(), CrLf({"DisplayName,EMail1", "Partner,a@b", "Partner,c@d"}));
+  EXPECT_EQ(output(), crLf({"DisplayName,EMail1", "Partner,a@b", "Partner,c@d"}));
   EXPECT_EQ(host.statusTexts.back(), "3 - \"X\"");
 }
 
 TEST_F(ConversionRunTest, RunThatFailsEveryTokenWritesNoHeader) {
   host.unbuild = true;
-  Convert("\"A\"\r\n\"B\"");
+  convert("\"A\"\r\n\"B\"");
   EXPECT_EQ(host.questions.size(), 2u);
-  EXPECT_EQ(Output(), "");
+  EXPECT_EQ(output(), "");
 }
 
 TEST_F(ConversionRunTest, UnclosedQuoteWarnsAndTheRunGoesOn) {
-  Convert("a,\"b\r\nc");
+  convert("a,\"b\r\nc");
   EXPECT_EQ(host.warnings, Lines{"Tavrin: Error: Invalid argument"});
   EXPECT_TRUE(host.questions.empty());
   EXPECT_EQ(host.statusTexts, Lines{"1 - c"});
-  EXPECT_EQ(Output(), CrLf({"EMail1", "c"}));
+  EXPECT_EQ(output(), crLf({"EMail1", "c"}));
 }
 
 TEST_F(ConversionRunTest, SecondRunStartsAfreshAndReplacesTheOutput) {
-  Convert("a,b");
-  Convert("c");
+  convert("a,b");
+  convert("c");
   EXPECT_EQ(host.statusTexts, (Lines{"1 - a", "2 - b", "1 - c"}));
-  EXPECT_EQ(Output(), CrLf({"EMail1", "c"}));
+  EXPECT_EQ(output(), crLf({"EMail1", "c"}));
 }
 
 TEST_F(ConversionRunTest, RunWithoutTokensLeavesAnEmptyOutputInPlaceOfTheOldOne) {
-  dir.Write("out.txt", "old content");
-  Convert(" , \r\n");
-  EXPECT_TRUE(OutputExists());
-  EXPECT_EQ(Output(), "");
+  dir.write("out.txt", "old content");
+  convert(" , \r\n");
+  EXPECT_TRUE(outputExists());
+  EXPECT_EQ(output(), "");
 }
 
 TEST_F(ConversionRunTest, SetupFailuresEndTheRunWithTheRunReport) {
-  const std::string input = dir.File("in.txt");
-  const std::string output = dir.File("out.txt");
+  const std::string input = dir.file("in.txt");
+  const std::string output = dir.file("out.txt");
   struct Case {
     std::string inputName;
     std::string outputName;
@@ -168,20 +168,20 @@ TEST_F(ConversionRunTest, SetupFailuresEndTheRunWithTheRunReport) {
     bool oldOutputThere;  // out.txt is deleted before the input is opened
   };
   const std::vector<Case> cases = {
-      {dir.File("missing.txt"), output, "Cannot open the input file \"" + dir.File("missing.txt") + '"',
+      {dir.file("missing.txt"), output, "Cannot open the input file \"" + dir.file("missing.txt") + '"',
        ENOENT, false},
       {"", output, "Cannot open the input file \"\"", ENOENT, false},
-      {dir.File("."), output, "Cannot open the input file \"" + dir.File(".") + '"', EISDIR, false},
-      {input, dir.File("none/out.txt"), "Cannot create the output file \"" + dir.File("none/out.txt") + '"',
+      {dir.file("."), output, "Cannot open the input file \"" + dir.file(".") + '"', EISDIR, false},
+      {input, dir.file("none/out.txt"), "Cannot create the output file \"" + dir.file("none/out.txt") + '"',
        ENOENT, true},
-      {input, dir.File("."), "Cannot create the output file \"" + dir.File(".") + '"', EISDIR, true},
+      {input, dir.file("."), "Cannot create the output file \"" + dir.file(".") + '"', EISDIR, true},
       {input, "", "Cannot create the output file \"\"", ENOENT, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.action);
     host = RecordingHost();
-    dir.Write("in.txt", "a,b");
-    dir.Write("out.txt", "old");
+    dir.write("in.txt", "a,b");
+    dir.write("out.txt", "old");
     host.inputFileName = c.inputName;
     host.outputFileName = c.outputName;
     ConversionRun(host);
@@ -189,18 +189,18 @@ TEST_F(ConversionRunTest, SetupFailuresEndTheRunWithTheRunReport) {
               Lines{c.action + ": " + std::strerror(c.number) + "(" + std::to_string(c.number) + ")"});
     EXPECT_TRUE(host.statusTexts.empty());
     EXPECT_TRUE(host.questions.empty());
-    EXPECT_EQ(ReadFile(input), "a,b");
+    EXPECT_EQ(readFile(input), "a,b");
     EXPECT_EQ(std::filesystem::exists(output), c.oldOutputThere);
   }
 }
 
 TEST_F(ConversionRunTest, OutputNamingTheInputLeavesBothUntouched) {
-  const std::string input = dir.Write("in.txt", "a,b");
-  std::filesystem::create_directory(dir.File("sub"));
-  std::filesystem::create_symlink(input, dir.File("link.txt"));
-  std::filesystem::create_hard_link(input, dir.File("hard.txt"));
+  const std::string input = dir.write("in.txt", "a,b");
+  std::filesystem::create_directory(dir.file("sub"));
+  std::filesystem::create_symlink(input, dir.file("link.txt"));
+  std::filesystem::create_hard_link(input, dir.file("hard.txt"));
   for (const std::string& output :
-       {input, dir.File("sub/../in.txt"), dir.File("./in.txt"), dir.File("link.txt"), dir.File("hard.txt")}) {
+       {input, dir.file("sub/../in.txt"), dir.file("./in.txt"), dir.file("link.txt"), dir.file("hard.txt")}) {
     SCOPED_TRACE(output);
     host = RecordingHost();
     host.inputFileName = input;
@@ -208,13 +208,13 @@ TEST_F(ConversionRunTest, OutputNamingTheInputLeavesBothUntouched) {
     ConversionRun(host);
     EXPECT_EQ(host.messages, Lines{"The output file \"" + output + "\" is the input file \"" + input +
                                    "\"; both are left as they are(22)"});
-    EXPECT_EQ(ReadFile(input), "a,b");
+    EXPECT_EQ(readFile(input), "a,b");
     EXPECT_TRUE(std::filesystem::exists(output));
   }
 }
 
 TEST_F(ConversionRunTest, FullDiskGivesALineReportWhenTheOutputIsClosed) {
-  host.inputFileName = dir.Write("in.txt", "a\r\nb");
+  host.inputFileName = dir.write("in.txt", "a\r\nb");
   host.outputFileName = "/dev/full";
   ConversionRun(host);
   EXPECT_TRUE(host.messages.empty());
@@ -229,38 +229,38 @@ TEST_F(ConversionRunTest, OutputKeepsTheInputsEncoding) {
       "\xFF\xFE"
       "a\0,\0\xE9\0",
       8);
-  Convert(utf16);
-  EXPECT_EQ(Output(), std::string("\xFF\xFE"
+  convert(utf16);
+  EXPECT_EQ(output(), std::string("\xFF\xFE"
                                   "E\0M\0a\0i\0l\0"
                                   "1\0\r\0\n\0a\0\r\0\n\0\xE9\0\r\0\n\0",
                                   30));
   EXPECT_EQ(host.statusTexts, (Lines{"1 - a", "2 - \xC3\xA9"}));
 
-  Convert(
+  convert(
       "\xEF\xBB\xBF"
       "a");
-  EXPECT_EQ(Output(),
+  EXPECT_EQ(output(),
             "\xEF\xBB\xBF"
             "EMail1\r\na\r\n");
-  Convert("\xEF\xBB\xBF");
-  EXPECT_EQ(Output(), "");
-  Convert(std::string("\xFE\xFF", 2));
-  EXPECT_EQ(Output(), "");
+  convert("\xEF\xBB\xBF");
+  EXPECT_EQ(output(), "");
+  convert(std::string("\xFE\xFF", 2));
+  EXPECT_EQ(output(), "");
 }
 
 TEST(DeleteFile, RemovesOnlyRegularFilesAndLinksToThem) {
   TempDir dir;
-  const std::string file = dir.Write("file.txt", "x");
-  const std::string target = dir.Write("target.txt", "kept");
-  std::filesystem::create_symlink(target, dir.File("link.txt"));
-  std::filesystem::create_directory(dir.File("folder"));
-  std::filesystem::create_symlink(dir.File("folder"), dir.File("folderlink"));
-  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
-  std::filesystem::create_symlink("/dev/null", dir.File("devlink"));
+  const std::string file = dir.write("file.txt", "x");
+  const std::string target = dir.write("target.txt", "kept");
+  std::filesystem::create_symlink(target, dir.file("link.txt"));
+  std::filesystem::create_directory(dir.file("folder"));
+  std::filesystem::create_symlink(dir.file("folder"), dir.file("folderlink"));
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/null", dir.file("devlink"));
   // A link through /proc to one of the process's descriptors, as /dev/stdout is.
   const int descriptor = open(target.c_str(), O_RDONLY);
   ASSERT_GE(descriptor, 0);
-  std::filesystem::create_symlink("/proc/self/fd/" + std::to_string(descriptor), dir.File("stdlink"));
+  std::filesystem::create_symlink("/proc/self/fd/" + std::to_string(descriptor), dir.file("stdlink"));
 
   struct Case {
     std::string name;
@@ -268,14 +268,14 @@ TEST(DeleteFile, RemovesOnlyRegularFilesAndLinksToThem) {
   };
   const std::vector<Case> cases = {
       {file, true},
-      {dir.File("link.txt"), true},
-      {dir.File("folder"), false},
-      {dir.File("folderlink"), false},
-      {dir.File("fifo"), false},
-      {dir.File("devlink"), false},
-      {dir.File("stdlink"), false},
+      {dir.file("link.txt"), true},
+      {dir.file("folder"), false},
+      {dir.file("folderlink"), false},
+      {dir.file("fifo"), false},
+      {dir.file("devlink"), false},
+      {dir.file("stdlink"), false},
       {"/dev/null", false},
-      {dir.File("missing"), false},
+      {dir.file("missing"), false},
       {"", false},
   };
   for (const Case& c : cases) {
@@ -285,7 +285,7 @@ TEST(DeleteFile, RemovesOnlyRegularFilesAndLinksToThem) {
     EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(c.name)), existed && !c.removed);
   }
   close(descriptor);
-  EXPECT_EQ(ReadFile(target), "kept");  // removing a link leaves what it leads to
+  EXPECT_EQ(readFile(target), "kept");  // removing a link leaves what it leads to
 }
 
 }  // namespace

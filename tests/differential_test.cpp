@@ -34,13 +34,13 @@ class Fragments {
  public:
   Fragments(std::vector<std::string> pieces, unsigned seed) : m_pieces(std::move(pieces)), m_random(seed) {}
 
-  std::string Text(int mostPieces) {
+  std::string text(int mostPieces) {
     std::string text;
-    const int count = Below(mostPieces + 1);
-    for (int i = 0; i < count; ++i) text += m_pieces[Below(static_cast<int>(m_pieces.size()))];
+    const int count = below(mostPieces + 1);
+    for (int i = 0; i < count; ++i) text += m_pieces[below(static_cast<int>(m_pieces.size()))];
     return text;
   }
-  int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(m_random); }
+  int below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(m_random); }
 
  private:
   std::vector<std::string> m_pieces;
@@ -73,11 +73,11 @@ TEST(Differential, TokenizerAgreesWithTheLiteralSteps) {
   unsigned seed = 1;
   for (const Case& c : cases) {
     for (const std::string& separator : kSeparators) {
-      SCOPED_TRACE("separator " + Shown(separator) + ", quotes " + Shown(c.quotes));
+      SCOPED_TRACE("separator " + shown(separator) + ", quotes " + shown(c.quotes));
       Fragments fragments(kLinePieces, seed++);
       int reported = 0;
       for (int n = 0; n < c.lines && reported < kMostReported; ++n) {
-        const std::string line = fragments.Text(24);
+        const std::string line = fragments.text(24);
         const literal::Tokenized expected = literal::GetTokens(line, separator, c.quotes);
 
         RecordingHost host;
@@ -88,9 +88,9 @@ TEST(Differential, TokenizerAgreesWithTheLiteralSteps) {
 
         if (result != expected.result || tokens != expected.tokens || host.warnings != expected.warnings) {
           ++reported;
-          ADD_FAILURE() << "line " << Shown(line) << "\n  engine:  " << result << " " << Shown(tokens) << " "
-                        << Shown(host.warnings) << "\n  literal: " << expected.result << " "
-                        << Shown(expected.tokens) << " " << Shown(expected.warnings);
+          ADD_FAILURE() << "line " << shown(line) << "\n  engine:  " << result << " " << shown(tokens) << " "
+                        << shown(host.warnings) << "\n  literal: " << expected.result << " "
+                        << shown(expected.tokens) << " " << shown(expected.warnings);
         }
       }
     }
@@ -105,10 +105,10 @@ const std::vector<std::string> kRecipientPieces = {
 // clang-format on
 
 // A recipient of one of the usual shapes, the name and address varied.
-std::string ShapedRecipient(Fragments& fragments) {
-  const std::string name = fragments.Text(4);
-  const std::string address = fragments.Text(4);
-  switch (fragments.Below(5)) {
+std::string shapedRecipient(Fragments& fragments) {
+  const std::string name = fragments.text(4);
+  const std::string address = fragments.text(4);
+  switch (fragments.below(5)) {
     case 0:
       return " \"" + name + "\" <" + address + "> ";
     case 1:
@@ -131,11 +131,11 @@ struct Unpacked {
 
 // Empty when the engine unpacks and tidies `recipient` as the literal steps
 // do; otherwise both outcomes.
-std::string Difference(const std::string& recipient) {
+std::string difference(const std::string& recipient) {
   Unpacked expected;
   try {
     literal::UnBuildMailTo(recipient, expected.name, expected.email);
-    expected.record = literal::TidyDisplayName(expected.name, expected.email) + "," + expected.email;
+    expected.record = literal::tidyDisplayName(expected.name, expected.email) + "," + expected.email;
   } catch (const literal::InvalidArgument&) {
     expected.failed = true;
   }
@@ -147,11 +147,11 @@ std::string Difference(const std::string& recipient) {
   try {
     UnBuildMailTo(recipient, engine.name, engine.email);
     std::string scratch;
-    engine.record = std::string(TidyDisplayName(engine.name, engine.email, scratch)) + "," + engine.email;
+    engine.record = std::string(tidyDisplayName(engine.name, engine.email, scratch)) + "," + engine.email;
   } catch (const Failure& f) {
     engine.failed = true;
-    if (f.Number() != literal::kInvalidArgumentNumber || f.Description() != literal::kInvalidArgument) {
-      failure = " with " + std::to_string(f.Number()) + " " + Shown(f.Description());
+    if (f.number() != literal::kInvalidArgumentNumber || f.description() != literal::kInvalidArgument) {
+      failure = " with " + std::to_string(f.number()) + " " + shown(f.description());
     }
   }
 
@@ -160,33 +160,33 @@ std::string Difference(const std::string& recipient) {
     return {};
   }
   auto show = [](const Unpacked& u) {
-    return (u.failed ? "fails, " : "") + Shown(u.name) + " " + Shown(u.email) + " -> " + Shown(u.record);
+    return (u.failed ? "fails, " : "") + shown(u.name) + " " + shown(u.email) + " -> " + shown(u.record);
   };
-  return "recipient " + Shown(recipient) + "\n  engine:  " + show(engine) + failure +
+  return "recipient " + shown(recipient) + "\n  engine:  " + show(engine) + failure +
          "\n  literal: " + show(expected);
 }
 
 TEST(Differential, UnpackerAndDisplayNameRulesAgreeWithTheLiteralSteps) {
-  if (!literal::HasUnicodeCase()) GTEST_SKIP() << "the C library has no C.UTF-8 letter case here";
+  if (!literal::hasUnicodeCase()) GTEST_SKIP() << "the C library has no C.UTF-8 letter case here";
   Fragments fragments(kRecipientPieces, 7);
   int reported = 0;
   for (int n = 0; n < 30000 && reported < kMostReported; ++n) {
-    const std::string difference = Difference(n % 2 == 0 ? fragments.Text(12) : ShapedRecipient(fragments));
-    if (!difference.empty()) {
+    const std::string found = difference(n % 2 == 0 ? fragments.text(12) : shapedRecipient(fragments));
+    if (!found.empty()) {
       ++reported;
-      ADD_FAILURE() << difference;
+      ADD_FAILURE() << found;
     }
   }
 }
 
 TEST(Differential, StrayBytesAreNoLettersToTheMissingNameRule) {
   for (const std::string recipient : {"\"\xC9\" <\xE9>", "\"\xC3\" <\xE3>", "\"a\xDE\" <A\xFE>"}) {
-    const std::string difference = Difference(recipient);
-    EXPECT_TRUE(difference.empty()) << difference;
+    const std::string found = difference(recipient);
+    EXPECT_TRUE(found.empty()) << found;
   }
 }
 
-std::string Utf8(char32_t code) {
+std::string utf8(char32_t code) {
   if (code < 0x80) return std::string(1, static_cast<char>(code));
   if (code < 0x800) return {static_cast<char>(0xC0 | (code >> 6)), static_cast<char>(0x80 | (code & 0x3F))};
   if (code < 0x10000) {
@@ -198,38 +198,38 @@ std::string Utf8(char32_t code) {
 }
 
 TEST(Differential, LowerCaseAgreesWithTheCLibraryOnTheCoveredLetters) {
-  if (!literal::HasUnicodeCase()) GTEST_SKIP() << "the C library has no C.UTF-8 letter case here";
+  if (!literal::hasUnicodeCase()) GTEST_SKIP() << "the C library has no C.UTF-8 letter case here";
   std::vector<char32_t> codes;
   for (char32_t code = 0; code < 0x800; ++code) codes.push_back(code);
   // Letters with a lower case outside the covered blocks stay as they are.
   for (const char32_t code : {0x1E9E, 0x1F08, 0x2C00, 0x212A, 0xFF21, 0x10400}) codes.push_back(code);
   int reported = 0;
   for (const char32_t code : codes) {
-    const std::string engine = Utf8(ToLower(code));
-    const std::string expected = literal::Lower(Utf8(code));
+    const std::string engine = utf8(toLower(code));
+    const std::string expected = literal::lower(utf8(code));
     if (engine != expected && ++reported <= kMostReported) {
-      ADD_FAILURE() << std::hex << "U+" << static_cast<unsigned>(code) << ": engine " << Shown(engine)
-                    << ", expected " << Shown(expected);
+      ADD_FAILURE() << std::hex << "U+" << static_cast<unsigned>(code) << ": engine " << shown(engine)
+                    << ", expected " << shown(expected);
     }
   }
 }
 
 // A random input file of lines joined by every kind of line end.
-std::string RandomFile(Fragments& lines, Fragments& recipients, Fragments& choices) {
+std::string randomFile(Fragments& lines, Fragments& recipients, Fragments& choices) {
   static const char* const kLineEnds[] = {"\r\n", "\n", "\r"};
   std::string file;
-  const int count = choices.Below(6);
+  const int count = choices.below(6);
   for (int i = 0; i < count; ++i) {
-    if (i > 0) file += kLineEnds[choices.Below(3)];
-    file += choices.Below(2) == 0 ? lines.Text(16) : recipients.Text(4) + "," + ShapedRecipient(recipients);
+    if (i > 0) file += kLineEnds[choices.below(3)];
+    file += choices.below(2) == 0 ? lines.text(16) : recipients.text(4) + "," + shapedRecipient(recipients);
   }
-  if (choices.Below(2) == 0) file += kLineEnds[choices.Below(3)];
-  if (choices.Below(8) == 0) file.insert(0, "\xEF\xBB\xBF");
+  if (choices.below(2) == 0) file += kLineEnds[choices.below(3)];
+  if (choices.below(8) == 0) file.insert(0, "\xEF\xBB\xBF");
   return file;
 }
 
 TEST(Differential, WholeRunsAgreeWithTheLiteralSteps) {
-  if (!literal::HasUnicodeCase()) GTEST_SKIP() << "the C library has no C.UTF-8 letter case here";
+  if (!literal::hasUnicodeCase()) GTEST_SKIP() << "the C library has no C.UTF-8 letter case here";
   static const char* const kRunSeparators[] = {",", " ; ", "\t", "::", "   ", "", "é", "\xC3"};
   Fragments lines(kLinePieces, 11);
   Fragments recipients(kRecipientPieces, 12);
@@ -237,11 +237,11 @@ TEST(Differential, WholeRunsAgreeWithTheLiteralSteps) {
   TempDir dir;
   int reported = 0;
   for (int n = 0; n < 300 && reported < kMostReported; ++n) {
-    const std::string content = RandomFile(lines, recipients, choices);  // no piece begins a UTF-16 mark
-    const std::string separator = kRunSeparators[choices.Below(8)];
-    const bool unbuild = choices.Below(2) == 0;
+    const std::string content = randomFile(lines, recipients, choices);  // no piece begins a UTF-16 mark
+    const std::string separator = kRunSeparators[choices.below(8)];
+    const bool unbuild = choices.below(2) == 0;
     std::vector<bool> answers;
-    for (int i = 0; i < 4; ++i) answers.push_back(choices.Below(3) != 0);
+    for (int i = 0; i < 4; ++i) answers.push_back(choices.below(3) != 0);
 
     std::size_t asked = 0;
     const literal::RunOutcome expected = literal::ConversionRun(
@@ -251,23 +251,23 @@ TEST(Differential, WholeRunsAgreeWithTheLiteralSteps) {
     host.separator = separator;
     host.unbuild = unbuild;
     host.answers = answers;
-    host.inputFileName = dir.Write("in.txt", content);
-    host.outputFileName = dir.File("out.txt");
+    host.inputFileName = dir.write("in.txt", content);
+    host.outputFileName = dir.file("out.txt");
     ConversionRun(host);
-    const std::string output = ReadFile(host.outputFileName);
+    const std::string output = readFile(host.outputFileName);
 
     if (output != expected.output || host.statusTexts != expected.statusTexts ||
         host.questions != expected.questions || host.warnings != expected.warnings ||
         host.separatorsSet != expected.separatorsSet || !host.messages.empty()) {
       ++reported;
-      ADD_FAILURE() << "input " << Shown(content) << ", separator " << Shown(separator)
-                    << (unbuild ? ", unbuild" : "") << "\n  engine:  " << Shown(output) << " status "
-                    << Shown(host.statusTexts) << " questions " << Shown(host.questions) << " warnings "
-                    << Shown(host.warnings) << " messages " << Shown(host.messages)
-                    << "\n  literal: " << Shown(expected.output) << " status " << Shown(expected.statusTexts)
-                    << " questions " << Shown(expected.questions) << " warnings " << Shown(expected.warnings);
+      ADD_FAILURE() << "input " << shown(content) << ", separator " << shown(separator)
+                    << (unbuild ? ", unbuild" : "") << "\n  engine:  " << shown(output) << " status "
+                    << shown(host.statusTexts) << " questions " << shown(host.questions) << " warnings "
+                    << shown(host.warnings) << " messages " << shown(host.messages)
+                    << "\n  literal: " << shown(expected.output) << " status " << shown(expected.statusTexts)
+                    << " questions " << shown(expected.questions) << " warnings " << shown(expected.warnings);
     }
-    EXPECT_EQ(ReadFile(host.inputFileName), content) << "the input file changed";
+    EXPECT_EQ(readFile(host.inputFileName), content) << "the input file changed";
   }
 }
 

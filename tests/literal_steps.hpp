@@ -33,7 +33,7 @@ inline constexpr std::string_view kSource = "Tavrin";
 
 // Bytes of the sequence that begins `bytes`, by the table of well-formed UTF-8
 // with the surrogates D800 to DFFF let in (lead ED, second byte up to BF).
-inline std::size_t SequenceSize(std::string_view bytes) {
+inline std::size_t sequenceSize(std::string_view bytes) {
   struct Form {
     unsigned char leadLow, leadHigh, secondLow, secondHigh;
     std::size_t size;
@@ -56,73 +56,73 @@ inline std::size_t SequenceSize(std::string_view bytes) {
   return 1;
 }
 
-inline Text ToText(std::string_view bytes) {
+inline Text toText(std::string_view bytes) {
   Text text;
   for (std::size_t i = 0; i < bytes.size();) {
-    const std::size_t size = SequenceSize(bytes.substr(i));
+    const std::size_t size = sequenceSize(bytes.substr(i));
     text.emplace_back(bytes.substr(i, size));
     i += size;
   }
   return text;
 }
 
-inline std::string ToBytes(const Text& text) {
+inline std::string toBytes(const Text& text) {
   std::string bytes;
   for (const Char& c : text) bytes += c;
   return bytes;
 }
 
-inline int Len(const Text& text) {
+inline int len(const Text& text) {
   return static_cast<int>(text.size());
 }
 
 // The characters from `start` on, at most `length` of them.
-inline Text Mid(const Text& text, int start, int length) {
+inline Text mid(const Text& text, int start, int length) {
   if (length < 0) throw InvalidArgument{};
   Text part;
-  for (int i = start; i <= Len(text) && i < start + length; ++i) part.push_back(text[i - 1]);
+  for (int i = start; i <= len(text) && i < start + length; ++i) part.push_back(text[i - 1]);
   return part;
 }
 
-inline Text Mid(const Text& text, int start) {
-  return Mid(text, start, Len(text));
+inline Text mid(const Text& text, int start) {
+  return mid(text, start, len(text));
 }
 
-inline Text Left(const Text& text, int length) {
-  return Mid(text, 1, length);
+inline Text left(const Text& text, int length) {
+  return mid(text, 1, length);
 }
 
-inline Text Right(const Text& text, int length) {
-  return length >= Len(text) ? text : Mid(text, Len(text) - length + 1, length);
+inline Text right(const Text& text, int length) {
+  return length >= len(text) ? text : mid(text, len(text) - length + 1, length);
 }
 
-inline Text Concat(const Text& a, const Text& b) {
+inline Text concat(const Text& a, const Text& b) {
   Text joined = a;
   joined.insert(joined.end(), b.begin(), b.end());
   return joined;
 }
 
 // Position of the first occurrence of `pattern` at or after `start`, or 0.
-inline int InStr(int start, const Text& text, const Text& pattern) {
+inline int inStr(int start, const Text& text, const Text& pattern) {
   if (pattern.empty()) return 0;
-  for (int position = start; position + Len(pattern) - 1 <= Len(text); ++position) {
+  for (int position = start; position + len(pattern) - 1 <= len(text); ++position) {
     bool same = true;
-    for (int k = 0; k < Len(pattern) && same; ++k) same = text[position - 1 + k] == pattern[k];
+    for (int k = 0; k < len(pattern) && same; ++k) same = text[position - 1 + k] == pattern[k];
     if (same) return position;
   }
   return 0;
 }
 
 // Leading and trailing blanks go; nothing else does.
-inline Text Trim(const Text& text) {
+inline Text trim(const Text& text) {
   int first = 1;
-  int last = Len(text);
+  int last = len(text);
   while (first <= last && text[first - 1] == " ") ++first;
   while (last >= first && text[last - 1] == " ") --last;
-  return Mid(text, first, last - first + 1);
+  return mid(text, first, last - first + 1);
 }
 
-inline Text Remove(const Text& text, const Char& removed) {
+inline Text remove(const Text& text, const Char& removed) {
   Text kept;
   for (const Char& c : text) {
     if (c != removed) kept.push_back(c);
@@ -131,8 +131,8 @@ inline Text Remove(const Text& text, const Char& removed) {
 }
 
 inline bool IsBlank(const Text& myVar) {
-  if (Trim(myVar).empty()) return true;
-  for (int i = 1; i <= Len(myVar); ++i) {
+  if (trim(myVar).empty()) return true;
+  for (int i = 1; i <= len(myVar); ++i) {
     if (myVar[i - 1] != std::string(1, '\0')) return false;  // a code above zero
   }
   return true;
@@ -140,13 +140,13 @@ inline bool IsBlank(const Text& myVar) {
 
 inline int CharCount(const Text& InString, const Text& SearchChar) {
   int count = 0;
-  for (int f = InStr(1, InString, SearchChar); f > 0; f = InStr(f + 1, InString, SearchChar)) ++count;
+  for (int f = inStr(1, InString, SearchChar); f > 0; f = inStr(f + 1, InString, SearchChar)) ++count;
   return count;
 }
 
 // Lower case: A to Z, and the letters of Latin-1 Supplement, Latin Extended-A,
 // Greek and Cyrillic by the C library's Unicode tables; a stray byte is no letter.
-inline Char Lower(const Char& c) {
+inline Char lower(const Char& c) {
   static const locale_t kUnicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
   const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(c[i])); };
   if (c.size() == 1) return byte(0) >= 'A' && byte(0) <= 'Z' ? Char(1, static_cast<char>(byte(0) + 32)) : c;
@@ -159,16 +159,16 @@ inline Char Lower(const Char& c) {
   return {static_cast<char>(0xC0 | (lower >> 6)), static_cast<char>(0x80 | (lower & 0x3F))};
 }
 
-inline Text Lower(const Text& text) {
-  Text lower;
-  for (const Char& c : text) lower.push_back(Lower(c));
-  return lower;
+inline Text lower(const Text& text) {
+  Text lowered;
+  for (const Char& c : text) lowered.push_back(lower(c));
+  return lowered;
 }
 
 // Whether the C library knows Unicode letter case here; without it Lower
 // covers A to Z only.
-inline bool HasUnicodeCase() {
-  return Lower(Char("\xC3\x89")) == "\xC3\xA9";
+inline bool hasUnicodeCase() {
+  return lower(Char("\xC3\x89")) == "\xC3\xA9";
 }
 
 struct Tokenized {
@@ -179,11 +179,11 @@ struct Tokenized {
 
 // Whether the separator found last by a scan of the line from its start, one
 // whole separator after the other, ends the working text.
-inline bool EndsWithFoundSeparator(const Text& work, const Text& Delimeter) {
-  const int d = Len(Delimeter);
+inline bool endsWithFoundSeparator(const Text& work, const Text& Delimeter) {
+  const int d = len(Delimeter);
   int last = 0;
-  for (int f = InStr(d + 1, work, Delimeter); f > 0; f = InStr(f + d, work, Delimeter)) last = f;
-  return last > 0 && last + d - 1 == Len(work);
+  for (int f = inStr(d + 1, work, Delimeter); f > 0; f = inStr(f + d, work, Delimeter)) last = f;
+  return last > 0 && last + d - 1 == len(work);
 }
 
 // For a one-character separator these are the tokenizer's steps as they
@@ -192,25 +192,25 @@ inline bool EndsWithFoundSeparator(const Text& work, const Text& Delimeter) {
 // the line is empty or that scan found one at its very end.
 inline Tokenized GetTokens(std::string_view TokenString, std::string_view Delimeter,
                            std::string_view Quotes) {
-  const Text delimeter = ToText(Delimeter);
-  const Text quotes = ToText(Quotes);
-  const int d = Len(delimeter);
+  const Text delimeter = toText(Delimeter);
+  const Text quotes = toText(Quotes);
+  const int d = len(delimeter);
   Tokenized outcome;
   try {
-    Text work = Concat(delimeter, ToText(TokenString));  // step 2
-    const int lineEnd = Len(work);
+    Text work = concat(delimeter, toText(TokenString));  // step 2
+    const int lineEnd = len(work);
     bool appended = false;
     if (d == 1) {  // step 3
-      appended = Right(work, 1) != delimeter;
+      appended = right(work, 1) != delimeter;
     } else {
-      appended = Len(work) > d && !EndsWithFoundSeparator(work, delimeter);
+      appended = len(work) > d && !endsWithFoundSeparator(work, delimeter);
     }
-    if (appended) work = Concat(work, delimeter);
+    if (appended) work = concat(work, delimeter);
     // The separator put behind the line is a unit of its own: it never
     // completes a piece of a separator that the line ends with.
     auto next = [&](int start) {
-      if (d == 1) return InStr(start, work, delimeter);
-      const int found = InStr(start, Left(work, lineEnd), delimeter);
+      if (d == 1) return inStr(start, work, delimeter);
+      const int found = inStr(start, left(work, lineEnd), delimeter);
       if (found > 0 || !appended) return found;
       return start <= lineEnd + 1 ? lineEnd + 1 : 0;
     };
@@ -220,12 +220,12 @@ inline Tokenized GetTokens(std::string_view TokenString, std::string_view Delime
       q = next(q + d);                  // 5.1: q + 1 for one character
       if (!IsBlank(quotes) && q > 0) {  // 5.2
         for (;;) {
-          const Text candidate = Mid(work, p + d, q - p - d);
+          const Text candidate = mid(work, p + d, q - p - d);
           if (CharCount(candidate, quotes) % 2 == 0) break;
           q = next(q + d);  // no test of q: 0 fails in Mid above
         }
       }
-      if (q > 0) outcome.tokens.push_back(ToBytes(Mid(work, p + d, q - p - d)));  // 5.3
+      if (q > 0) outcome.tokens.push_back(toBytes(mid(work, p + d, q - p - d)));  // 5.3
       p = q;                                                                      // 5.4
     }
     outcome.result = static_cast<std::int32_t>(outcome.tokens.size());  // step 6
@@ -241,44 +241,44 @@ inline Tokenized GetTokens(std::string_view TokenString, std::string_view Delime
 inline void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail) {
   Name.clear();  // step 1
   EMail.clear();
-  Text s = Trim(ToText(MailTo));  // step 2
-  const int q = InStr(2, s, {"\""});
+  Text s = trim(toText(MailTo));  // step 2
+  const int q = inStr(2, s, {"\""});
   if (q > 0) {                                       // step 3
-    Name = ToBytes(Mid(s, 2, q - 2));                // 3.1
-    const Text r = Trim(Mid(s, q + 1, Len(s) - q));  // 3.2
-    EMail = ToBytes(Mid(r, 2, Len(r) - 2));          // 3.3 and 3.4
+    Name = toBytes(mid(s, 2, q - 2));                // 3.1
+    const Text r = trim(mid(s, q + 1, len(s) - q));  // 3.2
+    EMail = toBytes(mid(r, 2, len(r) - 2));          // 3.3 and 3.4
     return;                                          // 3.5
   }
-  const int p = InStr(2, s, {"<"});
+  const int p = inStr(2, s, {"<"});
   if (p > 0) {  // step 4
-    Name = ToBytes(Left(s, p - 1));
-    s = Trim(Remove(Mid(s, p + 1), ">"));
+    Name = toBytes(left(s, p - 1));
+    s = trim(remove(mid(s, p + 1), ">"));
   }
-  if (InStr(1, s, {"@"}) == 0) {  // step 5
-    Name = ToBytes(s);
+  if (inStr(1, s, {"@"}) == 0) {  // step 5
+    Name = toBytes(s);
   } else {
-    EMail = ToBytes(Trim(Remove(Remove(s, "<"), ">")));
+    EMail = toBytes(trim(remove(remove(s, "<"), ">")));
   }
 }
 
 // The display-name rules, steps 2 to 5 of the unbuild step.
-inline std::string TidyDisplayName(std::string_view name, std::string_view email) {
-  const Text partner = ToText("Partner");
-  Text Name = ToText(name);
-  const Text EMail = ToText(email);
-  if (const int k = InStr(1, Name, {"("}); k > 0) Name = Trim(Left(Name, k - 1));
+inline std::string tidyDisplayName(std::string_view name, std::string_view email) {
+  const Text partner = toText("Partner");
+  Text Name = toText(name);
+  const Text EMail = toText(email);
+  if (const int k = inStr(1, Name, {"("}); k > 0) Name = trim(left(Name, k - 1));
   const std::pair<const char*, int> endings[] = {{"inc", 3}, {"inc.", 4}, {"corp", 4}, {"corp.", 5}};
   for (const auto& [ending, count] : endings) {
-    if (Lower(Right(Name, count)) == ToText(ending)) Name = partner;
+    if (lower(right(Name, count)) == toText(ending)) Name = partner;
   }
-  if (Lower(Name) == Lower(EMail) || IsBlank(Name)) Name = partner;
-  if (const int k = InStr(1, Name, {","}); k > 0) {
-    Name = Trim(Concat(Concat(Mid(Name, k + 1), {" "}), Left(Name, k - 1)));
+  if (lower(Name) == lower(EMail) || IsBlank(Name)) Name = partner;
+  if (const int k = inStr(1, Name, {","}); k > 0) {
+    Name = trim(concat(concat(mid(Name, k + 1), {" "}), left(Name, k - 1)));
   }
-  return ToBytes(Name);
+  return toBytes(Name);
 }
 
-inline std::string LineReport(std::string_view line) {
+inline std::string lineReport(std::string_view line) {
   return "Error processing line: " + std::string(line) + "\r\nDescription: " + std::string(kInvalidArgument) +
          "\r\nNumber: " + std::to_string(kInvalidArgumentNumber);
 }
@@ -295,7 +295,7 @@ struct RunOutcome {
 
 // The lines of a text: a carriage return with a line feed, a lone line feed
 // and a lone carriage return each end a line; the last line needs none.
-inline std::vector<std::string> Lines(std::string_view text) {
+inline std::vector<std::string> lines(std::string_view text) {
   std::vector<std::string> lines;
   for (std::size_t start = 0; start < text.size();) {
     const std::size_t end = text.find_first_of("\r\n", start);
@@ -308,20 +308,20 @@ inline std::vector<std::string> Lines(std::string_view text) {
 }
 
 // A whole run on the content of a UTF-8 input file (with or without its byte
-// order mark). `answer` gives Yes (true) or No to each line report, in turn.
+// order mark). `answer` gives yes (true) or No to each line report, in turn.
 inline RunOutcome ConversionRun(std::string_view content, std::string_view separator, bool unbuild,
                                 const std::function<bool()>& answer) {
   RunOutcome outcome;
-  Text sep = Trim(ToText(separator));
-  outcome.separatorsSet.push_back(ToBytes(sep));
+  Text sep = trim(toText(separator));
+  outcome.separatorsSet.push_back(toBytes(sep));
   if (IsBlank(sep)) {
-    sep = ToText(",");
+    sep = toText(",");
     outcome.separatorsSet.push_back(",");
   }
   constexpr std::string_view kMark = "\xEF\xBB\xBF";
   const bool marked = content.starts_with(kMark);
   if (marked) content.remove_prefix(kMark.size());
-  const std::vector<std::string> lines = Lines(content);
+  const std::vector<std::string> contentLines = lines(content);
 
   int tokenCounter = 0;
   bool firstRecord = true;
@@ -330,13 +330,13 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
     outcome.output += text;
     outcome.output += "\r\n";
   };
-  for (const std::string& line : lines) {
-    const Tokenized tokens = GetTokens(line, ToBytes(sep), "\"");
+  for (const std::string& line : contentLines) {
+    const Tokenized tokens = GetTokens(line, toBytes(sep), "\"");
     outcome.warnings.insert(outcome.warnings.end(), tokens.warnings.begin(), tokens.warnings.end());
     outcome.said.insert(outcome.said.end(), tokens.warnings.begin(), tokens.warnings.end());
     for (std::int32_t j = 1; j <= tokens.result; ++j) {
       const std::string& token = tokens.tokens[j - 1];
-      const std::string trimmed = ToBytes(Trim(ToText(token)));
+      const std::string trimmed = toBytes(trim(toText(token)));
       if (trimmed.empty()) continue;
       ++tokenCounter;
       outcome.statusTexts.push_back(std::to_string(tokenCounter) + " - " + trimmed);
@@ -351,7 +351,7 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
       try {
         UnBuildMailTo(token, name, email);
       } catch (const InvalidArgument&) {
-        outcome.questions.push_back(LineReport(line));
+        outcome.questions.push_back(lineReport(line));
         outcome.said.push_back(outcome.questions.back());
         if (!answer()) {
           outcome.stopped = true;
@@ -359,7 +359,7 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
         }
         break;
       }
-      name = TidyDisplayName(name, email);
+      name = tidyDisplayName(name, email);
       if (firstRecord) writeLine("DisplayName,EMail1");
       firstRecord = false;
       writeLine(name + "," + email);

@@ -9,7 +9,7 @@ namespace tavrin {
 
 // The bytes as a C++ string literal, so that a text that shows a fault can be
 // pasted into a test.
-inline std::string Shown(std::string_view bytes) {
+inline std::string shown(std::string_view bytes) {
   std::string shown = "\"";
   bool afterEscape = false;  // a hex digit right after \x.. would join the escape
   for (const char c : bytes) {
@@ -30,10 +30,10 @@ inline std::string Shown(std::string_view bytes) {
   return shown + "\"";
 }
 
-inline std::string Shown(const std::vector<std::string>& texts) {
-  std::string shown = "{";
-  for (const std::string& text : texts) shown += (shown.size() > 1 ? ", " : "") + Shown(text);
-  return shown + "}";
+inline std::string shown(const std::vector<std::string>& texts) {
+  std::string out = "{";
+  for (const std::string& text : texts) out += (out.size() > 1 ? ", " : "") + shown(text);
+  return out + "}";
 }
 
 }  // namespace tavrin

@@ -20,18 +20,18 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  std::string File(std::string_view name) const { return (m_path / name).string(); }
+  std::string file(std::string_view name) const { return (m_path / name).string(); }
 
-  std::string Write(std::string_view name, std::string_view content) const {
-    std::ofstream(File(name), std::ios::binary) << content;
-    return File(name);
+  std::string write(std::string_view name, std::string_view content) const {
+    std::ofstream(file(name), std::ios::binary) << content;
+    return file(name);
   }
 
  private:
   std::filesystem::path m_path;
 };
 
-inline std::string ReadFile(const std::string& path) {
+inline std::string readFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }

@@ -18,16 +18,16 @@ struct ReadResult {
   Encoding encoding;
 };
 
-ReadResult ReadLines(const std::string& content) {
+ReadResult readLines(const std::string& content) {
   TempDir dir;
   TextReader reader;
-  reader.Open(dir.Write("in.txt", content));
-  ReadResult result{{}, reader.GetEncoding()};
-  while (!reader.AtEnd()) result.lines.emplace_back(reader.ReadLine());
+  reader.open(dir.write("in.txt", content));
+  ReadResult result{{}, reader.getEncoding()};
+  while (!reader.atEnd()) result.lines.emplace_back(reader.readLine());
   return result;
 }
 
-std::string Utf16(std::u16string_view text, bool little) {
+std::string utf16(std::u16string_view text, bool little) {
   std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
   for (const char16_t unit : text) {
     const char high = static_cast<char>(unit >> 8);
@@ -61,7 +61,7 @@ TEST(TextReader, EveryKindOfLineEndEndsALine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.content));
-    EXPECT_EQ(ReadLines(c.content).lines, c.lines);
+    EXPECT_EQ(readLines(c.content).lines, c.lines);
   }
 }
 
@@ -79,17 +79,17 @@ TEST(TextReader, ByteOrderMarkChoosesTheEncodingAndIsNoText) {
       {"\xEF\xBB\xBF", Encoding::Utf8WithBom, {}},
       {"\xEF\xBB", Encoding::Utf8, {"\xEF\xBB"}},
       {"x\xEF\xBB\xBF", Encoding::Utf8, {"x\xEF\xBB\xBF"}},
-      {Utf16(u"J\u00FCrgen\r\n\u674E\U0001F600", true),
+      {utf16(u"J\u00FCrgen\r\n\u674E\U0001F600", true),
        Encoding::Utf16LittleEndian,
        {"J\xC3\xBCrgen", "\xE6\x9D\x8E\xF0\x9F\x98\x80"}},
-      {Utf16(u"a\rb\nc", false), Encoding::Utf16BigEndian, {"a", "b", "c"}},
-      {Utf16(u"", true), Encoding::Utf16LittleEndian, {}},
-      {Utf16(u"x\xD800y", true), Encoding::Utf16LittleEndian, {"x\xED\xA0\x80y"}},  // lone surrogate kept
-      {Utf16(u"x\xDC00", false), Encoding::Utf16BigEndian, {"x\xED\xB0\x80"}},
+      {utf16(u"a\rb\nc", false), Encoding::Utf16BigEndian, {"a", "b", "c"}},
+      {utf16(u"", true), Encoding::Utf16LittleEndian, {}},
+      {utf16(u"x\xD800y", true), Encoding::Utf16LittleEndian, {"x\xED\xA0\x80y"}},  // lone surrogate kept
+      {utf16(u"x\xDC00", false), Encoding::Utf16BigEndian, {"x\xED\xB0\x80"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.content));
-    const ReadResult result = ReadLines(c.content);
+    const ReadResult result = readLines(c.content);
     EXPECT_EQ(result.encoding, c.encoding);
     EXPECT_EQ(result.lines, c.lines);
   }
@@ -98,27 +98,27 @@ TEST(TextReader, ByteOrderMarkChoosesTheEncodingAndIsNoText) {
 TEST(TextReader, OddByteAtTheEndOfUtf16IsReportedAfterTheTextBeforeIt) {
   TempDir dir;
   TextReader reader;
-  reader.Open(dir.Write("in.txt", Utf16(u"ab\ncd", true) + "e"));
-  ASSERT_FALSE(reader.AtEnd());
-  EXPECT_EQ(reader.ReadLine(), "ab");
-  ASSERT_FALSE(reader.AtEnd());
-  EXPECT_EQ(reader.ReadLine(), "cd");
+  reader.open(dir.write("in.txt", utf16(u"ab\ncd", true) + "e"));
+  ASSERT_FALSE(reader.atEnd());
+  EXPECT_EQ(reader.readLine(), "ab");
+  ASSERT_FALSE(reader.atEnd());
+  EXPECT_EQ(reader.readLine(), "cd");
   try {
-    reader.AtEnd();
+    reader.atEnd();
     ADD_FAILURE() << "no failure";
   } catch (const Failure& failure) {
-    EXPECT_EQ(failure.Number(), EILSEQ);
-    EXPECT_NE(failure.Description().find("in.txt"), std::string::npos);
+    EXPECT_EQ(failure.number(), EILSEQ);
+    EXPECT_NE(failure.description().find("in.txt"), std::string::npos);
   }
-  EXPECT_TRUE(reader.AtEnd());  // the failure is reported once; the input has ended
-  EXPECT_EQ(reader.Line(), "cd");
+  EXPECT_TRUE(reader.atEnd());  // the failure is reported once; the input has ended
+  EXPECT_EQ(reader.line(), "cd");
 }
 
 TEST(TextReader, LongLinesAcrossManyReadsStayWhole) {
   std::string longLine(5'000'000, 'x');
   longLine[2'500'000] = ',';
   const std::string content = "first\r" + longLine + "\r\nlast";
-  const ReadResult result = ReadLines(content);
+  const ReadResult result = readLines(content);
   ASSERT_EQ(result.lines.size(), 3u);
   EXPECT_EQ(result.lines[0], "first");
   EXPECT_EQ(result.lines[1], longLine);
@@ -128,7 +128,7 @@ TEST(TextReader, LongLinesAcrossManyReadsStayWhole) {
 TEST(TextReader, ManyLinesEndingInCarriageReturnsOnly) {
   std::string content;
   for (int i = 0; i < 200'000; ++i) content += std::to_string(i) + "\r";
-  const ReadResult result = ReadLines(content);
+  const ReadResult result = readLines(content);
   ASSERT_EQ(result.lines.size(), 200'000u);
   EXPECT_EQ(result.lines[199'999], "199999");
 }
@@ -139,16 +139,16 @@ TEST(TextReader, OpenFailuresNameTheFile) {
     std::string path;
     int number;
   };
-  const std::vector<Case> cases = {{dir.File("missing.txt"), ENOENT}, {"", ENOENT}, {dir.File(""), EISDIR}};
+  const std::vector<Case> cases = {{dir.file("missing.txt"), ENOENT}, {"", ENOENT}, {dir.file(""), EISDIR}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     TextReader reader;
     try {
-      reader.Open(c.path);
+      reader.open(c.path);
       ADD_FAILURE() << "no failure";
     } catch (const Failure& failure) {
-      EXPECT_EQ(failure.Number(), c.number);
-      EXPECT_EQ(failure.Description(),
+      EXPECT_EQ(failure.number(), c.number);
+      EXPECT_EQ(failure.description(),
                 "Cannot open the input file \"" + c.path + "\": " + std::strerror(c.number));
     }
   }
@@ -179,38 +179,38 @@ TEST(TextWriter, WritesTheEncodingWithItsMarkBeforeTheFirstLineOnly) {
     SCOPED_TRACE(testing::PrintToString(c.bytes));
     TempDir dir;
     TextWriter writer;
-    writer.Create(dir.File("out.txt"), c.encoding);
-    for (const std::string& line : c.lines) writer.WriteLine({line});
-    writer.Close();
-    EXPECT_EQ(ReadFile(dir.File("out.txt")), c.bytes);
+    writer.create(dir.file("out.txt"), c.encoding);
+    for (const std::string& line : c.lines) writer.writeLine({line});
+    writer.close();
+    EXPECT_EQ(readFile(dir.file("out.txt")), c.bytes);
   }
 }
 
 TEST(TextWriter, RoundTripKeepsEveryCharacterOfUtf16) {
-  const std::string content = Utf16(u"\"M\u00FCller, J\u00F6rg\" <j@m.de>\r\n\xD800\u0416", true);
+  const std::string content = utf16(u"\"M\u00FCller, J\u00F6rg\" <j@m.de>\r\n\xD800\u0416", true);
   TempDir dir;
   TextReader reader;
-  reader.Open(dir.Write("in.txt", content));
+  reader.open(dir.write("in.txt", content));
   TextWriter writer;
-  writer.Create(dir.File("out.txt"), reader.GetEncoding());
-  while (!reader.AtEnd()) writer.WriteLine({reader.ReadLine()});
-  writer.Close();
-  EXPECT_EQ(ReadFile(dir.File("out.txt")), content + std::string("\r\0\n\0", 4));
+  writer.create(dir.file("out.txt"), reader.getEncoding());
+  while (!reader.atEnd()) writer.writeLine({reader.readLine()});
+  writer.close();
+  EXPECT_EQ(readFile(dir.file("out.txt")), content + std::string("\r\0\n\0", 4));
 }
 
 TEST(TextWriter, FullDiskIsReportedWhenTheFileIsClosed) {
   TextWriter writer;
-  writer.Create("/dev/full", Encoding::Utf8);
-  writer.WriteLine({"EMail1"});
+  writer.create("/dev/full", Encoding::Utf8);
+  writer.writeLine({"EMail1"});
   try {
-    writer.Close();
+    writer.close();
     ADD_FAILURE() << "no failure";
   } catch (const Failure& failure) {
-    EXPECT_EQ(failure.Number(), ENOSPC);
-    EXPECT_EQ(failure.Description(),
+    EXPECT_EQ(failure.number(), ENOSPC);
+    EXPECT_EQ(failure.description(),
               std::string("Cannot write the output file \"/dev/full\": ") + std::strerror(ENOSPC));
   }
-  EXPECT_NO_THROW(writer.Close());  // closed already
+  EXPECT_NO_THROW(writer.close());  // closed already
 }
 
 TEST(TextWriter, CreateFailuresNameTheFile) {
@@ -220,16 +220,16 @@ TEST(TextWriter, CreateFailuresNameTheFile) {
     int number;
   };
   const std::vector<Case> cases = {
-      {dir.File("no/such/folder/out.txt"), ENOENT}, {"", ENOENT}, {dir.File(""), EISDIR}};
+      {dir.file("no/such/folder/out.txt"), ENOENT}, {"", ENOENT}, {dir.file(""), EISDIR}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     TextWriter writer;
     try {
-      writer.Create(c.path, Encoding::Utf8);
+      writer.create(c.path, Encoding::Utf8);
       ADD_FAILURE() << "no failure";
     } catch (const Failure& failure) {
-      EXPECT_EQ(failure.Number(), c.number);
-      EXPECT_EQ(failure.Description(),
+      EXPECT_EQ(failure.number(), c.number);
+      EXPECT_EQ(failure.description(),
                 "Cannot create the output file \"" + c.path + "\": " + std::strerror(c.number));
     }
   }

@@ -9,10 +9,10 @@ namespace tavrin {
 namespace {
 
 // The characters of a text as the program counts them.
-std::vector<std::string> Characters(std::string_view text) {
+std::vector<std::string> characters(std::string_view text) {
   std::vector<std::string> characters;
   for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = CharacterAt(text, offset);
+    const Character c = characterAt(text, offset);
     characters.emplace_back(text.substr(offset, c.size));
     offset += c.size;
   }
@@ -41,16 +41,16 @@ TEST(Text, CharactersAreWholeSequencesOrSingleStrayBytes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(Characters(c.text), c.characters);
+    EXPECT_EQ(characters(c.text), c.characters);
     std::size_t offset = 0;
     for (const std::string& character : c.characters) {
-      EXPECT_TRUE(IsCharacterBoundary(c.text, offset));
+      EXPECT_TRUE(isCharacterBoundary(c.text, offset));
       for (std::size_t inside = 1; inside < character.size(); ++inside) {
-        EXPECT_FALSE(IsCharacterBoundary(c.text, offset + inside));
+        EXPECT_FALSE(isCharacterBoundary(c.text, offset + inside));
       }
       offset += character.size();
     }
-    EXPECT_EQ(LastCharacterStart(c.text), c.text.size() - c.characters.back().size());
+    EXPECT_EQ(lastCharacterStart(c.text), c.text.size() - c.characters.back().size());
   }
 }
 
@@ -69,7 +69,7 @@ TEST(Text, TrimRemovesSpacesOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(Trim(c.text), c.trimmed);
+    EXPECT_EQ(trim(c.text), c.trimmed);
   }
 }
 
@@ -97,7 +97,7 @@ TEST(Text, FinderMatchesWholeCharactersOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pattern + " in " + c.text);
-    EXPECT_EQ(TextFinder(c.pattern).FindIn(c.text, c.from), c.found);
+    EXPECT_EQ(TextFinder(c.pattern).findIn(c.text, c.from), c.found);
   }
 }
 
@@ -118,17 +118,17 @@ TEST(Text, LowerCaseCoversLatinGreekAndCyrillicLettersOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<unsigned>(c.upper));
-    EXPECT_EQ(ToLower(c.upper), c.lower);
+    EXPECT_EQ(toLower(c.upper), c.lower);
   }
 }
 
 TEST(Text, CaseInsensitiveComparisons) {
-  EXPECT_TRUE(EqualsIgnoringCase("Ann@X.org", "ann@x.ORG"));
-  EXPECT_TRUE(EqualsIgnoringCase("\xC3\x89MILE", "\xC3\xA9mile"));  // ÉMILE
-  EXPECT_FALSE(EqualsIgnoringCase("ann", "anna"));
-  EXPECT_FALSE(EqualsIgnoringCase("\xC3\x89", "e"));
-  EXPECT_FALSE(EqualsIgnoringCase("\xC9", "\xE9"));  // stray bytes are no letters
-  EXPECT_TRUE(EqualsIgnoringCase("\xC9", "\xC9"));
+  EXPECT_TRUE(equalsIgnoringCase("Ann@X.org", "ann@x.ORG"));
+  EXPECT_TRUE(equalsIgnoringCase("\xC3\x89MILE", "\xC3\xA9mile"));  // ÉMILE
+  EXPECT_FALSE(equalsIgnoringCase("ann", "anna"));
+  EXPECT_FALSE(equalsIgnoringCase("\xC3\x89", "e"));
+  EXPECT_FALSE(equalsIgnoringCase("\xC9", "\xE9"));  // stray bytes are no letters
+  EXPECT_TRUE(equalsIgnoringCase("\xC9", "\xC9"));
 }
 
 }  // namespace

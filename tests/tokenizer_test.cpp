@@ -16,7 +16,7 @@ struct Tokenized {
   std::vector<std::string> warnings;
 };
 
-Tokenized Tokenize(std::string_view line, std::string_view separator, std::string_view quotes = "\"") {
+Tokenized tokenize(std::string_view line, std::string_view separator, std::string_view quotes = "\"") {
   RecordingHost host;
   TokenList list;
   Tokenized out{GetTokens(line, separator, list, quotes, host), {}, host.warnings};
@@ -34,10 +34,10 @@ struct Case {
   bool warned = false;
 };
 
-void Check(const std::vector<Case>& cases, std::string_view quotes = "\"") {
+void check(const std::vector<Case>& cases, std::string_view quotes = "\"") {
   for (const Case& c : cases) {
     SCOPED_TRACE("line [" + c.line + "] separator [" + c.separator + "]");
-    const Tokenized t = Tokenize(c.line, c.separator, quotes);
+    const Tokenized t = tokenize(c.line, c.separator, quotes);
     EXPECT_EQ(t.result, c.result);
     EXPECT_EQ(t.tokens, c.tokens);
     EXPECT_EQ(t.warnings, c.warned ? std::vector<std::string>{kWarning} : std::vector<std::string>{});
@@ -45,7 +45,7 @@ void Check(const std::vector<Case>& cases, std::string_view quotes = "\"") {
 }
 
 TEST(GetTokens, SplitsAtSeparatorsOutsideQuotes) {
-  Check({
+  check({
       {"a,\"b,c\",,d", ",", 4, {"a", "\"b,c\"", "", "d"}},
       {"a,b,c", ",", 3, {"a", "b", "c"}},
       {"a,b,", ",", 2, {"a", "b"}},
@@ -68,7 +68,7 @@ TEST(GetTokens, SplitsAtSeparatorsOutsideQuotes) {
 }
 
 TEST(GetTokens, UnclosedQuoteWarnsAndKeepsTheTokensBefore) {
-  Check({
+  check({
       {"a,\"b", ",", 0, {"a"}, true},
       {"a\"", ",", 0, {}, true},
       {"\"", ",", 0, {}, true},
@@ -78,7 +78,7 @@ TEST(GetTokens, UnclosedQuoteWarnsAndKeepsTheTokensBefore) {
 }
 
 TEST(GetTokens, SeparatorOfSeveralCharactersIsOneUnit) {
-  Check({
+  check({
       {"a::b", "::", 2, {"a", "b"}},
       {"a::b::", "::", 2, {"a", "b"}},
       {"a::b::::", "::", 3, {"a", "b", ""}},
@@ -96,12 +96,12 @@ TEST(GetTokens, SeparatorOfSeveralCharactersIsOneUnit) {
 TEST(GetTokens, BlankQuoteTextSwitchesBalancingOff) {
   for (const std::string& quotes : {std::string(), std::string(" "), std::string(1, '\0')}) {
     SCOPED_TRACE(testing::PrintToString(quotes));
-    Check({{"a,\"b,c\",d", ",", 4, {"a", "\"b", "c\"", "d"}}, {"a\"", ",", 1, {"a\""}}}, quotes);
+    check({{"a,\"b,c\",d", ",", 4, {"a", "\"b", "c\"", "d"}}, {"a\"", ",", 1, {"a\""}}}, quotes);
   }
 }
 
 TEST(GetTokens, NonAsciiTextAndStrayBytesStayWhole) {
-  Check({
+  check({
       {"J\xC3\xBCrgen <j@x.de>,\xE6\x9D\x8E <l@x.cn>",
        ",",
        2,
@@ -123,7 +123,7 @@ TEST(GetTokens, OpenQuoteOverAMillionSeparatorsEnds) {
   // not finish here.
   std::string line = "\"";
   for (int i = 0; i < 1'000'000; ++i) line += "abcdefgh,";
-  const Tokenized t = Tokenize(line, ",");
+  const Tokenized t = tokenize(line, ",");
   EXPECT_EQ(t.result, 0);
   EXPECT_TRUE(t.tokens.empty());
   EXPECT_EQ(t.warnings.size(), 1u);

@@ -18,45 +18,45 @@ namespace tavrin {
 namespace {
 
 template <typename T>
-T* Control(const QWidget& parent, const char* name) {
+T* control(const QWidget& parent, const char* name) {
   auto* control = parent.findChild<T*>(QLatin1String(name));
   if (control == nullptr) qFatal("no control %s", name);
   return control;
 }
 
-QLineEdit* FileNameEdit(QFileDialog* dialog) {
-  return Control<QLineEdit>(*dialog, "fileNameEdit");
+QLineEdit* fileNameEdit(QFileDialog* dialog) {
+  return control<QLineEdit>(*dialog, "fileNameEdit");
 }
 
 // Types into the dialog's file name box as a user would. The box's completion
 // list is switched off: it opens when the folder has been read, maybe after
 // the dialog has closed, and would swallow the test's next click.
-void TypeFileName(QFileDialog* dialog, const QString& name) {
-  QLineEdit* edit = FileNameEdit(dialog);
+void typeFileName(QFileDialog* dialog, const QString& name) {
+  QLineEdit* edit = fileNameEdit(dialog);
   edit->setCompleter(nullptr);
   edit->selectAll();
   QTest::keyClick(edit, Qt::Key_Delete);
   QTest::keyClicks(edit, name);
 }
 
-QPushButton* DialogButton(QFileDialog* dialog, QDialogButtonBox::ButtonRole role) {
-  for (QAbstractButton* button : Control<QDialogButtonBox>(*dialog, "buttonBox")->buttons()) {
-    auto* box = Control<QDialogButtonBox>(*dialog, "buttonBox");
+QPushButton* dialogButton(QFileDialog* dialog, QDialogButtonBox::ButtonRole role) {
+  for (QAbstractButton* button : control<QDialogButtonBox>(*dialog, "buttonBox")->buttons()) {
+    auto* box = control<QDialogButtonBox>(*dialog, "buttonBox");
     if (box->buttonRole(button) == role) return qobject_cast<QPushButton*>(button);
   }
   qFatal("no button");
 }
 
-void Accept(QFileDialog* dialog) {
-  QTest::mouseClick(DialogButton(dialog, QDialogButtonBox::AcceptRole), Qt::LeftButton);
+void accept(QFileDialog* dialog) {
+  QTest::mouseClick(dialogButton(dialog, QDialogButtonBox::AcceptRole), Qt::LeftButton);
 }
 
-void Cancel(QFileDialog* dialog) {
-  QTest::mouseClick(DialogButton(dialog, QDialogButtonBox::RejectRole), Qt::LeftButton);
+void cancel(QFileDialog* dialog) {
+  QTest::mouseClick(dialogButton(dialog, QDialogButtonBox::RejectRole), Qt::LeftButton);
 }
 
-QStringList Listed(QFileDialog* dialog) {
-  auto* view = Control<QListView>(*dialog, "listView");
+QStringList listed(QFileDialog* dialog) {
+  auto* view = control<QListView>(*dialog, "listView");
   QStringList names;
   for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
     names.append(view->model()->index(row, 0, view->rootIndex()).data().toString());
@@ -64,11 +64,11 @@ QStringList Listed(QFileDialog* dialog) {
   return names;
 }
 
-QString Canonical(const QString& path) {
+QString canonical(const QString& path) {
   return QDir(path).canonicalPath();
 }
 
-void Write(const QString& path, const QByteArray& content) {
+void write(const QString& path, const QByteArray& content) {
   QFile file(path);
   QVERIFY(file.open(QIODevice::WriteOnly));
   file.write(content);
@@ -122,7 +122,7 @@ void DialogsTest::cleanup() {
 
 void DialogsTest::browse(const char* button, const std::function<void(QFileDialog*)>& step) {
   int dialogs = 0;
-  const auto watch = OnNextModal([&](QWidget* modal) {
+  const auto watch = onNextModal([&](QWidget* modal) {
     ++dialogs;
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     QVERIFY(dialog != nullptr);
@@ -131,10 +131,10 @@ void DialogsTest::browse(const char* button, const std::function<void(QFileDialo
     // The file name box has the focus, as for a user: the dialog fills it in
     // from the list only while it has not.
     QVERIFY(QTest::qWaitForWindowActive(dialog));
-    QTRY_COMPARE(QApplication::focusWidget(), FileNameEdit(dialog));
+    QTRY_COMPARE(QApplication::focusWidget(), fileNameEdit(dialog));
     step(dialog);
   });
-  QTest::mouseClick(Control<QPushButton>(*m_window, button), Qt::LeftButton);
+  QTest::mouseClick(control<QPushButton>(*m_window, button), Qt::LeftButton);
   QCOMPARE(dialogs, 1);
   QCOMPARE(QApplication::activeModalWidget(), nullptr);
 }
@@ -157,15 +157,15 @@ void DialogsTest::dialogSettings() {
   // The initial folder is the program's, whatever the working folder.
   QVERIFY(QDir::setCurrent(m_dir->path()));
   browse(qPrintable(button), [&](QFileDialog* dialog) {
-    QCOMPARE(Canonical(dialog->directory().absolutePath()),
-             Canonical(QCoreApplication::applicationDirPath()));
+    QCOMPARE(canonical(dialog->directory().absolutePath()),
+             canonical(QCoreApplication::applicationDirPath()));
     QCOMPARE(dialog->windowTitle(), title);
     QCOMPARE(int(dialog->acceptMode()), acceptMode);
     QVERIFY(dialog->isModal());
     QCOMPARE(dialog->fileMode(), QFileDialog::AnyFile);
     QCOMPARE(dialog->defaultSuffix(), QString());
-    QCOMPARE(FileNameEdit(dialog)->text(), QString());
-    Cancel(dialog);
+    QCOMPARE(fileNameEdit(dialog)->text(), QString());
+    cancel(dialog);
   });
 }
 
@@ -179,19 +179,19 @@ void DialogsTest::filterListsTextFiles() {
   QFETCH(QString, button);
   const QDir folder(m_dir->path());
   for (const char* name : {"a.txt", "b.csv", "C.TXT", "d.doc", "e.txt.bak", "noext", "f.csvx", "g.tx", "txt"})
-    Write(folder.filePath(QLatin1String(name)), "x");
+    write(folder.filePath(QLatin1String(name)), "x");
   QVERIFY(folder.mkdir(QStringLiteral("sub.doc")));
 
   browse(qPrintable(button), [&](QFileDialog* dialog) {
-    auto* types = Control<QComboBox>(*dialog, "fileTypeCombo");
+    auto* types = control<QComboBox>(*dialog, "fileTypeCombo");
     QCOMPARE(types->count(), 1);
     QCOMPARE(types->currentText(), QStringLiteral("Text files (*.txt;*.csv)"));
     // Into the test's folder by its path, as a user would go there.
-    TypeFileName(dialog, folder.path());
-    Accept(dialog);
-    QCOMPARE(Canonical(dialog->directory().absolutePath()), Canonical(folder.path()));
-    QTRY_COMPARE(Listed(dialog), (QStringList{"C.TXT", "a.txt", "b.csv", "sub.doc"}));
-    Cancel(dialog);
+    typeFileName(dialog, folder.path());
+    accept(dialog);
+    QCOMPARE(canonical(dialog->directory().absolutePath()), canonical(folder.path()));
+    QTRY_COMPARE(listed(dialog), (QStringList{"C.TXT", "a.txt", "b.csv", "sub.doc"}));
+    cancel(dialog);
   });
 }
 
@@ -217,25 +217,25 @@ void DialogsTest::cancelChangesNothing() {
   QFETCH(QString, button);
   QFETCH(QString, textBox);
   QFETCH(QString, before);
-  auto* box = Control<QLineEdit>(*m_window, qPrintable(textBox));
+  auto* box = control<QLineEdit>(*m_window, qPrintable(textBox));
   QTest::keyClicks(box, before);
 
   const QString typed = QDir(m_dir->path()).filePath(QStringLiteral("typed in the dialog.txt"));
   browse(qPrintable(button), [&](QFileDialog* dialog) {
-    TypeFileName(dialog, typed);
-    Cancel(dialog);
+    typeFileName(dialog, typed);
+    cancel(dialog);
   });
   QCOMPARE(box->text(), before);
-  QCOMPARE(Control<QLineEdit>(*m_window, "txtInputFileName")->text(),
+  QCOMPARE(control<QLineEdit>(*m_window, "txtInputFileName")->text(),
            textBox == "txtInputFileName" ? before : "");
-  QCOMPARE(Control<QLineEdit>(*m_window, "txtOutputFileName")->text(),
+  QCOMPARE(control<QLineEdit>(*m_window, "txtOutputFileName")->text(),
            textBox == "txtOutputFileName" ? before : "");
   QVERIFY(!QFile::exists(typed));
 
   // What was typed before the cancel is not proposed next time.
   browse(qPrintable(button), [&](QFileDialog* dialog) {
-    QCOMPARE(FileNameEdit(dialog)->text(), QString());
-    Cancel(dialog);
+    QCOMPARE(fileNameEdit(dialog)->text(), QString());
+    cancel(dialog);
   });
 }
 
@@ -263,17 +263,17 @@ void DialogsTest::choiceFillsItsBox() {
   QFETCH(QString, textBox);
   QFETCH(QString, otherBox);
   QFETCH(QString, name);
-  auto* box = Control<QLineEdit>(*m_window, qPrintable(textBox));
-  auto* other = Control<QLineEdit>(*m_window, qPrintable(otherBox));
+  auto* box = control<QLineEdit>(*m_window, qPrintable(textBox));
+  auto* other = control<QLineEdit>(*m_window, qPrintable(otherBox));
   // A path typed in the box plays no part in the dialog and is replaced.
   QTest::keyClicks(box, QStringLiteral("typed.txt"));
   QTest::keyClicks(other, QStringLiteral("other.txt"));
 
   const QString path = QDir(m_dir->path()).filePath(name);
   browse(qPrintable(button), [&](QFileDialog* dialog) {
-    QCOMPARE(FileNameEdit(dialog)->text(), QString());
-    TypeFileName(dialog, path);
-    Accept(dialog);
+    QCOMPARE(fileNameEdit(dialog)->text(), QString());
+    typeFileName(dialog, path);
+    accept(dialog);
   });
   QCOMPARE(box->text(), path);
   QCOMPARE(other->text(), QStringLiteral("other.txt"));
@@ -303,22 +303,22 @@ void DialogsTest::chosenNameProposedByBothButtons() {
   QFETCH(QString, secondBox);
   const QString chosen = QDir(m_dir->path()).filePath(QStringLiteral("chosen.txt"));
   browse(qPrintable(first), [&](QFileDialog* dialog) {
-    TypeFileName(dialog, chosen);
-    Accept(dialog);
+    typeFileName(dialog, chosen);
+    accept(dialog);
   });
 
   // A cancelled dialog in between does not change what is kept.
   browse(qPrintable(second), [&](QFileDialog* dialog) {
-    TypeFileName(dialog, QDir(m_dir->path()).filePath(QStringLiteral("cancelled.txt")));
-    Cancel(dialog);
+    typeFileName(dialog, QDir(m_dir->path()).filePath(QStringLiteral("cancelled.txt")));
+    cancel(dialog);
   });
-  auto* box = Control<QLineEdit>(*m_window, qPrintable(secondBox));
+  auto* box = control<QLineEdit>(*m_window, qPrintable(secondBox));
   box->clear();
   QTest::keyClicks(box, QStringLiteral("typed.txt"));
   browse(qPrintable(second), [&](QFileDialog* dialog) {
-    QCOMPARE(FileNameEdit(dialog)->text(), QStringLiteral("chosen.txt"));
+    QCOMPARE(fileNameEdit(dialog)->text(), QStringLiteral("chosen.txt"));
     QCOMPARE(dialog->selectedFiles(), QStringList{chosen});
-    Accept(dialog);
+    accept(dialog);
   });
   QCOMPARE(box->text(), chosen);
 }
@@ -338,18 +338,18 @@ void DialogsTest::overwritePrompt() {
   QFETCH(QString, textBox);
   QFETCH(bool, asks);
   const QString existing = QDir(m_dir->path()).filePath(QStringLiteral("existing.txt"));
-  Write(existing, "keep me");
+  write(existing, "keep me");
 
   int prompts = 0;
   browse(qPrintable(button), [&](QFileDialog* dialog) {
-    TypeFileName(dialog, existing);
+    typeFileName(dialog, existing);
     if (!asks) {
-      Accept(dialog);
+      accept(dialog);
       return;
     }
     // Declining returns to the dialog; accepting returns the path.
     for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
-      const auto watch = OnNextModal([&, answer](QWidget* modal) {
+      const auto watch = onNextModal([&, answer](QWidget* modal) {
         ++prompts;
         auto* prompt = qobject_cast<QMessageBox*>(modal);
         QVERIFY(prompt != nullptr);
@@ -357,12 +357,12 @@ void DialogsTest::overwritePrompt() {
         QCOMPARE(prompt->standardButtons(), QMessageBox::Yes | QMessageBox::No);
         QTest::mouseClick(prompt->button(answer), Qt::LeftButton);
       });
-      Accept(dialog);
+      accept(dialog);
       QCOMPARE(dialog->isVisible(), answer == QMessageBox::No);
     }
   });
   QCOMPARE(prompts, asks ? 2 : 0);
-  QCOMPARE(Control<QLineEdit>(*m_window, qPrintable(textBox))->text(), existing);
+  QCOMPARE(control<QLineEdit>(*m_window, qPrintable(textBox))->text(), existing);
   QFile file(existing);
   QVERIFY(file.open(QIODevice::ReadOnly));
   QCOMPARE(file.readAll(), QByteArray("keep me"));
@@ -371,22 +371,22 @@ void DialogsTest::overwritePrompt() {
 void DialogsTest::openAcceptsMissingFile() {
   const QString missing = QDir(m_dir->path()).filePath(QStringLiteral("missing.txt"));
   browse("cmdInputFile", [&](QFileDialog* dialog) {
-    TypeFileName(dialog, missing);
-    Accept(dialog);
+    typeFileName(dialog, missing);
+    accept(dialog);
   });
-  QCOMPARE(Control<QLineEdit>(*m_window, "txtInputFileName")->text(), missing);
+  QCOMPARE(control<QLineEdit>(*m_window, "txtInputFileName")->text(), missing);
 
   // The run is what finds the file missing.
-  QTest::keyClicks(Control<QLineEdit>(*m_window, "txtOutputFileName"),
+  QTest::keyClicks(control<QLineEdit>(*m_window, "txtOutputFileName"),
                    QDir(m_dir->path()).filePath("out.txt"));
   QString report;
-  const auto watch = OnNextModal([&](QWidget* modal) {
+  const auto watch = onNextModal([&](QWidget* modal) {
     auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box != nullptr);
     report = box->text();
     box->done(QMessageBox::Ok);
   });
-  QTest::mouseClick(Control<QPushButton>(*m_window, "cmdProcess"), Qt::LeftButton);
+  QTest::mouseClick(control<QPushButton>(*m_window, "cmdProcess"), Qt::LeftButton);
   QVERIFY2(report.contains(missing), qPrintable(report));
   QVERIFY(!QFile::exists(missing));
 }

@@ -10,13 +10,13 @@
 
 namespace tavrin {
 
-inline void PollForModal(QObject* watch, std::function<void(QWidget*)> handle, QPointer<QWidget> current,
+inline void pollForModal(QObject* watch, std::function<void(QWidget*)> handle, QPointer<QWidget> current,
                          int triesLeft) {
   QTimer::singleShot(10, watch, [watch, handle = std::move(handle), current, triesLeft] {
     QWidget* modal = QApplication::activeModalWidget();
     if (modal == nullptr || modal == current) {
       if (triesLeft > 0)
-        PollForModal(watch, handle, current, triesLeft - 1);
+        pollForModal(watch, handle, current, triesLeft - 1);
       else
         QTest::qFail("no modal widget opened", __FILE__, __LINE__);
       return;
@@ -33,9 +33,9 @@ inline void PollForModal(QObject* watch, std::function<void(QWidget*)> handle, Q
 // the watch ends with it, so a widget that never opened leaves nothing behind
 // to fire in a later test. A handler that fails a check and leaves its widget
 // open gets the widget closed, so that a failing test cannot hang.
-[[nodiscard]] inline std::unique_ptr<QObject> OnNextModal(std::function<void(QWidget*)> handle) {
+[[nodiscard]] inline std::unique_ptr<QObject> onNextModal(std::function<void(QWidget*)> handle) {
   auto watch = std::make_unique<QObject>();
-  PollForModal(watch.get(), std::move(handle), QApplication::activeModalWidget(), 500);
+  pollForModal(watch.get(), std::move(handle), QApplication::activeModalWidget(), 500);
   return watch;
 }
 

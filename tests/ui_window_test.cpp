@@ -26,35 +26,35 @@ namespace {
 const QString kPlainHeader = QStringLiteral("EMail1\r\n");
 
 template <typename T>
-T* Control(const QWidget& window, const char* name) {
+T* control(const QWidget& window, const char* name) {
   auto* control = window.findChild<T*>(QLatin1String(name));
   if (control == nullptr) qFatal("no control %s", name);
   return control;
 }
 
-QString StatusText(const QWidget& window) {
-  return Control<QLabel>(*Control<QStatusBar>(window, "StatusBar1"), "Panel1")->text();
+QString statusText(const QWidget& window) {
+  return control<QLabel>(*control<QStatusBar>(window, "StatusBar1"), "Panel1")->text();
 }
 
-void Write(const QString& path, const QByteArray& content) {
+void write(const QString& path, const QByteArray& content) {
   QFile file(path);
   QVERIFY(file.open(QIODevice::WriteOnly));
   file.write(content);
 }
 
-QByteArray Read(const QString& path) {
+QByteArray read(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
 }
 
 // Replaces a text box's text as a user would: select all, then type.
-void Type(QLineEdit* textBox, const QString& text) {
+void type(QLineEdit* textBox, const QString& text) {
   textBox->selectAll();
   QTest::keyClick(textBox, Qt::Key_Delete);
   QTest::keyClicks(textBox, text);
 }
 
-QString Strerror(int number) {
+QString strerror(int number) {
   return QString::fromLocal8Bit(std::strerror(number));
 }
 
@@ -103,13 +103,13 @@ void WindowTest::init() {
 
 void WindowTest::process(FrmTavrin& window, const QString& input, const QString& output,
                          const QString& separator, bool unbuild) {
-  Type(Control<QLineEdit>(window, "txtInputFileName"), input);
-  Type(Control<QLineEdit>(window, "txtOutputFileName"), output);
-  Type(Control<QLineEdit>(window, "txtSeparator"), separator);
-  auto* check = Control<QCheckBox>(window, "chkUnbuildMailTo");
+  type(control<QLineEdit>(window, "txtInputFileName"), input);
+  type(control<QLineEdit>(window, "txtOutputFileName"), output);
+  type(control<QLineEdit>(window, "txtSeparator"), separator);
+  auto* check = control<QCheckBox>(window, "chkUnbuildMailTo");
   if (check->isChecked() != unbuild) QTest::mouseClick(check, Qt::LeftButton);
   QCOMPARE(check->isChecked(), unbuild);
-  QTest::mouseClick(Control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
+  QTest::mouseClick(control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
 }
 
 void WindowTest::storedDesign_data() {
@@ -225,16 +225,16 @@ void WindowTest::initialState() {
   FrmTavrin window;
   window.show();
   QVERIFY(QTest::qWaitForWindowActive(&window));
-  QCOMPARE(QApplication::focusWidget(), Control<QLineEdit>(window, "txtInputFileName"));
-  QVERIFY(!Control<QCheckBox>(window, "chkUnbuildMailTo")->isChecked());
-  QCOMPARE(StatusText(window), QString());
+  QCOMPARE(QApplication::focusWidget(), control<QLineEdit>(window, "txtInputFileName"));
+  QVERIFY(!control<QCheckBox>(window, "chkUnbuildMailTo")->isChecked());
+  QCOMPARE(statusText(window), QString());
   // No default button, and no caption with an access key.
   for (auto* button : window.findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
     QVERIFY(!button->isDefault());
     QVERIFY(!button->autoDefault());
     QVERIFY(!button->text().contains(QLatin1Char('&')));
   }
-  QVERIFY(!Control<QCheckBox>(window, "chkUnbuildMailTo")->text().contains(QLatin1Char('&')));
+  QVERIFY(!control<QCheckBox>(window, "chkUnbuildMailTo")->text().contains(QLatin1Char('&')));
 }
 
 void WindowTest::tabOrder_data() {
@@ -326,39 +326,39 @@ void WindowTest::wholeRun() {
 
   const QString inputPath = m_dir->filePath(QStringLiteral("in.txt"));
   const QString outputPath = m_dir->filePath(QStringLiteral("out.csv"));
-  Write(inputPath, input);
+  write(inputPath, input);
   FrmTavrin window;
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
   process(window, inputPath, outputPath, separator, unbuild);
 
-  QCOMPARE(Read(outputPath), output);
-  QCOMPARE(StatusText(window), status);
-  QCOMPARE(Control<QLineEdit>(window, "txtSeparator")->text(), separatorAfter);
-  QCOMPARE(Read(inputPath), input);
+  QCOMPARE(read(outputPath), output);
+  QCOMPARE(statusText(window), status);
+  QCOMPARE(control<QLineEdit>(window, "txtSeparator")->text(), separatorAfter);
+  QCOMPARE(read(inputPath), input);
   QVERIFY(window.isVisible());
 }
 
 void WindowTest::longSeparatorPassesWhole() {
   const QString inputPath = m_dir->filePath(QStringLiteral("in.txt"));
   const QString outputPath = m_dir->filePath(QStringLiteral("out.txt"));
-  Write(inputPath, "a\n");
+  write(inputPath, "a\n");
   FrmTavrin window;
   window.show();
   QVERIFY(QTest::qWaitForWindowActive(&window));
 
   // Longer than Qt's default limit for a line edit, pasted as a user would.
   const QString separator(40000, QLatin1Char('x'));
-  auto* txtSeparator = Control<QLineEdit>(window, "txtSeparator");
+  auto* txtSeparator = control<QLineEdit>(window, "txtSeparator");
   QApplication::clipboard()->setText(" " + separator + " ");
   txtSeparator->selectAll();
   QTest::keyClick(txtSeparator, Qt::Key_V, Qt::ControlModifier);
   QCOMPARE(txtSeparator->text().size(), separator.size() + 2);
-  Type(Control<QLineEdit>(window, "txtInputFileName"), inputPath);
-  Type(Control<QLineEdit>(window, "txtOutputFileName"), outputPath);
-  QTest::mouseClick(Control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
+  type(control<QLineEdit>(window, "txtInputFileName"), inputPath);
+  type(control<QLineEdit>(window, "txtOutputFileName"), outputPath);
+  QTest::mouseClick(control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
   QCOMPARE(txtSeparator->text(), separator);
-  QCOMPARE(Read(outputPath), QByteArray("EMail1\r\na\r\n"));
+  QCOMPARE(read(outputPath), QByteArray("EMail1\r\na\r\n"));
 }
 
 void WindowTest::messageBoxes_data() {
@@ -374,13 +374,13 @@ void WindowTest::messageBoxes_data() {
   QTest::addColumn<QByteArray>("output");
   QTest::addColumn<QString>("statusAfter");
 
-  const QString einval = QRegularExpression::escape(Strerror(EINVAL));
+  const QString einval = QRegularExpression::escape(strerror(EINVAL));
   const QByteArray lineFails = "\"Last\",a@b.c\n\"Doe, John\" <john@example.com>\n";
   const QString lineReport = "^Error processing line: \"Last\",a@b\\.c\nDescription: " + einval +
                              "\nNumber: " + QString::number(EINVAL) + "$";
 
   QTest::newRow("run report") << QByteArray("(none)") << false
-                              << "^.*IN.*" + QRegularExpression::escape(Strerror(ENOENT)) + "\\(" +
+                              << "^.*IN.*" + QRegularExpression::escape(strerror(ENOENT)) + "\\(" +
                                      QString::number(ENOENT) + "\\)$"
                               << int(QMessageBox::NoIcon) << "Tavrin" << int(QMessageBox::Ok)
                               << int(QMessageBox::NoButton) << "" << int(QMessageBox::Ok)
@@ -425,14 +425,14 @@ void WindowTest::messageBoxes() {
 
   const QString inputPath = m_dir->filePath(QStringLiteral("in.txt"));
   const QString outputPath = m_dir->filePath(QStringLiteral("out.txt"));
-  if (input != "(none)") Write(inputPath, input);
-  Write(outputPath, "from before");
+  if (input != "(none)") write(inputPath, input);
+  write(outputPath, "from before");
   FrmTavrin window;
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
 
   int boxes = 0;
-  const auto watch = OnNextModal([&](QWidget* modal) {
+  const auto watch = onNextModal([&](QWidget* modal) {
     ++boxes;
     auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box != nullptr);
@@ -447,7 +447,7 @@ void WindowTest::messageBoxes() {
     QCOMPARE(int(box->standardButtons()), buttons);
     QCOMPARE(int(box->standardButton(box->defaultButton())), defaultButton);
     // The status bar is up to date while the box waits.
-    QCOMPARE(StatusText(window), statusShown);
+    QCOMPARE(statusText(window), statusShown);
     if (answer == QMessageBox::NoButton)
       QTest::keyClick(box, Qt::Key_Return);
     else
@@ -457,19 +457,19 @@ void WindowTest::messageBoxes() {
 
   QCOMPARE(boxes, 1);
   QCOMPARE(QApplication::activeModalWidget(), nullptr);
-  QCOMPARE(Read(outputPath), output);
-  QCOMPARE(StatusText(window), statusAfter);
+  QCOMPARE(read(outputPath), output);
+  QCOMPARE(statusText(window), statusAfter);
 }
 
 void WindowTest::longLineReportIsShortened() {
   const QByteArray tail(300000, 'x');
   const QString inputPath = m_dir->filePath(QStringLiteral("in.txt"));
-  Write(inputPath, "\"Last\"," + tail + "\n");
+  write(inputPath, "\"Last\"," + tail + "\n");
   FrmTavrin window;
   window.show();
 
   QString shown;
-  const auto watch = OnNextModal([&](QWidget* modal) {
+  const auto watch = onNextModal([&](QWidget* modal) {
     auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box != nullptr);
     shown = box->text();
@@ -480,25 +480,25 @@ void WindowTest::longLineReportIsShortened() {
   QVERIFY2(shown.size() < 5000, qPrintable(QString::number(shown.size())));
   QVERIFY(shown.startsWith(QStringLiteral("Error processing line: \"Last\",xxxx")));
   QVERIFY(shown.contains(QStringLiteral("xx [\u2026] xx")));
-  QVERIFY(shown.endsWith("xxx\nDescription: " + Strerror(EINVAL) + "\nNumber: " + QString::number(EINVAL)));
+  QVERIFY(shown.endsWith("xxx\nDescription: " + strerror(EINVAL) + "\nNumber: " + QString::number(EINVAL)));
 }
 
 void WindowTest::secondRunReplacesFirst() {
   const QString first = m_dir->filePath(QStringLiteral("first.txt"));
   const QString second = m_dir->filePath(QStringLiteral("second.txt"));
   const QString outputPath = m_dir->filePath(QStringLiteral("out.txt"));
-  Write(first, "a,b,c\nd\n");
-  Write(second, "z\n");
+  write(first, "a,b,c\nd\n");
+  write(second, "z\n");
   FrmTavrin window;
   window.show();
 
   process(window, first, outputPath, QStringLiteral(","), false);
-  QCOMPARE(Read(outputPath), kPlainHeader.toLatin1() + "a\r\nb\r\nc\r\nd\r\n");
-  QCOMPARE(StatusText(window), QStringLiteral("4 - d"));
+  QCOMPARE(read(outputPath), kPlainHeader.toLatin1() + "a\r\nb\r\nc\r\nd\r\n");
+  QCOMPARE(statusText(window), QStringLiteral("4 - d"));
 
   process(window, second, outputPath, QStringLiteral(","), false);
-  QCOMPARE(Read(outputPath), kPlainHeader.toLatin1() + "z\r\n");
-  QCOMPARE(StatusText(window), QStringLiteral("1 - z"));
+  QCOMPARE(read(outputPath), kPlainHeader.toLatin1() + "z\r\n");
+  QCOMPARE(statusText(window), QStringLiteral("1 - z"));
 }
 
 void WindowTest::enterAndEscapeDoNothing_data() {
@@ -518,14 +518,14 @@ void WindowTest::enterAndEscapeDoNothing() {
 
   const QString inputPath = m_dir->filePath(QStringLiteral("in.txt"));
   const QString outputPath = m_dir->filePath(QStringLiteral("out.txt"));
-  Write(inputPath, "a\n");
+  write(inputPath, "a\n");
   FrmTavrin window;
   window.show();
   QVERIFY(QTest::qWaitForWindowActive(&window));
-  Type(Control<QLineEdit>(window, "txtInputFileName"), inputPath);
-  Type(Control<QLineEdit>(window, "txtOutputFileName"), outputPath);
+  type(control<QLineEdit>(window, "txtInputFileName"), inputPath);
+  type(control<QLineEdit>(window, "txtOutputFileName"), outputPath);
 
-  auto* target = Control<QWidget>(window, qPrintable(focus));
+  auto* target = control<QWidget>(window, qPrintable(focus));
   target->setFocus();
   QCOMPARE(QApplication::focusWidget(), target);
   // A dialog from a Browse button would be a reaction too; it fails the test rather than hang it.
@@ -544,7 +544,7 @@ void WindowTest::enterAndEscapeDoNothing() {
   QVERIFY(!dialogOpened);
   QVERIFY(window.isVisible());
   QVERIFY(!QFile::exists(outputPath));
-  QCOMPARE(StatusText(window), QString());
+  QCOMPARE(statusText(window), QString());
 }
 
 void WindowTest::nothingElseDuringRun() {
@@ -552,8 +552,8 @@ void WindowTest::nothingElseDuringRun() {
   const QString otherInput = m_dir->filePath(QStringLiteral("other.txt"));
   const QString outputPath = m_dir->filePath(QStringLiteral("out.txt"));
   const QString otherOutput = m_dir->filePath(QStringLiteral("other-out.txt"));
-  Write(inputPath, "\"Last\"\nx@y.z\n");
-  Write(otherInput, "z@q.r\n");
+  write(inputPath, "\"Last\"\nx@y.z\n");
+  write(otherInput, "z@q.r\n");
   FrmTavrin window;
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -561,14 +561,14 @@ void WindowTest::nothingElseDuringRun() {
   // While the line report waits, the window is asked to start a second run
   // (on other files, so that one would show) and to close.
   int boxes = 0;
-  const auto watch = OnNextModal([&](QWidget* modal) {
+  const auto watch = onNextModal([&](QWidget* modal) {
     ++boxes;
-    Control<QLineEdit>(window, "txtInputFileName")->setText(otherInput);
-    Control<QLineEdit>(window, "txtOutputFileName")->setText(otherOutput);
-    Control<QPushButton>(window, "cmdProcess")->click();
-    QTest::mouseClick(Control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
+    control<QLineEdit>(window, "txtInputFileName")->setText(otherInput);
+    control<QLineEdit>(window, "txtOutputFileName")->setText(otherOutput);
+    control<QPushButton>(window, "cmdProcess")->click();
+    QTest::mouseClick(control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
     QVERIFY(!QFile::exists(otherOutput));
-    Control<QPushButton>(window, "cmdClose")->click();
+    control<QPushButton>(window, "cmdClose")->click();
     QVERIFY(!window.close());
     QVERIFY(window.isVisible());
     qobject_cast<QMessageBox*>(modal)->done(QMessageBox::Yes);
@@ -578,11 +578,11 @@ void WindowTest::nothingElseDuringRun() {
   QCOMPARE(boxes, 1);
   QVERIFY(window.isVisible());
   QVERIFY(!QFile::exists(otherOutput));
-  QCOMPARE(Read(outputPath), QByteArray("DisplayName,EMail1\r\nPartner,x@y.z\r\n"));
+  QCOMPARE(read(outputPath), QByteArray("DisplayName,EMail1\r\nPartner,x@y.z\r\n"));
 
   // Once the run is over, Process works again.
-  QTest::mouseClick(Control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
-  QCOMPARE(Read(otherOutput), QByteArray("DisplayName,EMail1\r\nPartner,z@q.r\r\n"));
+  QTest::mouseClick(control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
+  QCOMPARE(read(otherOutput), QByteArray("DisplayName,EMail1\r\nPartner,z@q.r\r\n"));
 }
 
 void WindowTest::closeEndsProgram_data() {
@@ -601,7 +601,7 @@ void WindowTest::closeEndsProgram() {
     if (closeBox)
       window.windowHandle()->close();
     else
-      QTest::mouseClick(Control<QPushButton>(window, "cmdClose"), Qt::LeftButton);
+      QTest::mouseClick(control<QPushButton>(window, "cmdClose"), Qt::LeftButton);
   });
   // The program's event loop ends by itself when the window closes.
   QTimer watchdog;

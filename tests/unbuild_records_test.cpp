@@ -13,19 +13,19 @@ namespace tavrin {
 namespace {
 
 // The lines that the unbuild step writes for `tokens`, in a fresh output file.
-std::string Records(const std::vector<std::string>& tokens) {
+std::string records(const std::vector<std::string>& tokens) {
   TempDir dir;
   TextWriter output;
-  output.Create(dir.File("out.csv"), Encoding::Utf8);
+  output.create(dir.file("out.csv"), Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;
-  for (const std::string& token : tokens) step.Write(token, output, firstRecord);
-  output.Close();
-  return ReadFile(dir.File("out.csv"));
+  for (const std::string& token : tokens) step.write(token, output, firstRecord);
+  output.close();
+  return readFile(dir.file("out.csv"));
 }
 
-std::string Record(const std::string& token) {
-  const std::string lines = Records({token});
+std::string record(const std::string& token) {
+  const std::string lines = records({token});
   const std::string header = "DisplayName,EMail1\r\n";
   EXPECT_TRUE(lines.starts_with(header)) << lines;
   EXPECT_TRUE(lines.ends_with("\r\n")) << lines;
@@ -83,45 +83,45 @@ TEST(UnbuildStep, TidiesEachNameByTheRulesInOrder) {
     };
     for (const Case& c : cases) {
       SCOPED_TRACE(c.token);
-      EXPECT_EQ(Record(c.token), c.record);
+      EXPECT_EQ(record(c.token), c.record);
     }
   }
 }
 
 TEST(UnbuildStep, NameEqualToTheAddressIgnoresCaseOfAnyCoveredLetter) {
-  EXPECT_EQ(Record("\"ANN@EXAMPLE.COM\" <ann@example.com>"), "Partner,ann@example.com");
-  EXPECT_EQ(Record("\"\xC3\x89MILE@X.FR\" <\xC3\xA9mile@x.fr>"), "Partner,\xC3\xA9mile@x.fr");
-  EXPECT_EQ(Record("\"\xD0\x98\xD0\x92\xD0\x90\xD0\x9D@X.RU\" <\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD@x.ru>"),
+  EXPECT_EQ(record("\"ANN@EXAMPLE.COM\" <ann@example.com>"), "Partner,ann@example.com");
+  EXPECT_EQ(record("\"\xC3\x89MILE@X.FR\" <\xC3\xA9mile@x.fr>"), "Partner,\xC3\xA9mile@x.fr");
+  EXPECT_EQ(record("\"\xD0\x98\xD0\x92\xD0\x90\xD0\x9D@X.RU\" <\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD@x.ru>"),
             "Partner,\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD@x.ru");
-  EXPECT_EQ(Record("\"\xC3\x89mile\" <emile@x.fr>"), "\xC3\x89mile,emile@x.fr");
+  EXPECT_EQ(record("\"\xC3\x89mile\" <emile@x.fr>"), "\xC3\x89mile,emile@x.fr");
 }
 
 TEST(UnbuildStep, HeaderComesOnceBeforeTheFirstRecord) {
-  EXPECT_EQ(Records({"\"Last, First\" <l@x.org>", "b@y.org"}),
+  EXPECT_EQ(records({"\"Last, First\" <l@x.org>", "b@y.org"}),
             "DisplayName,EMail1\r\nFirst Last,l@x.org\r\nPartner,b@y.org\r\n");
 }
 
 TEST(UnbuildStep, FailingTokenWritesNothingAndKeepsTheHeaderForLater) {
   TempDir dir;
   TextWriter output;
-  output.Create(dir.File("out.csv"), Encoding::Utf8);
+  output.create(dir.file("out.csv"), Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;
-  EXPECT_THROW(step.Write("\"Last\"", output, firstRecord), Failure);
+  EXPECT_THROW(step.write("\"Last\"", output, firstRecord), Failure);
   EXPECT_TRUE(firstRecord);
-  step.Write("a@b", output, firstRecord);
+  step.write("a@b", output, firstRecord);
   EXPECT_FALSE(firstRecord);
-  output.Close();
-  EXPECT_EQ(ReadFile(dir.File("out.csv")), "DisplayName,EMail1\r\nPartner,a@b\r\n");
+  output.close();
+  EXPECT_EQ(readFile(dir.file("out.csv")), "DisplayName,EMail1\r\nPartner,a@b\r\n");
 }
 
 TEST(TidyDisplayName, ResultIsAViewThatOutlivesNothingItNeeds) {
   std::string scratch;
   const std::string name = "Doe, Jane";
-  EXPECT_EQ(TidyDisplayName(name, "j@d.org", scratch), "Jane Doe");
-  EXPECT_EQ(TidyDisplayName("Acme Corp.", "a@acme.com", scratch), "Partner");
-  EXPECT_EQ(TidyDisplayName(std::string(1, '\0'), "x@y", scratch), "Partner");
-  EXPECT_EQ(TidyDisplayName("\t", "x@y", scratch), "\t");
+  EXPECT_EQ(tidyDisplayName(name, "j@d.org", scratch), "Jane Doe");
+  EXPECT_EQ(tidyDisplayName("Acme Corp.", "a@acme.com", scratch), "Partner");
+  EXPECT_EQ(tidyDisplayName(std::string(1, '\0'), "x@y", scratch), "Partner");
+  EXPECT_EQ(tidyDisplayName("\t", "x@y", scratch), "\t");
 }
 
 }  // namespace

@@ -22,11 +22,11 @@ CommonDialog::CommonDialog(QWidget* parent) : QFileDialog(parent) {
   setOption(HideNameFilterDetails);
 }
 
-bool CommonDialog::ShowOpen() {
+bool CommonDialog::showOpen() {
   return showFileDialog(AcceptOpen);
 }
 
-bool CommonDialog::ShowSave() {
+bool CommonDialog::showSave() {
   return showFileDialog(AcceptSave);
 }
 

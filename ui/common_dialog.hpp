@@ -14,10 +14,10 @@ class CommonDialog : public QFileDialog {
 
   // Show the open or the save dialog and wait until it closes. True when the
   // user chose a file; FileName then holds its full path.
-  bool ShowOpen();
-  bool ShowSave();
+  bool showOpen();
+  bool showSave();
 
-  const QString& FileName() const { return m_fileName; }
+  const QString& fileName() const { return m_fileName; }
 
  private:
   bool showFileDialog(AcceptMode mode);

@@ -31,12 +31,12 @@ constexpr auto kFrameTime = 16ms;
 // The design is measured in twips; at 96 dots per inch 15 twips make a pixel.
 constexpr int kTwipsPerPixel = 15;
 
-int Pixels(int twips) {
+int pixels(int twips) {
   return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
 }
 
-QRect Twips(int left, int top, int width, int height) {
-  return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
+QRect twips(int left, int top, int width, int height) {
+  return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
 }
 
 // A line report quotes its whole line, which may be a hundred megabytes long;
@@ -49,42 +49,42 @@ constexpr std::size_t kBoxTailSize = 1000;
 // The panel shows one short line; a token can be as long as its input line.
 constexpr std::size_t kPanelTextMax = 1000;
 
-bool IsUtf8Continuation(char byte) {
+bool isUtf8Continuation(char byte) {
   return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
 }
 
 // The first `size` bytes of `text`, shortened so as not to split a character.
-std::string_view Head(std::string_view text, std::size_t size) {
+std::string_view head(std::string_view text, std::size_t size) {
   if (size >= text.size()) return text;
-  while (size > 0 && IsUtf8Continuation(text[size])) --size;
+  while (size > 0 && isUtf8Continuation(text[size])) --size;
   return text.substr(0, size);
 }
 
 // The last `size` bytes of `text`, shortened so as not to split a character.
-std::string_view Tail(std::string_view text, std::size_t size) {
+std::string_view tail(std::string_view text, std::size_t size) {
   if (size >= text.size()) return text;
   std::size_t start = text.size() - size;
-  while (start < text.size() && IsUtf8Continuation(text[start])) ++start;
+  while (start < text.size() && isUtf8Continuation(text[start])) ++start;
   return text.substr(start);
 }
 
-QString FromUtf8(std::string_view text) {
+QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString BoxText(std::string_view text) {
+QString boxText(std::string_view text) {
   QString shown = text.size() <= kBoxTextMax
-                      ? FromUtf8(text)
-                      : FromUtf8(Head(text, kBoxHeadSize)) + QStringLiteral(" [\u2026] ") +
-                            FromUtf8(Tail(text, kBoxTailSize));
+                      ? fromUtf8(text)
+                      : fromUtf8(head(text, kBoxHeadSize)) + QStringLiteral(" [\u2026] ") +
+                            fromUtf8(tail(text, kBoxTailSize));
   // A carriage return would make a paragraph of its own in the box.
   return shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
-QMessageBox::StandardButton ShowBox(QWidget* window, QMessageBox::Icon icon, std::string_view title,
+QMessageBox::StandardButton showBox(QWidget* window, QMessageBox::Icon icon, std::string_view title,
                                     std::string_view text, QMessageBox::StandardButtons buttons,
                                     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) {
-  QMessageBox box(icon, FromUtf8(title), BoxText(text), buttons, window);
+  QMessageBox box(icon, fromUtf8(title), boxText(text), buttons, window);
   // The text quotes input lines, which may hold anything that looks like markup.
   box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(defaultButton);
@@ -93,7 +93,7 @@ QMessageBox::StandardButton ShowBox(QWidget* window, QMessageBox::Icon icon, std
 
 // The sample recipient is the longest caption; a system font wider than the
 // one the design was drawn for is narrowed until the caption fits its box.
-void NarrowToFit(QWidget* control) {
+void narrowToFit(QWidget* control) {
   QFont narrowed = control->font();
   for (int stretch = 95; stretch >= 50 && control->sizeHint().width() > control->width(); stretch -= 5) {
     narrowed.setStretch(stretch);
@@ -101,14 +101,14 @@ void NarrowToFit(QWidget* control) {
   }
 }
 
-QLabel* MakeLabel(QWidget* window, const char* name, const QString& caption, QRect geometry) {
+QLabel* makeLabel(QWidget* window, const char* name, const QString& caption, QRect geometry) {
   auto* label = new QLabel(caption, window);
   label->setObjectName(QLatin1String(name));
   label->setGeometry(geometry);
   return label;
 }
 
-QLineEdit* MakeTextBox(QWidget* window, const char* name, const QString& text, QRect geometry) {
+QLineEdit* makeTextBox(QWidget* window, const char* name, const QString& text, QRect geometry) {
   auto* textBox = new QLineEdit(text, window);
   textBox->setObjectName(QLatin1String(name));
   textBox->setGeometry(geometry);
@@ -117,7 +117,7 @@ QLineEdit* MakeTextBox(QWidget* window, const char* name, const QString& text, Q
   return textBox;
 }
 
-QPushButton* MakeButton(QWidget* window, const char* name, const QString& caption, QRect geometry) {
+QPushButton* makeButton(QWidget* window, const char* name, const QString& caption, QRect geometry) {
   auto* button = new QPushButton(caption, window);
   button->setObjectName(QLatin1String(name));
   button->setGeometry(geometry);
@@ -145,26 +145,26 @@ FrmTavrin::FrmTavrin(QWidget* parent)
   icon.addFile(QStringLiteral(":/icons/tavrin-16x16-16.png"));
   setWindowIcon(icon);
 
-  Label1 = MakeLabel(this, "Label1", QStringLiteral("Input Filename:"), Twips(120, 300, 1575, 255));
-  txtInputFileName = MakeTextBox(this, "txtInputFileName", QString(), Twips(1740, 300, 2775, 285));
-  cmdInputFile = MakeButton(this, "cmdInputFile", QStringLiteral("Browse..."), Twips(4560, 300, 1035, 285));
-  Label2 = MakeLabel(this, "Label2", QStringLiteral("Output Filename:"), Twips(120, 690, 1575, 255));
-  txtOutputFileName = MakeTextBox(this, "txtOutputFileName", QString(), Twips(1740, 690, 2775, 285));
-  cmdOutputFile = MakeButton(this, "cmdOutputFile", QStringLiteral("Browse..."), Twips(4560, 690, 1035, 285));
-  Label3 = MakeLabel(this, "Label3", QStringLiteral("Separator:"), Twips(120, 1080, 1575, 255));
-  txtSeparator = MakeTextBox(this, "txtSeparator", QStringLiteral(","), Twips(1740, 1080, 315, 285));
+  Label1 = makeLabel(this, "Label1", QStringLiteral("Input Filename:"), twips(120, 300, 1575, 255));
+  txtInputFileName = makeTextBox(this, "txtInputFileName", QString(), twips(1740, 300, 2775, 285));
+  cmdInputFile = makeButton(this, "cmdInputFile", QStringLiteral("Browse..."), twips(4560, 300, 1035, 285));
+  Label2 = makeLabel(this, "Label2", QStringLiteral("Output Filename:"), twips(120, 690, 1575, 255));
+  txtOutputFileName = makeTextBox(this, "txtOutputFileName", QString(), twips(1740, 690, 2775, 285));
+  cmdOutputFile = makeButton(this, "cmdOutputFile", QStringLiteral("Browse..."), twips(4560, 690, 1035, 285));
+  Label3 = makeLabel(this, "Label3", QStringLiteral("Separator:"), twips(120, 1080, 1575, 255));
+  txtSeparator = makeTextBox(this, "txtSeparator", QStringLiteral(","), twips(1740, 1080, 315, 285));
 
   chkUnbuildMailTo = new QCheckBox(QStringLiteral("\"Name\" <name@example.com>"), this);
   chkUnbuildMailTo->setObjectName(QStringLiteral("chkUnbuildMailTo"));
-  chkUnbuildMailTo->setGeometry(Twips(1740, 1440, 2715, 315));
-  NarrowToFit(chkUnbuildMailTo);
+  chkUnbuildMailTo->setGeometry(twips(1740, 1440, 2715, 315));
+  narrowToFit(chkUnbuildMailTo);
 
-  cmdProcess = MakeButton(this, "cmdProcess", QStringLiteral("Process"), Twips(1740, 2100, 1035, 345));
-  cmdClose = MakeButton(this, "cmdClose", QStringLiteral("Close"), Twips(2880, 2100, 1035, 345));
+  cmdProcess = makeButton(this, "cmdProcess", QStringLiteral("Process"), twips(1740, 2100, 1035, 345));
+  cmdClose = makeButton(this, "cmdClose", QStringLiteral("Close"), twips(2880, 2100, 1035, 345));
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  StatusBar1->setGeometry(Twips(0, 2700, 5685, 255));
+  StatusBar1->setGeometry(twips(0, 2700, 5685, 255));
   StatusBar1->setSizeGripEnabled(false);
   m_statusPanel = new QLabel(StatusBar1);
   m_statusPanel->setObjectName(QStringLiteral("Panel1"));
@@ -190,7 +190,7 @@ FrmTavrin::FrmTavrin(QWidget* parent)
   connect(cmdProcess, &QPushButton::clicked, this, &FrmTavrin::cmdProcessClick);
   connect(cmdClose, &QPushButton::clicked, this, &FrmTavrin::close);
 
-  const QSize clientSize = Twips(0, 0, 5685, 2955).size();
+  const QSize clientSize = twips(0, 0, 5685, 2955).size();
   setFixedSize(clientSize);
   setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, clientSize,
                                   QGuiApplication::primaryScreen()->availableGeometry()));
@@ -203,7 +203,7 @@ std::string FrmTavrin::GetSeparator() {
 }
 
 void FrmTavrin::SetSeparator(std::string_view text) {
-  txtSeparator->setText(FromUtf8(text));
+  txtSeparator->setText(fromUtf8(text));
 }
 
 std::string FrmTavrin::GetInputFileName() {
@@ -223,23 +223,23 @@ void FrmTavrin::SetStatusText(std::string_view text) {
 }
 
 void FrmTavrin::RefreshStatus() {
-  if (m_statusPacer.IsDue()) showStatus();
+  if (m_statusPacer.isDue()) showStatus();
 }
 
 void FrmTavrin::ShowMessage(std::string_view text) {
   showStatus();
-  ShowBox(this, QMessageBox::NoIcon, kProductName, text, QMessageBox::Ok);
+  showBox(this, QMessageBox::NoIcon, kProductName, text, QMessageBox::Ok);
 }
 
 bool FrmTavrin::AskYesNo(std::string_view text) {
   showStatus();
-  return ShowBox(this, QMessageBox::Question, kProductName, text, QMessageBox::Yes | QMessageBox::No,
+  return showBox(this, QMessageBox::Question, kProductName, text, QMessageBox::Yes | QMessageBox::No,
                  QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 void FrmTavrin::ShowWarning(std::string_view text, std::string_view title) {
   showStatus();
-  ShowBox(this, QMessageBox::Warning, title, text, QMessageBox::Ok);
+  showBox(this, QMessageBox::Warning, title, text, QMessageBox::Ok);
 }
 
 void FrmTavrin::closeEvent(QCloseEvent* event) {
@@ -254,11 +254,11 @@ void FrmTavrin::closeEvent(QCloseEvent* event) {
 }
 
 void FrmTavrin::cmdInputFileClick() {
-  if (CommonDialog1->ShowOpen()) txtInputFileName->setText(CommonDialog1->FileName());
+  if (CommonDialog1->showOpen()) txtInputFileName->setText(CommonDialog1->fileName());
 }
 
 void FrmTavrin::cmdOutputFileClick() {
-  if (CommonDialog1->ShowSave()) txtOutputFileName->setText(CommonDialog1->FileName());
+  if (CommonDialog1->showSave()) txtOutputFileName->setText(CommonDialog1->fileName());
 }
 
 void FrmTavrin::cmdProcessClick() {
@@ -273,7 +273,7 @@ void FrmTavrin::cmdProcessClick() {
 }
 
 void FrmTavrin::showStatus() {
-  m_statusPanel->setText(FromUtf8(Head(m_statusText, kPanelTextMax)));
+  m_statusPanel->setText(fromUtf8(head(m_statusText, kPanelTextMax)));
   // Paints at once, without handling events: the run holds the thread.
   StatusBar1->repaint();
 }

@@ -23,7 +23,7 @@ constexpr std::string_view kSeparators[] = {",", ";", "\t", "::", " ", "", "\"",
 
 // UTF-16 to UTF-8; a surrogate without its partner becomes a three-byte
 // sequence of its own, and an odd byte at the end is left over.
-std::string FromUtf16(std::string_view bytes, bool little, bool& oddByte) {
+std::string fromUtf16(std::string_view bytes, bool little, bool& oddByte) {
   auto unitAt = [&](std::size_t i) -> char32_t {
     const auto first = static_cast<unsigned char>(bytes[i]);
     const auto second = static_cast<unsigned char>(bytes[i + 1]);
@@ -55,14 +55,14 @@ std::string FromUtf16(std::string_view bytes, bool little, bool& oddByte) {
 }
 
 // UTF-8 that came from UTF-16 back to UTF-16.
-std::string ToUtf16(std::string_view text, bool little) {
+std::string toUtf16(std::string_view text, bool little) {
   std::string bytes;
   auto put = [&](char32_t unit) {
     const char high = static_cast<char>(unit >> 8);
     const char low = static_cast<char>(unit & 0xFF);
     bytes += little ? std::string{low, high} : std::string{high, low};
   };
-  for (const literal::Char& c : literal::ToText(text)) {
+  for (const literal::Char& c : literal::toText(text)) {
     const auto lead = static_cast<unsigned char>(c[0]);
     char32_t code = c.size() == 1 ? lead : lead & (0xFF >> (c.size() + 1));
     for (std::size_t k = 1; k < c.size(); ++k) code = code << 6 | (static_cast<unsigned char>(c[k]) & 0x3F);
@@ -85,12 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string content(reinterpret_cast<const char*>(data) + 1, size - 1);
   const std::string_view separator = kSeparators[control % std::size(kSeparators)];
   const bool answer = (control & 0x80) == 0;
-  const std::string input = dir.Write("in.txt", content);
+  const std::string input = dir.write("in.txt", content);
 
   const bool little = content.starts_with("\xFF\xFE");
   const bool utf16 = little || content.starts_with("\xFE\xFF");
   bool oddByte = false;
-  const std::string text = utf16 ? FromUtf16(std::string_view(content).substr(2), little, oddByte) : content;
+  const std::string text = utf16 ? fromUtf16(std::string_view(content).substr(2), little, oddByte) : content;
 
   // A UTF-16 text goes to the literal run behind a UTF-8 mark, so that a
   // U+FEFF at its start stays text; the mark comes off the output again.
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (oddByte) {
       const std::string failure = "Cannot read the last character of the input file \"" + input +
                                   "\": Invalid or incomplete multibyte or wide character";
-      const std::vector<std::string> lines = literal::Lines(text);
+      const std::vector<std::string> lines = literal::lines(text);
       if (lines.empty()) {
         messages.push_back(failure + "(84)");
       } else if (!expected.stopped) {
@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (utf16 && !expected.output.empty()) {
       expected.output =
-          (little ? "\xFF\xFE" : "\xFE\xFF") + ToUtf16(expected.output.substr(kUtf8Mark.size()), little);
+          (little ? "\xFF\xFE" : "\xFE\xFF") + toUtf16(expected.output.substr(kUtf8Mark.size()), little);
     }
 
     RecordingHost host;
@@ -120,21 +120,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host.unbuild = unbuild;
     host.answers.assign(8, answer);
     host.inputFileName = input;
-    host.outputFileName = dir.File("out.txt");
+    host.outputFileName = dir.file("out.txt");
     ConversionRun(host);
-    const std::string output = ReadFile(host.outputFileName);
+    const std::string output = readFile(host.outputFileName);
 
-    Require(ReadFile(input) == content, "the input changed");
-    Require(output == expected.output && host.statusTexts == expected.statusTexts &&
+    require(readFile(input) == content, "the input changed");
+    require(output == expected.output && host.statusTexts == expected.statusTexts &&
                 host.questions == expected.questions && host.warnings == expected.warnings &&
                 host.messages == messages,
-            "input " + Shown(content) + ", separator " + Shown(separator) + (unbuild ? ", unbuild" : "") +
-                (answer ? "" : ", No") + "\n  engine:  " + Shown(output) + " status " +
-                Shown(host.statusTexts) + " questions " + Shown(host.questions) + " warnings " +
-                Shown(host.warnings) + " messages " + Shown(host.messages) +
-                "\n  literal: " + Shown(expected.output) + " status " + Shown(expected.statusTexts) +
-                " questions " + Shown(expected.questions) + " warnings " + Shown(expected.warnings) +
-                " messages " + Shown(messages));
+            "input " + shown(content) + ", separator " + shown(separator) + (unbuild ? ", unbuild" : "") +
+                (answer ? "" : ", No") + "\n  engine:  " + shown(output) + " status " +
+                shown(host.statusTexts) + " questions " + shown(host.questions) + " warnings " +
+                shown(host.warnings) + " messages " + shown(host.messages) +
+                "\n  literal: " + shown(expected.output) + " status " + shown(expected.statusTexts) +
+                " questions " + shown(expected.questions) + " warnings " + shown(expected.warnings) +
+                " messages " + shown(messages));
   }
   return 0;
 }

@@ -34,11 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < list.size(); ++i) tokens.emplace_back(list[i]);
 
   const literal::Tokenized expected = literal::GetTokens(line, separator, quotes);
-  Require(result == expected.result && tokens == expected.tokens && host.warnings == expected.warnings,
-          "line " + Shown(line) + ", separator " + Shown(separator) + ", quotes " + Shown(quotes) +
-              "\n  engine:  " + std::to_string(result) + " " + Shown(tokens) + " " + Shown(host.warnings) +
-              "\n  literal: " + std::to_string(expected.result) + " " + Shown(expected.tokens) + " " +
-              Shown(expected.warnings));
+  require(result == expected.result && tokens == expected.tokens && host.warnings == expected.warnings,
+          "line " + shown(line) + ", separator " + shown(separator) + ", quotes " + shown(quotes) +
+              "\n  engine:  " + std::to_string(result) + " " + shown(tokens) + " " + shown(host.warnings) +
+              "\n  literal: " + std::to_string(expected.result) + " " + shown(expected.tokens) + " " +
+              shown(expected.warnings));
 
   // Nothing is lost: the tokens with a separator between each two make up
   // the line, or the line without the separator that ends it.
@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string joined;
     for (std::size_t i = 0; i < tokens.size(); ++i)
       joined += (i > 0 ? std::string(separator) : "") + tokens[i];
-    Require(joined == line || joined + std::string(separator) == line,
-            "line " + Shown(line) + " is not made of its tokens " + Shown(tokens));
+    require(joined == line || joined + std::string(separator) == line,
+            "line " + shown(line) + " is not made of its tokens " + shown(tokens));
   }
   return 0;
 }

@@ -7,7 +7,7 @@
 namespace tavrin {
 
 // Stops the fuzzer with what went wrong; libFuzzer keeps the input that did it.
-inline void Require(bool holds, const std::string& what) {
+inline void require(bool holds, const std::string& what) {
   if (holds) return;
   std::fprintf(stderr, "\n%s\n", what.c_str());
   std::abort();

@@ -34,23 +34,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     UnBuildMailTo(recipient, engineName, engineEmail);
   } catch (const Failure& failure) {
     engineFailed = true;
-    Require(failure.Number() == literal::kInvalidArgumentNumber &&
-                failure.Description() == literal::kInvalidArgument,
-            "recipient " + Shown(recipient) + " fails with " + std::to_string(failure.Number()) + " " +
-                Shown(failure.Description()));
+    require(failure.number() == literal::kInvalidArgumentNumber &&
+                failure.description() == literal::kInvalidArgument,
+            "recipient " + shown(recipient) + " fails with " + std::to_string(failure.number()) + " " +
+                shown(failure.description()));
   }
-  Require(engineFailed == failed && engineName == name && engineEmail == email,
-          "recipient " + Shown(recipient) + "\n  engine:  " + (engineFailed ? "fails, " : "") +
-              Shown(engineName) + " " + Shown(engineEmail) + "\n  literal: " + (failed ? "fails, " : "") +
-              Shown(name) + " " + Shown(email));
+  require(engineFailed == failed && engineName == name && engineEmail == email,
+          "recipient " + shown(recipient) + "\n  engine:  " + (engineFailed ? "fails, " : "") +
+              shown(engineName) + " " + shown(engineEmail) + "\n  literal: " + (failed ? "fails, " : "") +
+              shown(name) + " " + shown(email));
   if (failed) return 0;
 
-  static const bool kUnicodeCase = literal::HasUnicodeCase();
+  static const bool kUnicodeCase = literal::hasUnicodeCase();
   if (!kUnicodeCase) return 0;
   std::string scratch;
-  const std::string tidied(TidyDisplayName(engineName, engineEmail, scratch));
-  const std::string expected = literal::TidyDisplayName(name, email);
-  Require(tidied == expected, "recipient " + Shown(recipient) + ": name " + Shown(name) + " tidied to " +
-                                  Shown(tidied) + " instead of " + Shown(expected));
+  const std::string tidied(tidyDisplayName(engineName, engineEmail, scratch));
+  const std::string expected = literal::tidyDisplayName(name, email);
+  require(tidied == expected, "recipient " + shown(recipient) + ": name " + shown(name) + " tidied to " +
+                                  shown(tidied) + " instead of " + shown(expected));
   return 0;
 }
