@@ -17,7 +17,6 @@ namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 constexpr std::size_t kFlushSize = std::size_t{1} << 20;
-constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 std::string_view byteOrderMark(Encoding encoding) {
   switch (encoding) {
@@ -63,7 +62,7 @@ std::size_t encodeUtf8(char32_t code, char* out) {
 }
 
 void moveBack(std::size_t& offset, std::size_t by) {
-  if (offset != kNone) offset -= by;
+  if (offset != kNotFound) offset -= by;
 }
 
 std::string fileAction(std::string_view action, std::string_view role, const std::string& path) {
@@ -110,7 +109,7 @@ void TextReader::open(const std::string& path) {
     decodeUtf16(m_endOfFile);
   }
   m_lineStart = m_begin;
-  m_lineFeed = m_carriageReturn = kNone;
+  m_lineFeed = m_carriageReturn = kNotFound;
   m_lineFeedSearched = m_carriageReturnSearched = m_begin;
 }
 
@@ -199,20 +198,20 @@ void TextReader::decodeUtf16(bool atEnd) {
 
 std::size_t TextReader::findLineEnd() {
   char* const buffer = m_buffer.get();
-  if (m_lineFeed == kNone || m_lineFeed < m_begin) {
+  if (m_lineFeed == kNotFound || m_lineFeed < m_begin) {
     const std::size_t from = std::max(m_begin, m_lineFeedSearched);
     const void* hit = std::memchr(buffer + from, '\n', m_end - from);
-    m_lineFeed = hit ? static_cast<const char*>(hit) - buffer : kNone;
+    m_lineFeed = hit ? static_cast<const char*>(hit) - buffer : kNotFound;
     m_lineFeedSearched = hit ? m_lineFeed : m_end;
   }
-  const std::size_t limit = m_lineFeed == kNone ? m_end : m_lineFeed;
-  if (m_carriageReturn == kNone || m_carriageReturn < m_begin) {
+  const std::size_t limit = m_lineFeed == kNotFound ? m_end : m_lineFeed;
+  if (m_carriageReturn == kNotFound || m_carriageReturn < m_begin) {
     const std::size_t from = std::max(m_begin, m_carriageReturnSearched);
     const void* hit = from < limit ? std::memchr(buffer + from, '\r', limit - from) : nullptr;
-    m_carriageReturn = hit ? static_cast<const char*>(hit) - buffer : kNone;
+    m_carriageReturn = hit ? static_cast<const char*>(hit) - buffer : kNotFound;
     m_carriageReturnSearched = hit ? m_carriageReturn : std::max(from, limit);
   }
-  return m_carriageReturn != kNone ? m_carriageReturn : m_lineFeed;
+  return m_carriageReturn != kNotFound ? m_carriageReturn : m_lineFeed;
 }
 
 bool TextReader::atEnd() {
@@ -242,11 +241,11 @@ std::string_view TextReader::readLine() {
   }
   for (;;) {
     const std::size_t end = findLineEnd();
-    if (end != kNone || m_endOfFile) {
+    if (end != kNotFound || m_endOfFile) {
       m_lineStart = m_begin;
-      m_lineSize = (end != kNone ? end : m_end) - m_begin;
-      m_skipLineFeed = end != kNone && m_buffer[end] == '\r';
-      m_begin = end != kNone ? end + 1 : m_end;
+      m_lineSize = (end != kNotFound ? end : m_end) - m_begin;
+      m_skipLineFeed = end != kNotFound && m_buffer[end] == '\r';
+      m_begin = end != kNotFound ? end + 1 : m_end;
       return line();
     }
     if (m_end - m_begin > kLongestLine) fail(EFBIG, "A line longer than 256 MiB stops reading");

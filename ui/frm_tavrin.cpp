@@ -16,6 +16,7 @@
 #include <limits>
 
 #include "engine/conversion_run.hpp"
+#include "engine/text.hpp"
 #include "ui/common_dialog.hpp"
 #include "version.hpp"
 
@@ -49,14 +50,10 @@ constexpr std::size_t kBoxTailSize = 1000;
 // The panel shows one short line; a token can be as long as its input line.
 constexpr std::size_t kPanelTextMax = 1000;
 
-bool isUtf8Continuation(char byte) {
-  return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
-}
-
 // The first `size` bytes of `text`, shortened so as not to split a character.
 std::string_view head(std::string_view text, std::size_t size) {
   if (size >= text.size()) return text;
-  while (size > 0 && isUtf8Continuation(text[size])) --size;
+  while (!isCharacterBoundary(text, size)) --size;
   return text.substr(0, size);
 }
 
@@ -64,7 +61,7 @@ std::string_view head(std::string_view text, std::size_t size) {
 std::string_view tail(std::string_view text, std::size_t size) {
   if (size >= text.size()) return text;
   std::size_t start = text.size() - size;
-  while (start < text.size() && isUtf8Continuation(text[start])) ++start;
+  while (!isCharacterBoundary(text, start)) ++start;
   return text.substr(start);
 }
 
