@@ -1,6 +1,8 @@
 #include "engine/text.hpp"
 
 #include <cstring>
+#include <locale>
+#include <stdexcept>
 
 namespace tavrin {
 
@@ -100,62 +102,30 @@ std::size_t TextFinder::findIn(std::string_view text, std::size_t from) const {
   return kNotFound;
 }
 
-char32_t toLowerBeyondAscii(char32_t c) {
-  auto evenUpper = [c](char32_t first, char32_t last) { return c >= first && c <= last && c % 2 == 0; };
-  auto oddUpper = [c](char32_t first, char32_t last) { return c >= first && c <= last && c % 2 == 1; };
-
-  // Latin-1 Supplement
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-  // Latin Extended-A
-  if (c == 0x130) return 'i';
-  if (c == 0x178) return 0xFF;
-  if (evenUpper(0x100, 0x12F) || evenUpper(0x132, 0x137) || evenUpper(0x14A, 0x177)) return c + 1;
-  if (oddUpper(0x139, 0x148) || oddUpper(0x179, 0x17E)) return c + 1;
-  // Greek
-  switch (c) {
-    case 0x37F:
-      return 0x3F3;
-    case 0x386:
-      return 0x3AC;
-    case 0x38C:
-      return 0x3CC;
-    case 0x38E:
-      return 0x3CD;
-    case 0x38F:
-      return 0x3CE;
-    case 0x3CF:
-      return 0x3D7;
-    case 0x3F4:
-      return 0x3B8;
-    case 0x3F7:
-      return 0x3F8;
-    case 0x3F9:
-      return 0x3F2;
-    case 0x3FA:
-      return 0x3FB;
-    default:
-      break;
-  }
-  if (evenUpper(0x370, 0x373) || c == 0x376 || evenUpper(0x3D8, 0x3EF)) return c + 1;
-  if (c >= 0x388 && c <= 0x38A) return c + 37;
-  if ((c >= 0x391 && c <= 0x3A1) || (c >= 0x3A3 && c <= 0x3AB)) return c + 32;
-  if (c >= 0x3FD && c <= 0x3FF) return c - 130;
-  // Cyrillic
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  if (c >= 0x410 && c <= 0x42F) return c + 32;
-  if (evenUpper(0x460, 0x481) || evenUpper(0x48A, 0x4BF) || evenUpper(0x4D0, 0x4FF)) return c + 1;
-  if (c == 0x4C0) return 0x4CF;
-  if (oddUpper(0x4C1, 0x4CE)) return c + 1;
-  return c;
-}
-
 namespace {
+
+// Null where the C library has no C.UTF-8.
+const std::ctype<wchar_t>* findUnicodeCase() {
+  static_assert(sizeof(wchar_t) >= sizeof(char32_t), "a wide character holds every code point");
+  try {
+    static const std::locale unicode("C.UTF-8");
+    return &std::use_facet<std::ctype<wchar_t>>(unicode);
+  } catch (const std::runtime_error&) {
+    return nullptr;
+  }
+}
 
 char asciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
 }  // namespace
+
+char32_t toLowerBeyondAscii(char32_t code) {
+  static const std::ctype<wchar_t>* const unicodeCase = findUnicodeCase();
+  if (unicodeCase == nullptr) return code;
+  return static_cast<char32_t>(unicodeCase->tolower(static_cast<wchar_t>(code)));
+}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   std::size_t i = 0;

@@ -64,9 +64,9 @@ class TextFinder {
 };
 
 char32_t toLowerBeyondAscii(char32_t code);
-// Unicode simple lower-case mapping for A to Z and the letters of Latin-1
-// Supplement, Latin Extended-A, Greek and Cyrillic; any other code is itself.
-// Independent of the process's locale.
+// Unicode simple lower-case mapping, as the C library's C.UTF-8 locale has it;
+// any code without one is itself. Never the process's locale, so the user's
+// settings change nothing; where C.UTF-8 is missing, only A to Z have a case.
 inline char32_t toLower(char32_t code) {
   if (code < 0x80) return code >= 'A' && code <= 'Z' ? code + 32 : code;
   return toLowerBeyondAscii(code);

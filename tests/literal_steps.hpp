@@ -144,19 +144,23 @@ inline int CharCount(const Text& InString, const Text& SearchChar) {
   return count;
 }
 
-// Lower case: A to Z, and the letters of Latin-1 Supplement, Latin Extended-A,
-// Greek and Cyrillic by the C library's Unicode tables; a stray byte is no letter.
+// Lower case: A to Z, and every other letter by the C library's Unicode
+// tables; a stray byte is no letter.
 inline Char lower(const Char& c) {
   static const locale_t kUnicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
   const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(c[i])); };
   if (c.size() == 1) return byte(0) >= 'A' && byte(0) <= 'Z' ? Char(1, static_cast<char>(byte(0) + 32)) : c;
-  if (c.size() != 2) return c;  // every letter of those blocks takes two bytes
-  const char32_t code = ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
-  const bool covered = code <= 0x17F || (code >= 0x370 && code <= 0x4FF);
-  if (!covered || kUnicode == locale_t{}) return c;
-  const auto lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(code), kUnicode));
+  if (kUnicode == locale_t{}) return c;
+  char32_t code = byte(0) & (0x7F >> c.size());  // the lead byte's bits
+  for (std::size_t i = 1; i < c.size(); ++i) code = (code << 6) | (byte(i) & 0x3F);
+  char32_t lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(code), kUnicode));
   if (lower < 0x80) return Char(1, static_cast<char>(lower));
-  return {static_cast<char>(0xC0 | (lower >> 6)), static_cast<char>(0x80 | (lower & 0x3F))};
+  static constexpr unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+  const std::size_t size = lower < 0x800 ? 2 : lower < 0x10000 ? 3 : 4;
+  Char bytes(size, '\0');
+  for (std::size_t i = size - 1; i > 0; --i, lower >>= 6) bytes[i] = static_cast<char>(0x80 | (lower & 0x3F));
+  bytes[0] = static_cast<char>(kLead[size] | lower);
+  return bytes;
 }
 
 inline Text lower(const Text& text) {

@@ -101,20 +101,32 @@ TEST(Text, FinderMatchesWholeCharactersOnly) {
   }
 }
 
-TEST(Text, LowerCaseCoversLatinGreekAndCyrillicLettersOnly) {
+TEST(Text, LowerCaseCoversTheLettersOfEveryScript) {
   struct Case {
     char32_t upper;
     char32_t lower;
   };
   const std::vector<Case> cases = {
-      {U'A', U'a'},           {U'Z', U'z'},           {U'a', U'a'},           {U'@', U'@'},
-      {U'\u00C0', U'\u00E0'}, {U'\u00DE', U'\u00FE'}, {U'\u00D7', U'\u00D7'},  // multiplication sign
-      {U'\u00DF', U'\u00DF'}, {U'\u0100', U'\u0101'}, {U'\u0130', U'i'},      {U'\u0131', U'\u0131'},
-      {U'\u0139', U'\u013A'}, {U'\u0178', U'\u00FF'}, {U'\u017D', U'\u017E'}, {U'\u0386', U'\u03AC'},
-      {U'\u0391', U'\u03B1'}, {U'\u03A3', U'\u03C3'}, {U'\u03A2', U'\u03A2'}, {U'\u03F4', U'\u03B8'},
-      {U'\u03FD', U'\u037B'}, {U'\u0401', U'\u0451'}, {U'\u042F', U'\u044F'}, {U'\u0460', U'\u0461'},
-      {U'\u04C0', U'\u04CF'}, {U'\u04C1', U'\u04C2'}, {U'\u04FE', U'\u04FF'}, {U'\u1E00', U'\u1E00'},
-      {U'\u2126', U'\u2126'},  // ohm sign: outside the covered blocks
+      {U'A', U'a'},
+      {U'Z', U'z'},
+      {U'a', U'a'},
+      {U'@', U'@'},
+      {U'\u00C0', U'\u00E0'},
+      {U'\u00D7', U'\u00D7'},  // multiplication sign
+      {U'\u0100', U'\u0101'},
+      {U'\u0130', U'i'},
+      {U'\u0131', U'\u0131'},
+      {U'\u0218', U'\u0219'},  // Latin Extended-B
+      {U'\u03A3', U'\u03C3'},
+      {U'\u03A2', U'\u03A2'},  // unassigned
+      {U'\u042F', U'\u044F'},
+      {U'\u0531', U'\u0561'},          // Armenian
+      {U'\u10A0', U'\u2D00'},          // Georgian
+      {U'\u1E00', U'\u1E01'},          // Latin Extended Additional
+      {U'\u1F08', U'\u1F00'},          // Greek Extended
+      {U'\u2126', U'\u03C9'},          // ohm sign
+      {U'\uFF21', U'\uFF41'},          // full-width
+      {U'\U00010400', U'\U00010428'},  // Deseret, beyond 16 bits
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<unsigned>(c.upper));

@@ -88,9 +88,11 @@ TEST(UnbuildStep, TidiesEachNameByTheRulesInOrder) {
   }
 }
 
-TEST(UnbuildStep, NameEqualToTheAddressIgnoresCaseOfAnyCoveredLetter) {
+TEST(UnbuildStep, NameEqualToTheAddressIgnoresCaseOfAnyLetter) {
   EXPECT_EQ(record("\"ANN@EXAMPLE.COM\" <ann@example.com>"), "Partner,ann@example.com");
   EXPECT_EQ(record("\"\xC3\x89MILE@X.FR\" <\xC3\xA9mile@x.fr>"), "Partner,\xC3\xA9mile@x.fr");
+  EXPECT_EQ(record("\"\xC8\x98TEFAN@EXAMPLE.RO\" <\xC8\x99tefan@example.ro>"),
+            "Partner,\xC8\x99tefan@example.ro");
   EXPECT_EQ(record("\"\xD0\x98\xD0\x92\xD0\x90\xD0\x9D@X.RU\" <\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD@x.ru>"),
             "Partner,\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD@x.ru");
   EXPECT_EQ(record("\"\xC3\x89mile\" <emile@x.fr>"), "\xC3\x89mile,emile@x.fr");
