@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "engine/conversion_run.hpp"
-#include "engine/progress_pacer.hpp"
 #include "engine/text.hpp"
 #include "version.hpp"
 
@@ -163,8 +162,13 @@ class CliHost final : public RunHost {
   void SetStatusText(std::string_view text) override {
     if (m_showProgress) m_status = text;
   }
+  // The run hands over a new text at this pace; without progress only the
+  // texts before a message and at the end come.
+  std::chrono::steady_clock::duration statusInterval() override {
+    return m_showProgress ? std::chrono::milliseconds(100) : std::chrono::steady_clock::duration::max();
+  }
   void RefreshStatus() override {
-    if (m_showProgress && m_pacer.isDue()) drawProgress();
+    if (m_showProgress) drawProgress();
   }
   void inputRead(std::uint64_t bytesRead, std::uint64_t bytesTotal) override {
     m_bytesRead = bytesRead;
@@ -243,7 +247,6 @@ class CliHost final : public RunHost {
   std::istream& m_in;
   std::ostream& m_err;
   bool m_showProgress;
-  ProgressPacer m_pacer{std::chrono::milliseconds(100)};
   std::string m_status;
   std::uint64_t m_bytesRead = 0;
   std::uint64_t m_bytesTotal = 0;

@@ -10,6 +10,7 @@
 
 #include "engine/blank.hpp"
 #include "engine/failure.hpp"
+#include "engine/progress_pacer.hpp"
 #include "engine/text.hpp"
 #include "engine/text_file.hpp"
 #include "engine/tokenizer.hpp"
@@ -83,9 +84,11 @@ class Run {
         lineWaiting = false;
         processLine(m_input.line());
       } catch (const Failure& failure) {
+        handOverStatus();  // the token that failed, if one did
         if (!m_host.AskYesNo(lineReport(m_input.line(), failure))) break;
       }
     }
+    handOverStatus();
     try {
       m_input.close();
       m_output.close();
@@ -101,8 +104,20 @@ class Run {
   }
 
   void processLine(std::string_view line) {
-    const std::int32_t count = GetTokens(line, m_host.GetSeparator(), m_tokens, kQuoteText, m_host);
-    for (std::int32_t j = 0; j < count; ++j) processToken(m_tokens[static_cast<std::size_t>(j)]);
+    try {
+      splitLine(line, m_host.GetSeparator(), m_tokens, kQuoteText);
+    } catch (const Failure& failure) {
+      // The tokenizer refuses the line: its warning, and nothing written.
+      handOverStatus();
+      warnOfRefusedLine(m_host, failure);
+      return;
+    }
+    for (const std::string_view token : m_tokens) processToken(token);
+    // The line's text goes with the next read; a status still to come keeps its own copy.
+    if (m_statusPending && m_statusToken.data() != m_keptStatusToken.data()) {
+      m_keptStatusToken.assign(m_statusToken);
+      m_statusToken = m_keptStatusToken;
+    }
   }
 
   void processToken(std::string_view token) {
@@ -111,10 +126,9 @@ class Run {
     if (m_tokenCounter == std::numeric_limits<std::int32_t>::max()) throw counterOverflow();
     ++m_tokenCounter;
 
-    countInStatus();
-    m_status.replace(m_statusDigits + kStatusDash.size(), std::string::npos, trimmed);
-    m_host.SetStatusText(m_status);
-    m_host.RefreshStatus();
+    m_statusToken = trimmed;
+    m_statusPending = true;
+    if (m_statusPacer.isDue()) handOverStatus();
 
     if (m_host.IsUnbuildChecked()) {
       m_unbuild.write(token, m_output, m_firstRecord);
@@ -125,17 +139,15 @@ class Run {
     m_output.writeLine({trimmed});
   }
 
-  // The status text "12 - abc" stays from token to token: its count is raised
-  // in its decimal digits, which a run shows millions of times a second.
-  void countInStatus() {
-    std::size_t digit = m_statusDigits;
-    while (digit > 0 && m_status[digit - 1] == '9') m_status[--digit] = '0';
-    if (digit == 0) {
-      m_status.insert(0, 1, '1');
-      ++m_statusDigits;
-    } else {
-      ++m_status[digit - 1];
-    }
+  // The status text of the latest token, "12 - abc", when the host has not had it yet.
+  void handOverStatus() {
+    if (!m_statusPending) return;
+    m_statusPending = false;
+    std::string text = std::to_string(m_tokenCounter);
+    text += kStatusDash;
+    text += m_statusToken;
+    m_host.SetStatusText(text);
+    m_host.RefreshStatus();
   }
 
   static constexpr std::string_view kStatusDash = " - ";
@@ -146,8 +158,10 @@ class Run {
   std::int32_t m_tokenCounter = 0;
   bool m_firstRecord = false;
   TokenList m_tokens;
-  std::string m_status = "0 - ";
-  std::size_t m_statusDigits = 1;
+  ProgressPacer m_statusPacer{m_host.statusInterval()};
+  bool m_statusPending = false;
+  std::string_view m_statusToken;  // in the current line, or in m_keptStatusToken
+  std::string m_keptStatusToken;
   UnbuildStep m_unbuild;
 };
 

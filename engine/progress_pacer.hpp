@@ -5,15 +5,16 @@
 
 namespace tavrin {
 
-// Tells a front end when to show the run's progress again. A run reports every
-// token, millions a second, and even reading the clock for each would slow it:
-// the clock is read only every so many calls.
+// Tells when to show the run's progress again. A run has millions of tokens a
+// second, and even reading the clock for each would slow it: the clock is read
+// only every so many calls. With an interval of zero every call is due.
 class ProgressPacer {
  public:
   explicit ProgressPacer(std::chrono::steady_clock::duration interval) : m_interval(interval) {}
 
   // Whether the interval has passed since progress was last shown.
   bool isDue() {
+    if (m_interval == std::chrono::steady_clock::duration::zero()) return true;
     if (++m_calls % kCallsPerClockReading != 0) return false;
     const auto now = std::chrono::steady_clock::now();
     if (now - m_lastShown < m_interval) return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,8 +20,12 @@ class RunHost {
   virtual std::string GetOutputFileName() = 0;
   virtual bool IsUnbuildChecked() = 0;
 
-  // Called once for every non-blank token, so a host should keep this cheap
-  // and show the text at its own pace; RefreshStatus follows every call.
+  // How often the host shows a new status text. A run counts millions of
+  // tokens a second, so it hands over the text of a token only when this long
+  // has passed since it handed over the last one, and the latest text always
+  // before a message box and at its end. Zero (the default) is every text.
+  virtual std::chrono::steady_clock::duration statusInterval() { return {}; }
+  // RefreshStatus follows every SetStatusText.
   virtual void SetStatusText(std::string_view text) = 0;
   virtual void RefreshStatus() = 0;
 

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 
+#include "engine/byte_scan.hpp"
 #include "engine/failure.hpp"
 #include "engine/text.hpp"
 
@@ -109,8 +111,8 @@ void TextReader::open(const std::string& path) {
     decodeUtf16(m_endOfFile);
   }
   m_lineStart = m_begin;
-  m_lineFeed = m_carriageReturn = kNotFound;
-  m_lineFeedSearched = m_carriageReturnSearched = m_begin;
+  m_scanStart = m_scanEnd = m_begin;
+  m_lineEnds = 0;
 }
 
 void TextReader::close() noexcept {
@@ -135,6 +137,9 @@ std::size_t TextReader::readRaw(char* into, std::size_t size) {
 
 void TextReader::makeRoom(std::size_t bytes) {
   if (m_capacity - m_end >= bytes) return;
+  // More is read only when what was scanned after m_begin holds no line end.
+  m_scanStart = m_scanEnd = std::max(m_begin, m_scanEnd);
+  m_lineEnds = 0;
   // Keep the current line (the line report quotes it) and what follows it.
   const std::size_t shift = m_lineStart;
   const std::size_t keep = m_end - shift;
@@ -147,8 +152,7 @@ void TextReader::makeRoom(std::size_t bytes) {
     m_buffer = std::move(buffer);
     m_capacity = capacity;
   }
-  for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_lineFeed, &m_lineFeedSearched,
-                              &m_carriageReturn, &m_carriageReturnSearched}) {
+  for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_scanStart, &m_scanEnd}) {
     moveBack(*offset, shift);
   }
 }
@@ -197,21 +201,25 @@ void TextReader::decodeUtf16(bool atEnd) {
 }
 
 std::size_t TextReader::findLineEnd() {
-  char* const buffer = m_buffer.get();
-  if (m_lineFeed == kNotFound || m_lineFeed < m_begin) {
-    const std::size_t from = std::max(m_begin, m_lineFeedSearched);
-    const void* hit = std::memchr(buffer + from, '\n', m_end - from);
-    m_lineFeed = hit ? static_cast<const char*>(hit) - buffer : kNotFound;
-    m_lineFeedSearched = hit ? m_lineFeed : m_end;
+  for (;;) {
+    const std::size_t skip = m_begin > m_scanStart ? m_begin - m_scanStart : 0;
+    if (skip < kBlockSize) {
+      const std::uint64_t ahead = m_lineEnds >> skip;
+      if (ahead != 0) return m_scanStart + skip + static_cast<std::size_t>(std::countr_zero(ahead));
+    }
+    const std::size_t from = std::max(m_begin, m_scanEnd);
+    if (from >= m_end) return kNotFound;
+    const std::size_t size = std::min(kBlockSize, m_end - from);
+    const char* block = m_buffer.get() + from;
+    char padded[kBlockSize];
+    if (size < kBlockSize) {
+      padBlock({block, size}, '\r', '\n', padded);
+      block = padded;
+    }
+    m_lineEnds = blockScanner().eitherOf(block, '\r', '\n');
+    m_scanStart = from;
+    m_scanEnd = from + size;
   }
-  const std::size_t limit = m_lineFeed == kNotFound ? m_end : m_lineFeed;
-  if (m_carriageReturn == kNotFound || m_carriageReturn < m_begin) {
-    const std::size_t from = std::max(m_begin, m_carriageReturnSearched);
-    const void* hit = from < limit ? std::memchr(buffer + from, '\r', limit - from) : nullptr;
-    m_carriageReturn = hit ? static_cast<const char*>(hit) - buffer : kNotFound;
-    m_carriageReturnSearched = hit ? m_carriageReturn : std::max(from, limit);
-  }
-  return m_carriageReturn != kNotFound ? m_carriageReturn : m_lineFeed;
 }
 
 bool TextReader::atEnd() {

@@ -66,11 +66,12 @@ class TextReader {
   std::size_t m_begin = 0;
   std::size_t m_end = 0;
   bool m_skipLineFeed = false;  // the last line ended with a carriage return
-  // Where the searches for line ends stopped, so a long line is scanned once.
-  std::size_t m_lineFeed = 0;
-  std::size_t m_lineFeedSearched = 0;
-  std::size_t m_carriageReturn = 0;
-  std::size_t m_carriageReturnSearched = 0;
+  // The line ends of the block scanned last: bit i stands for byte
+  // m_scanStart + i, up to m_scanEnd. No line end stands between m_begin and
+  // m_scanStart, so a long line is scanned once.
+  std::uint64_t m_lineEnds = 0;
+  std::size_t m_scanStart = 0;
+  std::size_t m_scanEnd = 0;
 
   // UTF-16 bytes read but not yet decoded (an odd byte, half a surrogate pair).
   std::string m_raw;

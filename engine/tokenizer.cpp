@@ -1,11 +1,11 @@
 #include "engine/tokenizer.hpp"
 
 #include <bit>
-#include <cstring>
 #include <limits>
 #include <string>
 
 #include "engine/blank.hpp"
+#include "engine/byte_scan.hpp"
 #include "engine/failure.hpp"
 #include "engine/run_host.hpp"
 #include "engine/text.hpp"
@@ -50,7 +50,33 @@ class QuoteCounter {
 void TokenList::reset(std::string_view line, std::size_t separatorSize) {
   m_line = line;
   m_separatorSize = separatorSize;
-  m_ends.clear();
+  m_ends.assign(line.size() / 64 + 1, 0);  // room for an end just past the line
+}
+
+std::size_t TokenList::size() const {
+  std::size_t count = 0;
+  for (const std::uint64_t ends : m_ends) count += static_cast<std::size_t>(std::popcount(ends));
+  return count;
+}
+
+TokenList::Iterator::Iterator(const TokenList& list) : m_list(&list) {
+  findNext();
+}
+
+void TokenList::Iterator::findNext() {
+  while (m_bits == 0 && m_word < m_list->m_ends.size()) m_bits = m_list->m_ends[m_word++];
+  if (m_bits != 0) m_end = (m_word - 1) * 64 + static_cast<std::size_t>(std::countr_zero(m_bits));
+}
+
+std::string_view TokenList::Iterator::operator*() const {
+  return m_list->m_line.substr(m_start, m_end - m_start);
+}
+
+TokenList::Iterator& TokenList::Iterator::operator++() {
+  m_start = m_end + m_list->m_separatorSize;
+  m_bits &= m_bits - 1;
+  findNext();
+  return *this;
 }
 
 std::int32_t CharCount(std::string_view InString, std::string_view SearchChar) {
@@ -69,60 +95,25 @@ bool isAsciiCharacter(std::string_view text) {
   return text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x80;
 }
 
-// Bytes of `word` equal to `byte` get their high bit set, and no others.
-std::uint64_t matchingBytes(std::uint64_t word, char byte) {
-  constexpr std::uint64_t kLowBits = 0x7F7F7F7F7F7F7F7F;
-  const std::uint64_t x = word ^ (0x0101010101010101 * static_cast<unsigned char>(byte));
-  return ~(((x & kLowBits) + kLowBits) | x | kLowBits);
-}
-
-// Eight bytes with the first in the lowest bits, on any machine.
-std::uint64_t loadLittleEndian(const char* bytes) {
-  std::uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-  return word;
-}
-
-// The usual case, one ASCII separator and one ASCII quote character, in a
-// single pass: a separator ends a token when the quotes since the token began
-// are even, and the line's end ends the last one. Eight bytes are looked at a
-// time, since most of them are neither.
+// The usual case, one ASCII separator and one ASCII quote character: whole
+// blocks of the line are classified at once, and the separators outside
+// quotes in a block are the ends of its tokens.
 void splitAtCharacter(std::string_view line, char separator, char quote, TokenList& tokens) {
-  const char* const data = line.data();
-  const std::size_t size = line.size();
-  bool quoteOpen = false;
-  std::size_t start = 0;
-  auto visit = [&](std::size_t at) {
-    if (data[at] == quote) {
-      quoteOpen = !quoteOpen;
-    } else if (!quoteOpen) {
-      tokens.add(at);
-      start = at + 1;
-    }
-  };
-  std::size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    const std::uint64_t word = loadLittleEndian(data + i);
-    const std::uint64_t separators = matchingBytes(word, separator);
-    const std::uint64_t quotes = matchingBytes(word, quote);
-    if (quotes == 0 && !quoteOpen) {
-      // Outside quotes every separator ends a token.
-      for (std::uint64_t hits = separators; hits != 0; hits &= hits - 1) {
-        start = i + static_cast<std::size_t>(std::countr_zero(hits)) / 8;
-        tokens.add(start++);
-      }
-      continue;
-    }
-    for (std::uint64_t hits = separators | quotes; hits != 0; hits &= hits - 1) {
-      visit(i + static_cast<std::size_t>(std::countr_zero(hits)) / 8);
-    }
+  const auto separatorsOutsideQuotes = blockScanner().separatorsOutsideQuotes;
+  std::uint64_t inside = 0;
+  std::size_t offset = 0;
+  for (; offset + kBlockSize <= line.size(); offset += kBlockSize) {
+    tokens.addWord(offset / kBlockSize,
+                   separatorsOutsideQuotes(line.data() + offset, separator, quote, inside));
   }
-  for (; i < size; ++i) {
-    if (data[i] == separator || data[i] == quote) visit(i);
+  if (offset < line.size()) {
+    char block[kBlockSize];
+    padBlock(line.substr(offset), separator, quote, block);
+    tokens.addWord(offset / kBlockSize, separatorsOutsideQuotes(block, separator, quote, inside));
   }
-  if (quoteOpen) throw invalidArgument();  // the quote stays open to the end
-  if (start < size) tokens.add(size);
+  if (inside != 0) throw invalidArgument();  // the quote stays open to the end
+  // The line's end ends the last token unless a separator just did.
+  if (!line.empty() && line.back() != separator) tokens.add(line.size());
 }
 
 // Any separator and quote text, whole units searched character by character.
@@ -160,20 +151,29 @@ void splitAtText(std::string_view line, std::string_view delimiter, std::string_
 
 }  // namespace
 
+void splitLine(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
+               std::string_view Quotes) {
+  Tokens.reset(TokenString, Delimeter.size());
+  // The count is a 32-bit number.
+  if (TokenString.size() >= std::numeric_limits<std::int32_t>::max()) throw counterOverflow();
+  if (isAsciiCharacter(Delimeter) && isAsciiCharacter(Quotes) && !IsBlank(Quotes) && Delimeter != Quotes) {
+    splitAtCharacter(TokenString, Delimeter[0], Quotes[0], Tokens);
+  } else {
+    splitAtText(TokenString, Delimeter, Quotes, Tokens);
+  }
+}
+
+void warnOfRefusedLine(RunHost& host, const Failure& failure) {
+  host.ShowWarning("Error: " + failure.description(), failure.source());
+}
+
 std::int32_t GetTokens(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
                        std::string_view Quotes, RunHost& host) {
-  Tokens.reset(TokenString, Delimeter.size());
   try {
-    // Token ends are kept in 32 bits and the count is a 32-bit number.
-    if (TokenString.size() >= std::numeric_limits<std::int32_t>::max()) throw counterOverflow();
-    if (isAsciiCharacter(Delimeter) && isAsciiCharacter(Quotes) && !IsBlank(Quotes) && Delimeter != Quotes) {
-      splitAtCharacter(TokenString, Delimeter[0], Quotes[0], Tokens);
-    } else {
-      splitAtText(TokenString, Delimeter, Quotes, Tokens);
-    }
+    splitLine(TokenString, Delimeter, Tokens, Quotes);
     return static_cast<std::int32_t>(Tokens.size());
   } catch (const Failure& failure) {
-    host.ShowWarning("Error: " + failure.description(), failure.source());
+    warnOfRefusedLine(host, failure);
     return 0;
   }
 }

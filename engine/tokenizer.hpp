@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -9,28 +10,50 @@ namespace tavrin {
 
 class RunHost;
 
+class Failure;
+
 // The tokens of one line, as views into it. Tokens lie back to back, each one
-// beginning just past the separator that ends the one before, so the list keeps
-// only where each ends: four bytes a token, however many empty ones a line has.
+// beginning just past the separator that ends the one before, so the list
+// keeps only where each ends, one bit for each byte of the line: a line made
+// of separators costs an eighth of its size here.
 class TokenList {
  public:
+  class Iterator {
+   public:
+    std::string_view operator*() const;
+    Iterator& operator++();
+    bool operator==(std::default_sentinel_t) const { return m_bits == 0 && m_word >= m_list->m_ends.size(); }
+
+   private:
+    friend class TokenList;
+    explicit Iterator(const TokenList& list);
+    void findNext();
+
+    const TokenList* m_list;
+    std::size_t m_word = 0;    // the word after the one in m_bits
+    std::uint64_t m_bits = 0;  // ends not yet visited in the current word
+    std::size_t m_start = 0;   // where the current token begins
+    std::size_t m_end = 0;
+  };
+
   // Empties the list for tokens of `line` split at separators of `separatorSize` bytes.
   void reset(std::string_view line, std::size_t separatorSize);
   // Stores the next token, which ends at byte `end` of the line.
-  void add(std::size_t end) { m_ends.push_back(static_cast<std::uint32_t>(end)); }
+  void add(std::size_t end) { m_ends[end / 64] |= std::uint64_t{1} << (end % 64); }
+  // Stores the tokens that end in bytes 64 * `word` to 64 * `word` + 63, one
+  // bit a byte, all after those stored so far.
+  void addWord(std::size_t word, std::uint64_t ends) { m_ends[word] = ends; }
 
-  std::size_t size() const { return m_ends.size(); }
-  bool empty() const { return m_ends.empty(); }
-  // Token `index`, counted from 0.
-  std::string_view operator[](std::size_t index) const {
-    const std::size_t start = index == 0 ? 0 : m_ends[index - 1] + m_separatorSize;
-    return m_line.substr(start, m_ends[index] - start);
-  }
+  // Counted when asked: the run only walks through the list.
+  std::size_t size() const;
+  bool empty() const { return begin() == end(); }
+  Iterator begin() const { return Iterator(*this); }
+  std::default_sentinel_t end() const { return {}; }
 
  private:
   std::string_view m_line;
   std::size_t m_separatorSize = 0;
-  std::vector<std::uint32_t> m_ends;
+  std::vector<std::uint64_t> m_ends;  // bit i of word w: a token ends at byte 64 w + i
 };
 
 // How often `SearchChar` occurs in `InString`; occurrences may overlap.
@@ -42,5 +65,12 @@ std::int32_t CharCount(std::string_view InString, std::string_view SearchChar);
 // ShowWarning and gives 0, with the tokens before it left in `Tokens`.
 std::int32_t GetTokens(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
                        std::string_view Quotes, RunHost& host);
+
+// GetTokens without its warning: a line that it would refuse raises the
+// failure instead, with the tokens before it left in `Tokens`. For a caller
+// that has something to show first; warnOfRefusedLine then gives the warning.
+void splitLine(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
+               std::string_view Quotes);
+void warnOfRefusedLine(RunHost& host, const Failure& failure);
 
 }  // namespace tavrin

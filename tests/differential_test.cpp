@@ -84,7 +84,7 @@ TEST(Differential, TokenizerAgreesWithTheLiteralSteps) {
         TokenList list;
         const std::int32_t result = GetTokens(line, separator, list, c.quotes, host);
         std::vector<std::string> tokens;
-        for (std::size_t i = 0; i < list.size(); ++i) tokens.emplace_back(list[i]);
+        for (const std::string_view token : list) tokens.emplace_back(token);
 
         if (result != expected.result || tokens != expected.tokens || host.warnings != expected.warnings) {
           ++reported;

@@ -20,7 +20,7 @@ Tokenized tokenize(std::string_view line, std::string_view separator, std::strin
   RecordingHost host;
   TokenList list;
   Tokenized out{GetTokens(line, separator, list, quotes, host), {}, host.warnings};
-  for (std::size_t i = 0; i < list.size(); ++i) out.tokens.emplace_back(list[i]);
+  for (const std::string_view token : list) out.tokens.emplace_back(token);
   return out;
 }
 

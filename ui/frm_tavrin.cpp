@@ -127,8 +127,7 @@ QPushButton* makeButton(QWidget* window, const char* name, const QString& captio
 
 FrmTavrin::FrmTavrin(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
-      m_statusPacer(kFrameTime) {
+                          Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("frmTavrin"));
   setWindowTitle(QString::fromUtf8(kProductName));
   // The design's fixed pixel sizes were drawn for an 8-point font at 96 dots
@@ -140,7 +139,6 @@ FrmTavrin::FrmTavrin(QWidget* parent)
   icon.addFile(QStringLiteral(":/icons/tavrin-32x32-16.png"));
   icon.addFile(QStringLiteral(":/icons/tavrin-32x32-2.png"));
   icon.addFile(QStringLiteral(":/icons/tavrin-16x16-16.png"));
-  for (int size : {48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/tavrin-%1x%1.png").arg(size));
   setWindowIcon(icon);
 
   Label1 = makeLabel(this, "Label1", QStringLiteral("Input Filename:"), twips(120, 300, 1575, 255));
@@ -220,8 +218,12 @@ void FrmTavrin::SetStatusText(std::string_view text) {
   m_statusText.assign(text);
 }
 
+std::chrono::steady_clock::duration FrmTavrin::statusInterval() {
+  return kFrameTime;
+}
+
 void FrmTavrin::RefreshStatus() {
-  if (m_statusPacer.isDue()) showStatus();
+  showStatus();
 }
 
 void FrmTavrin::ShowMessage(std::string_view text) {
@@ -264,7 +266,6 @@ void FrmTavrin::cmdProcessClick() {
   // must not start a second run.
   if (m_running) return;
   m_running = true;
-  m_statusPacer = ProgressPacer(kFrameTime);
   ConversionRun(*this);
   m_running = false;
   showStatus();

@@ -3,7 +3,6 @@
 #include <QWidget>
 #include <string>
 
-#include "engine/progress_pacer.hpp"
 #include "engine/run_host.hpp"
 
 class QCheckBox;
@@ -29,6 +28,7 @@ class FrmTavrin : public QWidget, public RunHost {
   std::string GetInputFileName() override;
   std::string GetOutputFileName() override;
   bool IsUnbuildChecked() override;
+  std::chrono::steady_clock::duration statusInterval() override;
   void SetStatusText(std::string_view text) override;
   void RefreshStatus() override;
   void ShowMessage(std::string_view text) override;
@@ -59,10 +59,9 @@ class FrmTavrin : public QWidget, public RunHost {
   QLabel* m_statusPanel;
   CommonDialog* CommonDialog1;
 
-  // The run sets the status text for every token; it is kept as it comes and
-  // put on the panel only when the pacer says a frame has passed.
+  // The run hands over a status text once a frame, and the latest before
+  // each message box and at its end.
   std::string m_statusText;
-  ProgressPacer m_statusPacer;
   bool m_running = false;
 };
 

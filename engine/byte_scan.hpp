@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace tavrin {
+
+// Classifies text 64 bytes at a time into bit masks, bit i standing for byte i
+// of the block, with the widest vector instructions the processor has. The
+// reader finds line ends and the tokenizer finds separators this way, so the
+// work per byte is a few instructions for a whole block and the work per line
+// or token is a visit of one bit.
+
+inline constexpr std::size_t kBlockSize = 64;
+
+enum class VectorPath { Portable, Sse2, Avx2 };
+
+// The path chosen at start: the best the processor runs, or a lesser one that
+// the environment variable TAVRIN_VECTOR_PATH (portable, sse2 or avx2) asks for.
+VectorPath vectorPath();
+std::string_view vectorPathName(VectorPath path);
+
+struct BlockScanner {
+  // Bytes of the block equal to `first` or `second`.
+  std::uint64_t (*eitherOf)(const char* block, char first, char second);
+  // Bytes of the block equal to `separator` outside quotes. `inside` is all
+  // ones when the block begins inside a quote, 0 otherwise, and is left so for
+  // the next block; a quote character opens or closes a quote.
+  std::uint64_t (*separatorsOutsideQuotes)(const char* block, char separator, char quote,
+                                           std::uint64_t& inside);
+};
+
+const BlockScanner& blockScanner();
+
+// Copies the last, short block of a text into `block`, filled up with a byte
+// that is neither `first` nor `second`, so a scanner may read all 64 bytes.
+void padBlock(std::string_view tail, char first, char second, char (&block)[kBlockSize]);
+
+}  // namespace tavrin
