@@ -139,6 +139,7 @@ FrmTavrin::FrmTavrin(QWidget* parent)
   icon.addFile(QStringLiteral(":/icons/tavrin-32x32-16.png"));
   icon.addFile(QStringLiteral(":/icons/tavrin-32x32-2.png"));
   icon.addFile(QStringLiteral(":/icons/tavrin-16x16-16.png"));
+  for (int size : {48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/tavrin-%1x%1.png").arg(size));
   setWindowIcon(icon);
 
   Label1 = makeLabel(this, "Label1", QStringLiteral("Input Filename:"), twips(120, 300, 1575, 255));
