@@ -86,7 +86,8 @@ BENCHMARK(BM_UnBuildMailTo);
 // does for each token.
 void BM_UnbuildStep(benchmark::State& state) {
   TextWriter output;
-  output.create("/dev/null", Encoding::Utf8);
+  output.open("/dev/null");
+  output.start(Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;
   for (auto _ : state) {

@@ -1,5 +1,6 @@
 #include "engine/conversion_run.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <optional>
 
 #include "engine/blank.hpp"
 #include "engine/failure.hpp"
@@ -22,12 +25,33 @@ namespace {
 
 constexpr std::string_view kQuoteText = "\"";
 
-// Whether both names lead to one regular file, by any path or link.
-bool isSameFile(const std::string& first, const std::string& second) {
-  struct stat a {};
-  struct stat b {};
-  return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && S_ISREG(a.st_mode) &&
-         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+// Whether a regular file at `name` is protected against writing, as rm sees
+// it before removing one: for a normal user, not writable by them; for root,
+// without any write permission bit.
+bool isWriteProtected(const std::string& name) {
+  struct stat entry {};
+  if (::lstat(name.c_str(), &entry) != 0 || !S_ISREG(entry.st_mode)) return false;
+  if (::geteuid() == 0) return (entry.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  return ::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
+}
+
+Failure outputIsInput(const std::string& outputName, const std::string& inputName) {
+  return Failure(EINVAL, "The output file \"" + outputName + "\" is the input file \"" + inputName +
+                             "\"; both are left as they are");
+}
+
+// Runs `step` and gives back the failure that it raised, if any; running out
+// of memory is a failure like any other.
+template <typename Step>
+std::optional<Failure> failureOf(Step&& step) {
+  try {
+    step();
+    return std::nullopt;
+  } catch (const Failure& failure) {
+    return failure;
+  } catch (const std::bad_alloc&) {
+    return outOfMemory();
+  }
 }
 
 class Run {
@@ -41,66 +65,96 @@ class Run {
  private:
   // Opens both files and reads the first line; false when the run is over.
   bool setUp() {
-    try {
+    bool linesWaiting = false;
+    const std::optional<Failure> failure = failureOf([&] {
       m_host.SetSeparator(trim(m_host.GetSeparator()));
       if (IsBlank(m_host.GetSeparator())) m_host.SetSeparator(kDefaultSeparator);
-      const std::string outputName = m_host.GetOutputFileName();
-      const std::string inputName = m_host.GetInputFileName();
-      // Deleting the old output would destroy the input before it is read.
-      if (isSameFile(inputName, outputName)) {
-        throw Failure(EINVAL, "The output file \"" + outputName + "\" is the input file \"" + inputName +
-                                  "\"; both are left as they are");
-      }
-      DeleteFile(outputName);
-      m_input.open(inputName);
-      m_output.create(m_host.GetOutputFileName(), m_input.getEncoding());
+      openFiles();
       m_firstRecord = true;
-      if (m_input.atEnd()) {
-        m_input.close();
-        m_output.close();
-        return false;
-      }
-      readLine();
-      return true;
-    } catch (const Failure& failure) {
-      m_host.ShowMessage(runReport(failure));
-      m_input.close();
-      try {
-        m_output.close();  // nothing is waiting to be written before the first line
-      } catch (const Failure&) {
-      }
-      return false;
+      linesWaiting = !m_input.atEnd();
+      if (linesWaiting) readLine();
+    });
+    if (failure) {
+      m_host.ShowMessage(runReport(*failure));
+      linesWaiting = false;
     }
+    if (!linesWaiting) closeFiles();
+    return linesWaiting;
+  }
+
+  // Nothing is deleted, emptied or written before it is sure that the output
+  // is not the input, by any name, link or inherited descriptor.
+  void openFiles() {
+    const std::string outputName = m_host.GetOutputFileName();
+    const std::string inputName = m_host.GetInputFileName();
+    const int inheritedInput = m_host.inheritedInput();
+    const int inheritedOutput = m_host.inheritedOutput();
+    if (inheritedOutput < 0) {
+      const std::optional<FileId> input = inheritedInput < 0 ? fileIdOf(inputName) : fileIdOf(inheritedInput);
+      const std::optional<FileId> output = fileIdOf(outputName);
+      if (input && output && input->isSameRegularFile(*output)) throw outputIsInput(outputName, inputName);
+      if (isWriteProtected(outputName))
+        throw fileFailure(EACCES, "Cannot replace the output file \"" + outputName + '"');
+      DeleteFile(outputName);
+    }
+    if (inheritedInput < 0) {
+      m_input.open(inputName);
+    } else {
+      m_input.adopt(inheritedInput, inputName);
+    }
+    if (inheritedOutput < 0) {
+      m_output.open(m_host.GetOutputFileName());
+    } else {
+      m_output.adopt(inheritedOutput, outputName);
+    }
+    const std::optional<FileId> input = m_input.fileId();
+    const std::optional<FileId> output = m_output.fileId();
+    if (input && output && input->isSameRegularFile(*output)) throw outputIsInput(outputName, inputName);
+    m_output.start(m_input.getEncoding());
   }
 
   void processLines() {
     bool lineWaiting = true;  // the first line was read during setup
-    for (;;) {
-      try {
+    for (bool inputEnded = false; !inputEnded;) {
+      const std::optional<Failure> failure = failureOf([&] {
         if (!lineWaiting) {
-          if (m_input.atEnd()) break;
+          inputEnded = m_input.atEnd();
+          if (inputEnded) return;
           readLine();
         }
         lineWaiting = false;
         processLine(m_input.line());
-      } catch (const Failure& failure) {
-        handOverStatus();  // the token that failed, if one did
-        if (!m_host.AskYesNo(lineReport(m_input.line(), failure))) break;
+      });
+      if (!failure) continue;
+      handOverStatus();  // the token that failed, if one did
+      if (failure->endsRun()) {
+        m_host.ShowMessage(runReport(*failure));
+        m_output.abandon();
+        break;
       }
+      if (!m_host.AskYesNo(lineReport(m_input.line(), *failure))) break;
     }
     handOverStatus();
-    try {
-      m_input.close();
-      m_output.close();
-    } catch (const Failure& failure) {
-      // The output file is closed whatever the answer; the run is over either way.
-      m_host.AskYesNo(lineReport(m_input.line(), failure));
+    closeFiles();
+  }
+
+  // Both files are closed whatever happens: what the output could not take
+  // is reported and dropped, and the file holds all that came before it.
+  void closeFiles() {
+    m_input.close();
+    const std::optional<Failure> failure = failureOf([&] { m_output.close(); });
+    if (!failure) return;
+    if (failure->endsRun()) {
+      m_host.ShowMessage(runReport(*failure));
+    } else {
+      m_host.AskYesNo(lineReport(m_input.line(), *failure));
     }
+    m_output.abandon();
   }
 
   void readLine() {
     m_input.readLine();
-    m_host.inputRead(m_input.bytesRead(), m_input.fileSize());
+    m_host.lineRead(++m_lineNumber, m_input.bytesRead(), m_input.fileSize());
   }
 
   void processLine(std::string_view line) {
@@ -155,6 +209,7 @@ class Run {
   RunHost& m_host;
   TextReader m_input;
   TextWriter m_output;
+  std::uint64_t m_lineNumber = 0;
   std::int32_t m_tokenCounter = 0;
   bool m_firstRecord = false;
   TokenList m_tokens;
@@ -176,8 +231,10 @@ void DeleteFile(std::string_view FileName) {
   struct stat entry {};
   if (::lstat(name.c_str(), &entry) != 0) return;
   if (S_ISLNK(entry.st_mode)) {
+    // A link is removed, never written through: a dangling one would make
+    // the new output somewhere else.
     struct stat target {};
-    if (::stat(name.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return;
+    if (::stat(name.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return;
     // /dev/stdout and its kin lead through /proc to a descriptor of this
     // process: they name where the output goes, not a file to replace.
     constexpr std::string_view kProc = "/proc/";

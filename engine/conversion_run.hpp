@@ -19,9 +19,9 @@ inline constexpr std::string_view kDefaultSeparator = ",";
 // go on with the next line.
 void ConversionRun(RunHost& host);
 
-// Removes a regular file of this name, or a symbolic link to one. Folders,
-// devices, pipes and the process's own descriptors (/dev/stdout) stay. Every
-// failure is ignored.
+// Removes a regular file of this name, or a symbolic link to one or to
+// nothing. Folders, devices, pipes and the process's own descriptors
+// (/dev/stdout) stay. Every failure is ignored.
 void DeleteFile(std::string_view FileName);
 
 std::string runReport(const Failure& failure);

@@ -19,6 +19,10 @@ Failure counterOverflow() {
   return Failure(EOVERFLOW, std::strerror(EOVERFLOW));
 }
 
+Failure outOfMemory() {
+  return Failure(ENOMEM, std::strerror(ENOMEM));
+}
+
 Failure fileFailure(int number, std::string_view action) {
   std::string description(action);
   description += ": ";

@@ -18,10 +18,19 @@ class Failure : public std::runtime_error {
   const std::string& description() const { return m_description; }
   const std::string& source() const { return m_source; }
 
+  // Whether no answer of the user can let the run go on: the output refuses
+  // all data (a closed pipe, a disk that stays full).
+  bool endsRun() const { return m_endsRun; }
+  Failure& endingRun() {
+    m_endsRun = true;
+    return *this;
+  }
+
  private:
   int m_number;
   std::string m_description;
   std::string m_source;
+  bool m_endsRun = false;
 };
 
 // Asking for a negative number of characters, and the unpacker's and the
@@ -29,6 +38,8 @@ class Failure : public std::runtime_error {
 Failure invalidArgument();
 // The token counter went beyond the largest 32-bit number.
 Failure counterOverflow();
+// Memory could not be had (std::bad_alloc).
+Failure outOfMemory();
 // A file operation failed with errno `number`; `action` says what was tried
 // on which file, as in: Cannot open the input file "in.txt".
 Failure fileFailure(int number, std::string_view action);

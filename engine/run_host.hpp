@@ -34,9 +34,17 @@ class RunHost {
   virtual bool AskYesNo(std::string_view text) = 0;
   virtual void ShowWarning(std::string_view text, std::string_view title) = 0;
 
-  // How much of the input has been read, after every line: bytesTotal is 0
-  // when the size is not known (a pipe). Hosts that show no share ignore it.
-  virtual void inputRead(std::uint64_t bytesRead, std::uint64_t bytesTotal) {
+  // A descriptor that the host already holds for the input or the output
+  // (standard input or output), or -1 to open the file by its name. The run
+  // reads or writes it as it stands: it is neither deleted nor emptied.
+  virtual int inheritedInput() { return -1; }
+  virtual int inheritedOutput() { return -1; }
+
+  // After every line read: its number (from 1) and how much of the input has
+  // been read; bytesTotal is 0 when the size is not known (a pipe). Hosts
+  // that show neither ignore it.
+  virtual void lineRead(std::uint64_t lineNumber, std::uint64_t bytesRead, std::uint64_t bytesTotal) {
+    (void)lineNumber;
     (void)bytesRead;
     (void)bytesTotal;
   }

@@ -79,6 +79,21 @@ bool isWellFormed(std::string_view text) {
   return true;
 }
 
+std::string shortenForDisplay(std::string_view text) {
+  constexpr std::size_t kLongest = 4000;
+  constexpr std::size_t kHeadSize = 2500;
+  constexpr std::size_t kTailSize = 1000;
+  if (text.size() <= kLongest) return std::string(text);
+  std::size_t headEnd = kHeadSize;
+  while (!isCharacterBoundary(text, headEnd)) --headEnd;
+  std::size_t tailStart = text.size() - kTailSize;
+  while (!isCharacterBoundary(text, tailStart)) ++tailStart;
+  std::string shown(text.substr(0, headEnd));
+  shown += " [\u2026] ";
+  shown += text.substr(tailStart);
+  return shown;
+}
+
 TextFinder::TextFinder(std::string_view pattern) : m_pattern(pattern), m_wellFormed(isWellFormed(pattern)) {}
 
 std::size_t TextFinder::findIn(std::string_view text, std::size_t from) const {

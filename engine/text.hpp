@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace tavrin {
@@ -39,6 +40,10 @@ inline std::size_t lastCharacterStart(std::string_view text) {
   return findLastCharacterStart(text);
 }
 bool isWellFormed(std::string_view text);
+
+// A report quotes its whole line, which may be a hundred megabytes long. For
+// a person it is cut to its start and its end, with a mark between.
+std::string shortenForDisplay(std::string_view text);
 
 // Leading and trailing spaces go; tabs, NUL and everything else stays.
 inline std::string_view trim(std::string_view text) {

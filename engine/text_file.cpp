@@ -11,6 +11,7 @@
 
 #include "engine/byte_scan.hpp"
 #include "engine/failure.hpp"
+#include "engine/process_guard.hpp"
 #include "engine/text.hpp"
 
 namespace tavrin {
@@ -19,6 +20,9 @@ namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 constexpr std::size_t kFlushSize = std::size_t{1} << 20;
+// An output that refuses this many writes in a row, with nothing taken in
+// between, is given up: the run ends instead of failing line after line.
+constexpr int kRefusalsBeforeGivingUp = 8;
 
 std::string_view byteOrderMark(Encoding encoding) {
   switch (encoding) {
@@ -63,6 +67,16 @@ std::size_t encodeUtf8(char32_t code, char* out) {
   return 4;
 }
 
+FileId fileIdOf(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+          S_ISREG(info.st_mode)};
+}
+
+// A copy of an inherited descriptor, so that closing it leaves the program's own.
+int copyOf(int fd) {
+  return ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+}
+
 void moveBack(std::size_t& offset, std::size_t by) {
   if (offset != kNotFound) offset -= by;
 }
@@ -79,6 +93,18 @@ std::string fileAction(std::string_view action, std::string_view role, const std
 
 }  // namespace
 
+std::optional<FileId> fileIdOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return fileIdOf(info);
+}
+
+std::optional<FileId> fileIdOf(int fd) {
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0) return std::nullopt;
+  return fileIdOf(info);
+}
+
 void TextReader::fail(int number, std::string_view what) {
   m_failed = true;
   throw fileFailure(number, fileAction(what, "input", m_path));
@@ -88,6 +114,17 @@ void TextReader::open(const std::string& path) {
   m_path = path;
   m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (m_fd < 0) fail(errno, "Cannot open");
+  start();
+}
+
+void TextReader::adopt(int fd, const std::string& name) {
+  m_path = name;
+  m_fd = copyOf(fd);
+  if (m_fd < 0) fail(errno, "Cannot open");
+  start();
+}
+
+void TextReader::start() {
   struct stat info {};
   if (::fstat(m_fd, &info) != 0) fail(errno, "Cannot open");
   if (S_ISDIR(info.st_mode)) fail(EISDIR, "Cannot open");
@@ -262,23 +299,46 @@ std::string_view TextReader::readLine() {
 }
 
 TextWriter::~TextWriter() {
-  if (m_fd >= 0) ::close(m_fd);
+  abandon();
 }
 
-void TextWriter::create(const std::string& path, Encoding encoding) {
+void TextWriter::open(const std::string& path) {
   m_path = path;
+  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  m_created = m_fd >= 0;
+  // Something the old output's deletion left at the name; a symbolic link
+  // put there meanwhile is not followed (ELOOP).
+  if (m_fd < 0 && errno == EEXIST) m_fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (m_fd < 0) throw fileFailure(errno, fileAction("Cannot create", "output", m_path));
+  if (m_created) markOutputUnfinished(m_path, m_fd);
+}
+
+void TextWriter::adopt(int fd, const std::string& name) {
+  m_path = name;
+  m_adopted = true;
+  m_fd = copyOf(fd);
+  if (m_fd < 0) throw fileFailure(errno, fileAction("Cannot write", "output", m_path));
+}
+
+void TextWriter::start(Encoding encoding) {
   m_encoding = encoding;
   m_utf16 = isUtf16(encoding);
-  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (m_fd < 0) throw fileFailure(errno, fileAction("Cannot create", "output", m_path));
   m_pending.resize(kFlushSize + kChunk);
+  if (m_created || m_adopted || !fileId().value_or(FileId{}).regular) return;
+  if (::ftruncate(m_fd, 0) != 0) throw fileFailure(errno, fileAction("Cannot create", "output", m_path));
 }
 
 void TextWriter::writeLine(std::initializer_list<std::string_view> parts) {
   if (m_pendingSize >= kFlushSize) flush();
   if (m_bytesWritten == 0 && m_pendingSize == 0) appendBytes(byteOrderMark(m_encoding));
   if (m_utf16) {
-    for (const std::string_view part : parts) appendUtf16(part);
+    const std::size_t lineStart = m_pendingSize;
+    try {
+      for (const std::string_view part : parts) appendUtf16(part);
+    } catch (const Failure&) {
+      m_pendingSize = lineStart;  // no part of a refused line stays
+      throw;
+    }
     appendUtf16("\r\n");
     return;
   }
@@ -320,32 +380,42 @@ void TextWriter::appendUtf16(std::string_view text) {
 
 void TextWriter::flush() {
   std::size_t done = 0;
-  while (done < m_pendingSize) {
+  int number = 0;
+  while (done < m_pendingSize && number == 0) {
     const ssize_t count = ::write(m_fd, m_pending.data() + done, m_pendingSize - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      const int number = errno;
-      m_pendingSize = 0;
-      throw fileFailure(number, fileAction("Cannot write", "output", m_path));
+    if (count > 0) {
+      done += static_cast<std::size_t>(count);
+    } else if (count == 0 || errno != EINTR) {
+      number = count == 0 ? EIO : errno;
     }
-    done += static_cast<std::size_t>(count);
-    m_bytesWritten += static_cast<std::uint64_t>(count);
   }
-  m_pendingSize = 0;
+  std::memmove(m_pending.data(), m_pending.data() + done, m_pendingSize - done);
+  m_pendingSize -= done;
+  m_bytesWritten += done;
+  if (number == 0) {
+    m_refusals = 0;
+    return;
+  }
+  m_refusals = done > 0 ? 1 : m_refusals + 1;
+  Failure failure = fileFailure(number, fileAction("Cannot write", "output", m_path));
+  if (number == EPIPE || m_refusals >= kRefusalsBeforeGivingUp) failure.endingRun();
+  throw failure;
 }
 
 void TextWriter::close() {
   if (m_fd < 0) return;
-  try {
-    flush();
-  } catch (const Failure&) {
-    ::close(m_fd);
-    m_fd = -1;
-    throw;
-  }
+  flush();
   const int result = ::close(m_fd);
   m_fd = -1;
+  markOutputFinished();
   if (result != 0) throw fileFailure(errno, fileAction("Cannot write", "output", m_path));
+}
+
+void TextWriter::abandon() noexcept {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+  m_pendingSize = 0;
+  markOutputFinished();
 }
 
 }  // namespace tavrin

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,22 @@ namespace tavrin {
 // The encoding of an input file, which its output file takes over. Without a
 // byte order mark a file is UTF-8; inside the program all text is UTF-8.
 enum class Encoding { Utf8, Utf8WithBom, Utf16LittleEndian, Utf16BigEndian };
+
+// Which file a name or a descriptor leads to.
+struct FileId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool regular = false;
+
+  // Whether both lead to one regular file, so that writing one destroys the
+  // other. A terminal or a pipe may well be both input and output.
+  bool isSameRegularFile(const FileId& other) const {
+    return regular && other.regular && device == other.device && inode == other.inode;
+  }
+};
+// Follows symbolic links; nothing when the name leads nowhere.
+std::optional<FileId> fileIdOf(const std::string& path);
+std::optional<FileId> fileIdOf(int fd);
 
 // Reads a text file line by line, streaming: memory grows with the longest
 // line, not with the file. A carriage return with a line feed, a lone line feed
@@ -26,6 +43,9 @@ class TextReader {
 
   // Opens the file for reading and reads its byte order mark, if any.
   void open(const std::string& path);
+  // Reads from a copy of a descriptor that the program inherited (standard
+  // input); `name` stands for it in messages.
+  void adopt(int fd, const std::string& name);
   // Whether no further line is there. After a failed read it is true, so a
   // broken file ends the run instead of failing for ever.
   bool atEnd();
@@ -36,11 +56,13 @@ class TextReader {
   void close() noexcept;
 
   Encoding getEncoding() const { return m_encoding; }
+  std::optional<FileId> fileId() const { return fileIdOf(m_fd); }
   std::uint64_t bytesRead() const { return m_bytesRead; }
   // The file's size, or 0 when it has none (a pipe, a device).
   std::uint64_t fileSize() const { return m_fileSize; }
 
  private:
+  void start();
   // Reads and decodes more of the file, or notes its end.
   void fill();
   void makeRoom(std::size_t bytes);
@@ -80,6 +102,10 @@ class TextReader {
 // Writes a text file line by line; every line ends with a carriage return and
 // a line feed. The byte order mark of the encoding goes before the first line,
 // so a file without lines stays empty.
+//
+// Nothing accepted is ever dropped: bytes that a write did not take wait for
+// the next attempt, so the file is at all times a gap-free start of the whole
+// output, and the whole output once writes succeed again.
 class TextWriter {
  public:
   TextWriter() = default;
@@ -87,13 +113,27 @@ class TextWriter {
   TextWriter& operator=(const TextWriter&) = delete;
   ~TextWriter();
 
-  // Creates the file, or empties one that is there.
-  void create(const std::string& path, Encoding encoding);
-  // Writes the parts as one line. When a write fails, the lines waiting to be
-  // written are dropped and this one is not written either.
+  // Opens the file without emptying it yet. A free name is created, never
+  // through a symbolic link, which is refused; a device or pipe is opened as
+  // it stands, and so is a file that could not be deleted.
+  void open(const std::string& path);
+  // Writes to a copy of a descriptor that the program inherited (standard
+  // output), as it stands: appending redirections keep what was there.
+  void adopt(int fd, const std::string& name);
+  std::optional<FileId> fileId() const { return fileIdOf(m_fd); }
+  // Empties a regular file that was there (never an inherited one), and
+  // takes the encoding of the lines to come.
+  void start(Encoding encoding);
+
+  // Writes the parts as one line. When the waiting bytes cannot be written,
+  // this line is not accepted either; a closed pipe, or an output that keeps
+  // refusing data, raises a failure that ends the run.
   void writeLine(std::initializer_list<std::string_view> parts);
-  // Writes what is waiting and closes the file, which is closed even when that fails.
+  // Writes what is waiting and closes the file. When that fails the file stays
+  // open, so the caller may try again or give up with abandon().
   void close();
+  // Closes the file, dropping what could not be written.
+  void abandon() noexcept;
 
  private:
   void flush();
@@ -108,11 +148,14 @@ class TextWriter {
 
   int m_fd = -1;
   std::string m_path;
+  bool m_created = false;  // by this run, under a name that was free
+  bool m_adopted = false;
   Encoding m_encoding = Encoding::Utf8;
   bool m_utf16 = false;
   std::string m_pending;  // [0, m_pendingSize) waits to be written
   std::size_t m_pendingSize = 0;
   std::uint64_t m_bytesWritten = 0;
+  int m_refusals = 0;  // failed writes in a row
 };
 
 }  // namespace tavrin

@@ -40,19 +40,25 @@ namespace fs = std::filesystem;
 enum class Kind { Message, Question, Warning };
 
 // One thing the user is told; "{in}" and "{out}" stand for the file names.
+// tavrin-cli puts the line's number in front of what it says about a line.
 struct Said {
   Kind kind;
   std::string text;
+  int lineNumber = 0;
 };
 
 Said message(std::string text) {
   return {Kind::Message, std::move(text)};
 }
-Said question(std::string_view line, std::string_view description, int number) {
-  return {Kind::Question, "Error processing line: " + std::string(line) + "\r\nDescription: " +
-                              std::string(description) + "\r\nNumber: " + std::to_string(number)};
+Said question(int lineNumber, std::string_view line, std::string_view description, int number) {
+  return {Kind::Question,
+          "Error processing line: " + std::string(line) + "\r\nDescription: " + std::string(description) +
+              "\r\nNumber: " + std::to_string(number),
+          lineNumber};
 }
-const Said kUnclosedQuote = {Kind::Warning, "Tavrin: Error: Invalid argument"};
+Said unclosedQuote(int lineNumber) {
+  return {Kind::Warning, "Tavrin: Error: Invalid argument", lineNumber};
+}
 
 enum class OutputIs { Missing, Written, AsBefore };
 
@@ -226,11 +232,10 @@ Outcome runCommandLine(const Case& c, const Files& files) {
                                    c.separator};
   if (c.unbuild) args.emplace_back("--unbuild");
   args.insert(args.end(), {"--", files.input, files.output});
-  std::istringstream in;
   std::ostringstream out;
   std::ostringstream err;
   Outcome outcome;
-  outcome.exitStatus = RunCli(args, in, out, err, Terminals{false, false});
+  outcome.exitStatus = RunCli(args, out, err, Inherited{});
   outcome.out = out.str();
   outcome.err = err.str();
   return outcome;
@@ -266,7 +271,12 @@ void verify(
 
     if (commandLine) {
       std::string err;
-      for (const Said& s : c.said) err += "tavrin-cli: " + named(s.text, files) + "\n";
+      for (const Said& s : c.said) {
+        std::string text = named(s.text, files);
+        if (s.kind != Kind::Message) text.insert(0, files.input + ':' + std::to_string(s.lineNumber) + ": ");
+        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, "\n");
+        err += "tavrin-cli: " + text + "\n";
+      }
       EXPECT_EQ(outcome->err, err);
       EXPECT_EQ(outcome->out, "");
       EXPECT_EQ(outcome->exitStatus, c.exitStatus);
@@ -350,7 +360,7 @@ TEST(BadInput, PipesAndDevicesAreReadAsTheyStream) {
       {.name = "named pipe, unbuild",
        .unbuild = true,
        .make = pipe("\"Last, First\" <a@x>\n\"Last\""),
-       .said = {question("\"Last\"", "Invalid argument", EINVAL)},
+       .said = {question(2, "\"Last\"", "Invalid argument", EINVAL)},
        .exitStatus = 1,
        .written = crLf({"DisplayName,EMail1", "First Last,a@x"})},
       {.name = "null device", .make = device("/dev/null"), .written = ""},
@@ -388,14 +398,14 @@ TEST(BadInput, OutputThatCannotBeWrittenIsReported) {
        .output = OutputIs::Missing},
       {.name = "full disk",
        .make = holding("a,b\nc\n", "/dev/full"),
-       .said = {question("c", fullDisk, ENOSPC)},
+       .said = {question(2, "c", fullDisk, ENOSPC)},
        .exitStatus = 1,
        .output = OutputIs::AsBefore},
       {.name = "full disk, unbuild, No",
        .unbuild = true,
        .answerNo = true,
        .make = holding("\"Last, First\" <a@x>\r\n<b@y>", "/dev/full"),
-       .said = {question("<b@y>", fullDisk, ENOSPC)},
+       .said = {question(2, "<b@y>", fullDisk, ENOSPC)},
        .exitStatus = 1,
        .output = OutputIs::AsBefore},
       {.name = "full disk and nothing to write",
@@ -572,7 +582,7 @@ TEST(BadInput, FilesWithoutPermissionAreReported) {
          openTo(d, output, 0555, 0444);  // nor deleted, in a folder that may not be written
          return {input, output};
        },
-       .said = {message(R"(Cannot create the output file "{out}": Permission denied(13))")},
+       .said = {message(R"(Cannot replace the output file "{out}": Permission denied(13))")},
        .exitStatus = 2,
        .output = OutputIs::AsBefore},
   };
@@ -610,12 +620,12 @@ TEST(BadInput, StrangeContentIsConvertedCharacterForCharacter) {
       {.name = "UTF-16 with an odd byte after a line",
        .make = holding("\xFF\xFE"
                        "a\0\n\0b"s),
-       .said = {question("a", oddByte, EILSEQ)},
+       .said = {question(1, "a", oddByte, EILSEQ)},
        .exitStatus = 1,
        .written = utf16("EMail1\r\na\r\n", true)},
       {.name = "UTF-16 big-endian with an odd byte in its only line",
        .make = holding("\xFE\xFF\0a\0"s),
-       .said = {question("a", oddByte, EILSEQ)},
+       .said = {question(1, "a", oddByte, EILSEQ)},
        .exitStatus = 1,
        .written = utf16("EMail1\r\na\r\n", false)},
       {.name = "UTF-16 of one odd byte",
@@ -657,27 +667,27 @@ TEST(BadInput, StrangeContentIsConvertedCharacterForCharacter) {
        .written = crLf({"EMail1", "a", "b c"})},
       {.name = "unclosed quote",
        .make = holding("a,\"b\nc"),
-       .said = {kUnclosedQuote},
+       .said = {unclosedQuote(1)},
        .exitStatus = 1,
        .written = crLf({"EMail1", "c"})},
       {.name = "quoted name with nothing after it, Yes",
        .unbuild = true,
        .make = holding("\"Last\"\n\"Last, First\" <a@x>"),
-       .said = {question("\"Last\"", "Invalid argument", EINVAL)},
+       .said = {question(1, "\"Last\"", "Invalid argument", EINVAL)},
        .exitStatus = 1,
        .written = crLf({"DisplayName,EMail1", "First Last,a@x"})},
       {.name = "quoted name with nothing after it, No",
        .unbuild = true,
        .answerNo = true,
        .make = holding("\"Last\"\n\"Last, First\" <a@x>"),
-       .said = {question("\"Last\"", "Invalid argument", EINVAL)},
+       .said = {question(1, "\"Last\"", "Invalid argument", EINVAL)},
        .exitStatus = 1,
        .written = ""},
       {.name = "warning and line reports in their order",
        .unbuild = true,
        .make = holding("a,\"b\n<a@x>,\"x\"\n\"y\" z\n<b@y>"),
-       .said = {kUnclosedQuote, question("<a@x>,\"x\"", "Invalid argument", EINVAL),
-                question("\"y\" z", "Invalid argument", EINVAL)},
+       .said = {unclosedQuote(1), question(2, "<a@x>,\"x\"", "Invalid argument", EINVAL),
+                question(3, "\"y\" z", "Invalid argument", EINVAL)},
        .exitStatus = 1,
        .written = crLf({"DisplayName,EMail1", "Partner,a@x", "Partner,b@y"})},
   };
@@ -696,8 +706,10 @@ Case randomBytes(bool unbuild) {
          .make = holding(content),
          .exitStatus = expected.said.empty() ? 0 : 1,
          .written = expected.output};
-  for (const std::string& text : expected.said) {
-    c.said.push_back({text.starts_with("Error processing line: ") ? Kind::Question : Kind::Warning, text});
+  for (std::size_t i = 0; i < expected.said.size(); ++i) {
+    const std::string& text = expected.said[i];
+    c.said.push_back({text.starts_with("Error processing line: ") ? Kind::Question : Kind::Warning, text,
+                      expected.saidOnLine[i]});
   }
   return c;
 }

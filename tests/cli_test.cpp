@@ -1,7 +1,12 @@
 #include "cli/cli.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,14 +22,58 @@ struct CliResult {
   std::string err;
 };
 
-CliResult runTool(const std::vector<std::string>& args, const std::string& answers = "",
-                  Terminals terminals = {false, false}) {
-  std::istringstream in(answers);
+CliResult runTool(const std::vector<std::string>& args, const Inherited& inherited = {}) {
   std::ostringstream out;
   std::ostringstream err;
-  const int status = RunCli(args, in, out, err, terminals);
+  const int status = RunCli(args, out, err, inherited);
   return {status, out.str(), err.str()};
 }
+
+// A pseudo-terminal of the given width: the program sees its other side.
+class PseudoTerminal {
+ public:
+  explicit PseudoTerminal(unsigned short columns) : m_main(posix_openpt(O_RDWR | O_NOCTTY)) {
+    grantpt(m_main);
+    unlockpt(m_main);
+    m_path = ptsname(m_main);
+    m_side = ::open(m_path.c_str(), O_RDWR | O_NOCTTY);
+    winsize size{};
+    size.ws_col = columns;
+    size.ws_row = 24;
+    ::ioctl(m_main, TIOCSWINSZ, &size);
+    termios modes{};
+    tcgetattr(m_side, &modes);
+    modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);  // what is typed is not shown back
+    modes.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tcsetattr(m_side, TCSANOW, &modes);
+  }
+  ~PseudoTerminal() {
+    ::close(m_side);
+    ::close(m_main);
+  }
+  const std::string& path() const { return m_path; }
+  int side() const { return m_side; }
+  void type(std::string_view text) {
+    EXPECT_EQ(::write(m_main, text.data(), text.size()), ssize_t(text.size()));
+  }
+  // What the program wrote on the terminal.
+  std::string shown() {
+    std::string text;
+    pollfd ready{m_main, POLLIN, 0};
+    char buffer[4096];
+    while (::poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN)) {
+      const ssize_t count = ::read(m_main, buffer, sizeof buffer);
+      if (count <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(count));
+    }
+    return text;
+  }
+
+ private:
+  int m_main;
+  int m_side = -1;
+  std::string m_path;
+};
 
 TEST(Cli, HelpAndVersionGoToStandardOutput) {
   for (const std::string option : {"-h", "--help"}) {
@@ -49,13 +98,16 @@ TEST(Cli, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
       {{}, "INPUT and OUTPUT files are needed"},
       {{"in.txt"}, "INPUT and OUTPUT files are needed"},
       {{"a", "b", "c"}, "too many arguments: only INPUT and OUTPUT are taken"},
-      {{"-x", "a", "b"}, "unknown option '-x'"},
-      {{"--frobnicate", "a", "b"}, "unknown option '--frobnicate'"},
-      {{"a", "b", "-s"}, "option '-s' needs a value"},
-      {{"a", "b", "--separator"}, "option '--separator' needs a value"},
+      {{"-x", "a", "b"}, "invalid option -- 'x'"},
+      {{"--frobnicate", "a", "b"}, "unrecognized option '--frobnicate'"},
+      {{"--\x1b[2J", "a", "b"}, "unrecognized option '--\\x1b[2J'"},
+      {{"a", "b", "-s"}, "option requires an argument -- 's'"},
+      {{"a", "b", "--separator"}, "option '--separator' requires an argument"},
       {{"--on-line-error", "maybe", "a", "b"},
-       "invalid value 'maybe' for '--on-line-error': use ask, continue or stop"},
-      {{"--unbuild=yes", "a", "b"}, "option '--unbuild' takes no value"},
+       "invalid argument 'maybe' for '--on-line-error'\nValid arguments are 'ask', 'continue' and 'stop'."},
+      {{"--unbuild=yes", "a", "b"}, "option '--unbuild' doesn't allow an argument"},
+      {{"--on-line-error=ask", "a", "b"},
+       "'--on-line-error=ask' needs a terminal to ask on, and there is none"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -77,6 +129,7 @@ TEST(Cli, OptionsReachTheRun) {
       {{"-s", ";"}, "a,b;c", "EMail1\r\na,b\r\nc\r\n"},
       {{"-s;"}, "a,b;c", "EMail1\r\na,b\r\nc\r\n"},
       {{"--separator= ; "}, "a,b;c", "EMail1\r\na,b\r\nc\r\n"},
+      {{"--sep=;"}, "a,b;c", "EMail1\r\na,b\r\nc\r\n"},
       {{"--separator", ""}, "a,b;c", "EMail1\r\na\r\nb;c\r\n"},
       {{"-s", "::"}, "a::b", "EMail1\r\na\r\nb\r\n"},
       {{"-u"}, "\"Doe, Jane\" <j@d.org>", "DisplayName,EMail1\r\nJane Doe,j@d.org\r\n"},
@@ -98,46 +151,40 @@ TEST(Cli, OptionsReachTheRun) {
   }
 }
 
-TEST(Cli, LineErrorsFollowThePolicyOrTheAnswers) {
+TEST(Cli, LineErrorsFollowThePolicyOrTheTerminalsAnswers) {
   const std::string input = "a@b\r\n\"X\",c@d\r\ne@f";
-  const std::string report =
-      "tavrin-cli: Error processing line: \"X\",c@d\r\nDescription: Invalid argument\r\nNumber: 22\n";
+  const std::string report = "Error processing line: \"X\",c@d\nDescription: Invalid argument\nNumber: 22\n";
   const std::string prompt = "tavrin-cli: go on with the next line? [Y/n] ";
   const std::string all = "DisplayName,EMail1\r\nPartner,a@b\r\nPartner,e@f\r\n";
   const std::string stopped = "DisplayName,EMail1\r\nPartner,a@b\r\n";
   struct Case {
     std::string name;
     std::vector<std::string> options;
-    std::string answers;
-    Terminals terminals;
-    std::string err;
+    bool terminal;
+    std::string typed;
+    std::string asked;  // what the terminal shows
     std::string output;
   };
   const std::vector<Case> cases = {
-      {"continue", {"--on-line-error", "continue"}, "", {true, false}, report, all},
-      {"stop", {"--on-line-error=stop"}, "", {false, false}, report, stopped},
-      {"ask, yes", {"--on-line-error", "ask"}, "y\n", {false, false}, report + prompt, all},
-      {"ask, no", {"--on-line-error", "ask"}, "no\n", {false, false}, report + prompt, stopped},
-      {"ask, Enter takes Yes", {"--on-line-error", "ask"}, "\n", {false, false}, report + prompt, all},
-      {"ask, asked again",
-       {"--on-line-error", "ask"},
-       "perhaps\nN\n",
-       {false, false},
-       report + prompt + prompt,
-       stopped},
-      {"ask, nobody answers", {"--on-line-error", "ask"}, "", {false, false}, report + prompt, all},
-      {"default on a terminal asks", {}, "n\n", {true, false}, report + prompt, stopped},
-      {"default elsewhere goes on", {}, "n\n", {false, false}, report, all},
+      {"continue", {"--on-line-error", "continue"}, true, "", "", all},
+      {"stop", {"--on-line-error=stop"}, false, "", "", stopped},
+      {"ask, yes", {"--on-line-error", "ask"}, true, "y\n", report + prompt, all},
+      {"ask, no", {"--on-line-error", "ask"}, true, "no\n", report + prompt, stopped},
+      {"ask, Enter takes Yes", {}, true, "\n", report + prompt, all},
+      {"ask, asked again", {}, true, "perhaps\nN\n", report + prompt + prompt, stopped},
+      {"no terminal: go on", {}, false, "", "", all},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
+    PseudoTerminal terminal(80);
+    terminal.type(c.typed);
     std::vector<std::string> args = c.options;
     args.insert(args.end(), {"-u", dir.write("in.txt", input), dir.file("out.csv")});
-    const CliResult r = runTool(args, c.answers, c.terminals);
+    const CliResult r = runTool(args, {.terminal = c.terminal ? terminal.path() : ""});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.err, "tavrin-cli: " + dir.file("in.txt") + ":2: " + report);
+    EXPECT_EQ(terminal.shown(), c.asked);
     EXPECT_EQ(readFile(dir.file("out.csv")), c.output);
     EXPECT_EQ(readFile(dir.file("in.txt")), input);
   }
@@ -145,32 +192,56 @@ TEST(Cli, LineErrorsFollowThePolicyOrTheAnswers) {
 
 TEST(Cli, WarningsAndRunReportsSetTheExitStatus) {
   TempDir dir;
-  CliResult r = runTool({dir.write("in.txt", "a,\"b\r\nc"), dir.file("out.txt")});
+  const std::string input = dir.write("in.txt", "x\r\na,\"b\r\nc");
+  CliResult r = runTool({input, dir.file("out.txt")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "tavrin-cli: Tavrin: Error: Invalid argument\n");
-  EXPECT_EQ(readFile(dir.file("out.txt")), "EMail1\r\nc\r\n");
+  EXPECT_EQ(r.err, "tavrin-cli: " + input + ":2: Tavrin: Error: Invalid argument\n");
+  EXPECT_EQ(readFile(dir.file("out.txt")), "EMail1\r\nx\r\nc\r\n");
 
   r = runTool({dir.file("missing.txt"), dir.file("out.txt")});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "tavrin-cli: Cannot open the input file \"" + dir.file("missing.txt") +
                        "\": No such file or directory(2)\n");
-
-  r = runTool({dir.file("in.txt"), "/dev/full"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("Cannot write the output file \"/dev/full\""), std::string::npos) << r.err;
 }
 
-TEST(Cli, ProgressLineOnlyOnATerminalAndClearedAtTheEnd) {
-  TempDir dir;
-  const std::string input = dir.write("in.txt", "first\x1b[2J,b");
-  CliResult r = runTool({input, dir.file("out.txt")}, "", {false, true});
-  EXPECT_EQ(r.status, 0);
-  // Control characters of a token are not sent to the terminal. The last
-  // token's text comes at the end of the run.
-  EXPECT_EQ(r.err, "\r1 - first?[2J  (100%)\x1b[K\r2 - b  (100%)\x1b[K\r\x1b[K");
+TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
+  struct Case {
+    std::string input;
+    std::string frame;  // the frame drawn, between "\r" and "\x1b[K"
+  };
+  const std::vector<Case> cases = {
+      {"first\x1b[2J", "1 - first?[2J  (100%)"},
+      // 39 columns: the count and the share stay, the token is cut.
+      {std::string(60, 'x'), "1 - " + std::string(24, 'x') + "...  (100%)"},
+      {"\xE7\xA4\xBE" + std::string(60, 'y'), "1 - \xE7\xA4\xBE" + std::string(22, 'y') + "...  (100%)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.frame);
+    TempDir dir;
+    PseudoTerminal terminal(40);
+    const std::string input = dir.write("in.txt", c.input);
+    CliResult r = runTool({input, dir.file("out.txt")}, {.errorTerminal = terminal.side(), .terminal = ""});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "\r" + c.frame + "\x1b[K\r\x1b[K");
+    r = runTool({"-q", input, dir.file("out.txt")}, {.errorTerminal = terminal.side(), .terminal = ""});
+    EXPECT_EQ(r.err, "");
+  }
+}
 
-  r = runTool({"-q", input, dir.file("out.txt")}, "", {false, true});
-  EXPECT_EQ(r.err, "");
+// The manual page lists exactly the options that --help lists.
+TEST(Cli, ManualPageAndHelpListTheSameOptions) {
+  const std::string help = runTool({"--help"}).out;
+  std::string page = readFile(TAVRIN_CLI_MANUAL_PAGE);
+  for (std::size_t at; (at = page.find("\\-")) != std::string::npos;) page.replace(at, 2, "-");
+  auto options = [](const std::string& text) {
+    std::set<std::string> found;
+    for (std::size_t at = text.find("--"); at != std::string::npos; at = text.find("--", at + 2)) {
+      const std::size_t end = text.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2);
+      if (end > at + 2) found.insert(text.substr(at, end - at));
+    }
+    return found;
+  };
+  EXPECT_EQ(options(page), options(help));
 }
 
 }  // namespace

@@ -293,6 +293,7 @@ struct RunOutcome {
   std::vector<std::string> questions;
   std::vector<std::string> warnings;
   std::vector<std::string> said;  // the warnings and questions in the order they came
+  std::vector<int> saidOnLine;    // the number of the line each of them is about
   std::string output;             // the output file's bytes
   bool stopped = false;           // by the answer No
 };
@@ -334,10 +335,13 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
     outcome.output += text;
     outcome.output += "\r\n";
   };
+  int lineNumber = 0;
   for (const std::string& line : contentLines) {
+    ++lineNumber;
     const Tokenized tokens = GetTokens(line, toBytes(sep), "\"");
     outcome.warnings.insert(outcome.warnings.end(), tokens.warnings.begin(), tokens.warnings.end());
     outcome.said.insert(outcome.said.end(), tokens.warnings.begin(), tokens.warnings.end());
+    outcome.saidOnLine.insert(outcome.saidOnLine.end(), tokens.warnings.size(), lineNumber);
     for (std::int32_t j = 1; j <= tokens.result; ++j) {
       const std::string& token = tokens.tokens[j - 1];
       const std::string trimmed = toBytes(trim(toText(token)));
@@ -357,6 +361,7 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
       } catch (const InvalidArgument&) {
         outcome.questions.push_back(lineReport(line));
         outcome.said.push_back(outcome.questions.back());
+        outcome.saidOnLine.push_back(lineNumber);
         if (!answer()) {
           outcome.stopped = true;
           return outcome;

@@ -16,7 +16,8 @@ namespace {
 std::string records(const std::vector<std::string>& tokens) {
   TempDir dir;
   TextWriter output;
-  output.create(dir.file("out.csv"), Encoding::Utf8);
+  output.open(dir.file("out.csv"));
+  output.start(Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;
   for (const std::string& token : tokens) step.write(token, output, firstRecord);
@@ -106,7 +107,8 @@ TEST(UnbuildStep, HeaderComesOnceBeforeTheFirstRecord) {
 TEST(UnbuildStep, FailingTokenWritesNothingAndKeepsTheHeaderForLater) {
   TempDir dir;
   TextWriter output;
-  output.create(dir.file("out.csv"), Encoding::Utf8);
+  output.open(dir.file("out.csv"));
+  output.start(Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;
   EXPECT_THROW(step.write("\"Last\"", output, firstRecord), Failure);

@@ -1,0 +1,145 @@
+// The built tavrin-cli as a shell user runs it: closed and redirected standard
+// descriptors, links, protected files, failing writes, signals. Each case is a
+// small shell script run in a folder of its own; what it leaves there and
+// what the program said are checked afterwards.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "temp_dir.hpp"
+
+namespace tavrin {
+namespace {
+
+struct Case {
+  std::string name;
+  std::string script;  // runs in the case's folder; $CLI is tavrin-cli, $SHIM the write-fault library
+  int status;          // the script's exit status
+  std::map<std::string, std::string> files = {};  // what they hold afterwards
+  std::string said = {};                          // a part of standard error
+  std::size_t saidAtMost = 4096;                  // bytes on standard error
+  bool needsPlainBuild = false;  // a sanitizer runtime cannot run under ulimit -v or LD_PRELOAD
+};
+
+const std::string kInput = "printf 'a,b\\n' > in; ";
+const std::string kOutput = "EMail1\r\na\r\nb\r\n";
+// About 3.8 MB of output, several writes' worth.
+const std::string kBigInput = "seq -f 'name%g@example.org' 1 200000 | paste -d, - - - - > big; ";
+
+struct Result {
+  int status;
+  std::string err;
+};
+
+Result runScript(const TempDir& dir, const std::string& script) {
+  dir.write("case.sh", "set -u\n" + script + "\n");
+  const std::string command = "cd '" + dir.file("") +
+                              "' && CLI='" TAVRIN_CLI "' SHIM='" TAVRIN_WRITE_FAULT_SHIM
+                              "' bash case.sh 2>stderr.txt";
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("stderr.txt"))};
+}
+
+TEST(OutputSafety, NoRunDestroysOrCorruptsAFileItWasNotAskedToWrite) {
+  const std::vector<Case> cases = {
+      {"closed standard output does not lead to the input",
+       kInput + R"("$CLI" -q in /dev/stdout >&- 2>&-)",
+       0,
+       {{"in", "a,b\n"}}},
+      {"an appending redirection keeps what was there",
+       kInput + R"(printf "old\n" > log; "$CLI" in /dev/stdout >> log)",
+       0,
+       {{"log", "old\n" + kOutput}}},
+      {"a grouped command keeps its order",
+       kInput + R"({ echo hdr; "$CLI" in -; echo done; } > f)",
+       0,
+       {{"f", "hdr\n" + kOutput + "done\n"}}},
+      {"- reads standard input", R"(printf "a,b" | "$CLI" - out)", 0, {{"out", kOutput}}},
+      {"one failed write leaves no gap",
+       kBigInput + R"("$CLI" big ref && TAVRIN_FAIL_WRITES=2,1,28 LD_PRELOAD="$SHIM" "$CLI" big out;)"
+                   R"( s=$?; cmp -s out ref && exit $s)",
+       1,
+       {},
+       "No space left on device\nNumber: 28",
+       4096,
+       true},
+      {"an output that keeps refusing data ends the run",
+       kBigInput + R"(TAVRIN_FAIL_WRITES=1,0,5 LD_PRELOAD="$SHIM" "$CLI" --on-line-error=continue big out)",
+       2,
+       {},
+       "Input/output error(5)",
+       4096,
+       true},
+      {"a dangling link is removed, not written through",
+       kInput +
+           R"(ln -s elsewhere/made out; "$CLI" in out; s=$?; [ ! -e elsewhere ] && [ ! -L out ] && exit $s)",
+       0,
+       {{"out", kOutput}}},
+      {"a link found at the name is not followed",
+       kInput + R"(ln -s /dev/null out; "$CLI" in out; s=$?; [ -L out ] && exit $s)",
+       2,
+       {},
+       "Too many levels of symbolic links(40)"},
+      {"a write-protected output is neither deleted nor replaced",
+       kInput + R"(printf "keep\n" > out; chmod 444 out; "$CLI" in out)",
+       2,
+       {{"out", "keep\n"}},
+       "Cannot replace the output file \"out\": Permission denied(13)"},
+      {"asking needs a terminal; standard input is never asked",
+       R"(printf "a@b\n" | setsid -w "$CLI" -u --on-line-error=ask /dev/stdin out)",
+       2,
+       {},
+       "needs a terminal to ask on"},
+      {"out of memory is a report, not a crash",
+       R"(head -c 40000000 /dev/zero | tr "\0" , > sep; ulimit -v 60000; "$CLI" -q sep out)",
+       2,
+       {},
+       "Cannot allocate memory(12)",
+       4096,
+       true},
+      {"control characters in messages are shown escaped",
+       R"(printf "\"Evil\033]0;owned\007\"\n" > in; "$CLI" -u in out; s=$?; ! grep -q $(printf "\033") stderr.txt)"
+       R"( && exit $s)",
+       1,
+       {},
+       "\"Evil\\x1b]0;owned\\x07\""},
+      {"a long failing line is cut in messages",
+       R"(head -c 1000000 /dev/zero | tr "\0" a > in; printf ",\"Last\"\n" >> in; "$CLI" -u in out)",
+       1,
+       {},
+       " [\u2026] "},
+      {"help to a full disk fails", R"("$CLI" --help > /dev/full)", 2, {}, "No space left on device"},
+      {"version to a full disk fails", R"("$CLI" --version > /dev/full)", 2, {}, "No space left on device"},
+      {"a closed pipe ends the run with one message",
+       kBigInput + R"(trap "" PIPE; "$CLI" -q big - | head -c 1 > /dev/null; exit ${PIPESTATUS[0]})",
+       2,
+       {},
+       "Broken pipe(32)",
+       200},
+      {"Ctrl-C removes the unfinished output",
+       R"(set -m; mkfifo p; "$CLI" -q p out & exec 3> p; echo a,b >&3;)"
+       R"( for i in $(seq 100); do [ -e out ] && break; sleep 0.05; done; [ -e out ] || exit 99;)"
+       R"( kill -INT %1; wait %1; s=$?; [ ! -e out ] && exit $s)",
+       128 + SIGINT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+#ifdef TAVRIN_SANITIZED
+    if (c.needsPlainBuild) continue;
+#endif
+    TempDir dir;
+    const Result r = runScript(dir, c.script);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    for (const auto& [name, content] : c.files) EXPECT_EQ(readFile(dir.file(name)), content) << name;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err.substr(0, 500);
+    EXPECT_LE(r.err.size(), c.saidAtMost);
+  }
+}
+
+}  // namespace
+}  // namespace tavrin
