@@ -248,7 +248,7 @@ TEST_F(ConversionRunTest, OutputKeepsTheInputsEncoding) {
   EXPECT_EQ(output(), "");
 }
 
-TEST(DeleteFile, RemovesOnlyRegularFilesAndLinksToThem) {
+TEST(DeleteFile, RemovesOnlyRegularFilesAndLinksToThemOrToNothing) {
   TempDir dir;
   const std::string file = dir.write("file.txt", "x");
   const std::string target = dir.write("target.txt", "kept");
@@ -257,6 +257,7 @@ TEST(DeleteFile, RemovesOnlyRegularFilesAndLinksToThem) {
   std::filesystem::create_symlink(dir.file("folder"), dir.file("folderlink"));
   ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
   std::filesystem::create_symlink("/dev/null", dir.file("devlink"));
+  std::filesystem::create_symlink(dir.file("nowhere/made.txt"), dir.file("dangling"));
   // A link through /proc to one of the process's descriptors, as /dev/stdout is.
   const int descriptor = open(target.c_str(), O_RDONLY);
   ASSERT_GE(descriptor, 0);
@@ -273,6 +274,7 @@ TEST(DeleteFile, RemovesOnlyRegularFilesAndLinksToThem) {
       {dir.file("folderlink"), false},
       {dir.file("fifo"), false},
       {dir.file("devlink"), false},
+      {dir.file("dangling"), true},
       {dir.file("stdlink"), false},
       {"/dev/null", false},
       {dir.file("missing"), false},
