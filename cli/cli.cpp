@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -68,7 +70,7 @@ struct UsageError {
 };
 
 constexpr int kOnLineError = 256;  // a long option without a short one
-constexpr char kShortOptions[] = ":s:uqhV";
+constexpr char kShortOptions[] = "s:uqhV";
 const option kLongOptions[] = {
     {"separator", required_argument, nullptr, 's'},
     {"unbuild", no_argument, nullptr, 'u'},
@@ -109,23 +111,42 @@ std::string printable(std::string_view text) {
   return shown;
 }
 
-// getopt_long's own messages, which go to the process's standard error,
-// written where the caller wants them instead.
-std::string getoptMessage(int result, std::string_view argument) {
-  if (!argument.starts_with("--")) {
-    const std::string option = printable(std::string(1, static_cast<char>(optopt)));
-    return result == ':' ? "option requires an argument -- '" + option + "'"
-                         : "invalid option -- '" + option + "'";
+// getopt_long writes its messages, the ones people know from every GNU
+// program, to stderr. While options are parsed they are caught instead, so
+// that they go where the caller wants them, with control characters shown.
+class CaughtMessages {
+ public:
+  CaughtMessages() : m_stream(open_memstream(&m_text, &m_size)), m_standardError(stderr) {
+    opterr = m_stream != nullptr;
+    if (m_stream != nullptr) stderr = m_stream;
   }
-  const std::string name = printable(argument.substr(0, argument.find('=')));
-  if (result == ':') return "option '" + name + "' requires an argument";
-  if (optopt != 0) return "option '" + name + "' doesn't allow an argument";
-  int matches = 0;
-  for (const option* o = kLongOptions; o->name != nullptr; ++o) {
-    if (std::string_view(o->name).starts_with(std::string_view(name).substr(2))) ++matches;
+  ~CaughtMessages() {
+    if (m_stream == nullptr) return;
+    stderr = m_standardError;
+    std::fclose(m_stream);
+    std::free(m_text);
   }
-  return matches > 1 ? "option '" + name + "' is ambiguous" : "unrecognized option '" + name + "'";
-}
+  CaughtMessages(const CaughtMessages&) = delete;
+  CaughtMessages& operator=(const CaughtMessages&) = delete;
+
+  // The message of the latest error, without the program's name and the line end.
+  std::string latest() {
+    if (m_stream == nullptr || std::fflush(m_stream) != 0 || m_size == 0) return "invalid command line";
+    std::string_view text(m_text, m_size);
+    if (text.ends_with('\n')) text.remove_suffix(1);
+    text = text.substr(text.rfind('\n') + 1);
+    if (text.starts_with(kProgram) && text.substr(kProgram.size()).starts_with(": ")) {
+      text.remove_prefix(kProgram.size() + 2);
+    }
+    return printable(text);
+  }
+
+ private:
+  char* m_text = nullptr;
+  std::size_t m_size = 0;
+  FILE* m_stream;
+  FILE* m_standardError;
+};
 
 Options parseOptions(const std::vector<std::string>& args) {
   std::vector<std::string> argvStrings = {std::string(kProgram)};
@@ -135,7 +156,7 @@ Options parseOptions(const std::vector<std::string>& args) {
   argv.push_back(nullptr);
 
   Options options;
-  opterr = 0;
+  CaughtMessages messages;
   optind = 0;  // starts getopt afresh, also for a second call in one process
   for (;;) {
     const int result =
@@ -172,7 +193,7 @@ Options parseOptions(const std::vector<std::string>& args) {
         break;
       }
       default:
-        throw UsageError{getoptMessage(result, argvStrings[static_cast<std::size_t>(optind) - 1])};
+        throw UsageError{messages.latest()};
     }
   }
   options.files.assign(argvStrings.begin() + optind, argvStrings.end());
