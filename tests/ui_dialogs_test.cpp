@@ -1,4 +1,6 @@
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include "tests/ui_modal.hpp"
 #include "ui/frm_tavrin.hpp"
@@ -28,15 +31,14 @@ QLineEdit* fileNameEdit(QFileDialog* dialog) {
   return control<QLineEdit>(*dialog, "fileNameEdit");
 }
 
-// Types into the dialog's file name box as a user would. The box's completion
-// list is switched off: it opens when the folder has been read, maybe after
-// the dialog has closed, and would swallow the test's next click.
+// Types into the dialog's file name box as a user would: through the dialog's
+// window, which hands the keys to the box's completion list while that is
+// open. The list opens and follows what is typed.
 void typeFileName(QFileDialog* dialog, const QString& name) {
-  QLineEdit* edit = fileNameEdit(dialog);
-  edit->setCompleter(nullptr);
-  edit->selectAll();
-  QTest::keyClick(edit, Qt::Key_Delete);
-  QTest::keyClicks(edit, name);
+  QWindow* window = dialog->windowHandle();
+  QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(window, Qt::Key_Delete);
+  for (const QChar character : name) QTest::keyClick(window, character.toLatin1());
 }
 
 QPushButton* dialogButton(QFileDialog* dialog, QDialogButtonBox::ButtonRole role) {
@@ -47,8 +49,9 @@ QPushButton* dialogButton(QFileDialog* dialog, QDialogButtonBox::ButtonRole role
   qFatal("no button");
 }
 
+// Enter, as a user ends typing a name.
 void accept(QFileDialog* dialog) {
-  QTest::mouseClick(dialogButton(dialog, QDialogButtonBox::AcceptRole), Qt::LeftButton);
+  QTest::keyClick(dialog->windowHandle(), Qt::Key_Return);
 }
 
 void cancel(QFileDialog* dialog) {
@@ -137,6 +140,8 @@ void DialogsTest::browse(const char* button, const std::function<void(QFileDialo
   QTest::mouseClick(control<QPushButton>(*m_window, button), Qt::LeftButton);
   QCOMPARE(dialogs, 1);
   QCOMPARE(QApplication::activeModalWidget(), nullptr);
+  // Nothing of the dialog stays open: no completion list waits for the next click.
+  QCOMPARE(QApplication::activePopupWidget(), nullptr);
 }
 
 void DialogsTest::dialogSettings_data() {
@@ -270,16 +275,26 @@ void DialogsTest::choiceFillsItsBox() {
   QTest::keyClicks(other, QStringLiteral("other.txt"));
 
   const QString path = QDir(m_dir->path()).filePath(name);
+  // A file named like the chosen one and longer: the completion list offers
+  // it while the name is typed, and is open when Enter chooses.
+  const QString longer = name + QStringLiteral(" (copy).txt");
+  write(QDir(m_dir->path()).filePath(longer), "x");
   browse(qPrintable(button), [&](QFileDialog* dialog) {
     QCOMPARE(fileNameEdit(dialog)->text(), QString());
     typeFileName(dialog, path);
+    QTRY_VERIFY(fileNameEdit(dialog)->completer()->popup()->isVisible());
     accept(dialog);
   });
   QCOMPARE(box->text(), path);
   QCOMPARE(other->text(), QStringLiteral("other.txt"));
+  // The next click reaches the window, as a user clicks there: on Close.
+  auto* cmdClose = control<QPushButton>(*m_window, "cmdClose");
+  QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                    cmdClose->mapTo(m_window.get(), cmdClose->rect().center()));
+  QVERIFY(!m_window->isVisible());
   // A choice touches no file.
   QVERIFY(!QFile::exists(path));
-  QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+  QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{longer});
 }
 
 void DialogsTest::chosenNameProposedByBothButtons_data() {

@@ -1,5 +1,7 @@
 #include "ui/common_dialog.hpp"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QLineEdit>
 
@@ -44,6 +46,15 @@ bool CommonDialog::showFileDialog(AcceptMode mode) {
   if (exec() != Accepted) return false;
   m_fileName = selectedFiles().value(0);
   return true;
+}
+
+void CommonDialog::done(int result) {
+  // A path typed into the file name box opens its completion list, and Enter
+  // closes the dialog from inside that list. Left open, the list would stay on
+  // the screen without its dialog and take the next click meant for the window.
+  if (auto* fileNameBox = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+    if (QCompleter* completer = fileNameBox->completer()) completer->popup()->hide();
+  QFileDialog::done(result);
 }
 
 }  // namespace tavrin

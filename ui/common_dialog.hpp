@@ -19,6 +19,9 @@ class CommonDialog : public QFileDialog {
 
   const QString& fileName() const { return m_fileName; }
 
+ protected:
+  void done(int result) override;
+
  private:
   bool showFileDialog(AcceptMode mode);
 
