@@ -1,9 +1,13 @@
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -11,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
 #include <cerrno>
 #include <cstring>
@@ -54,6 +59,13 @@ void type(QLineEdit* textBox, const QString& text) {
   QTest::keyClicks(textBox, text);
 }
 
+// The user's interface font, as the desktop's settings hand it to the program.
+void setInterfaceFont(double pointSize) {
+  QFont font = QApplication::font();
+  font.setPointSizeF(pointSize);
+  QApplication::setFont(font);
+}
+
 QString strerror(int number) {
   return QString::fromLocal8Bit(std::strerror(number));
 }
@@ -66,8 +78,12 @@ class WindowTest : public QObject {
  private slots:
   void init();
 
+  void initTestCase();
+  void cleanup();
+
   void storedDesign_data();
   void storedDesign();
+  void windowFrame_data();
   void windowFrame();
   void initialState();
   void tabOrder_data();
@@ -82,8 +98,12 @@ class WindowTest : public QObject {
   void messageBoxes();
   void longLineReportIsShortened();
   void secondRunReplacesFirst();
-  void enterAndEscapeDoNothing_data();
-  void enterAndEscapeDoNothing();
+  void enterAndEscape_data();
+  void enterAndEscape();
+  void fileDrop_data();
+  void fileDrop();
+  void startWithoutDisplay_data();
+  void startWithoutDisplay();
   void nothingElseDuringRun();
   void closeEndsProgram_data();
   void closeEndsProgram();
@@ -94,7 +114,16 @@ class WindowTest : public QObject {
                bool unbuild);
 
   std::unique_ptr<QTemporaryDir> m_dir;
+  QFont m_interfaceFont;
 };
+
+void WindowTest::initTestCase() {
+  m_interfaceFont = QApplication::font();
+}
+
+void WindowTest::cleanup() {
+  QApplication::setFont(m_interfaceFont);
+}
 
 void WindowTest::init() {
   m_dir = std::make_unique<QTemporaryDir>();
@@ -112,73 +141,112 @@ void WindowTest::process(FrmTavrin& window, const QString& input, const QString&
   QTest::mouseClick(control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
 }
 
+// Interface font sizes, and how much the design grows with each: by the
+// ratio to the 8-point font that it was drawn for.
+const std::pair<double, double> kFontScales[] = {{8, 1.0}, {11, 1.375}, {16, 2.0}};
+
 void WindowTest::storedDesign_data() {
+  QTest::addColumn<double>("pointSize");
+  QTest::addColumn<double>("scale");
   QTest::addColumn<QString>("name");
   QTest::addColumn<QString>("kind");
   QTest::addColumn<QString>("text");
-  QTest::addColumn<QRect>("geometry");
+  QTest::addColumn<QRect>("twips");
+  QTest::addColumn<QString>("accessibleName");
+  QTest::addColumn<QString>("label");  // the label tied to a text box
 
-  // Twips divided by 15.
-  QTest::newRow("Label1") << "Label1"
-                          << "QLabel"
-                          << "Input Filename:" << QRect(8, 20, 105, 17);
-  QTest::newRow("txtInputFileName") << "txtInputFileName"
-                                    << "QLineEdit"
-                                    << "" << QRect(116, 20, 185, 19);
-  QTest::newRow("cmdInputFile") << "cmdInputFile"
-                                << "QPushButton"
-                                << "Browse..." << QRect(304, 20, 69, 19);
-  QTest::newRow("Label2") << "Label2"
-                          << "QLabel"
-                          << "Output Filename:" << QRect(8, 46, 105, 17);
-  QTest::newRow("txtOutputFileName") << "txtOutputFileName"
-                                     << "QLineEdit"
-                                     << "" << QRect(116, 46, 185, 19);
-  QTest::newRow("cmdOutputFile") << "cmdOutputFile"
-                                 << "QPushButton"
-                                 << "Browse..." << QRect(304, 46, 69, 19);
-  QTest::newRow("Label3") << "Label3"
-                          << "QLabel"
-                          << "Separator:" << QRect(8, 72, 105, 17);
-  QTest::newRow("txtSeparator") << "txtSeparator"
-                                << "QLineEdit"
-                                << "," << QRect(116, 72, 21, 19);
-  QTest::newRow("chkUnbuildMailTo") << "chkUnbuildMailTo"
-                                    << "QCheckBox"
-                                    << "\"Name\" <name@example.com>" << QRect(116, 96, 181, 21);
-  QTest::newRow("cmdProcess") << "cmdProcess"
-                              << "QPushButton"
-                              << "Process" << QRect(116, 140, 69, 23);
-  QTest::newRow("cmdClose") << "cmdClose"
-                            << "QPushButton"
-                            << "Close" << QRect(192, 140, 69, 23);
-  QTest::newRow("StatusBar1") << "StatusBar1"
-                              << "QStatusBar"
-                              << "" << QRect(0, 180, 379, 17);
+  struct Control {
+    const char* name;
+    const char* kind;
+    const char* text;
+    QRect twips;
+    const char* accessibleName;
+    const char* label;
+  };
+  const Control controls[] = {
+      {"Label1", "QLabel", "Input Filename:", {120, 300, 1575, 255}, "Input Filename:", ""},
+      {"txtInputFileName", "QLineEdit", "", {1740, 300, 2775, 285}, "Input file name", "Label1"},
+      {"cmdInputFile", "QPushButton", "Browse...", {4560, 300, 1035, 285}, "Browse for the input file", ""},
+      {"Label2", "QLabel", "Output Filename:", {120, 690, 1575, 255}, "Output Filename:", ""},
+      {"txtOutputFileName", "QLineEdit", "", {1740, 690, 2775, 285}, "Output file name", "Label2"},
+      {"cmdOutputFile", "QPushButton", "Browse...", {4560, 690, 1035, 285}, "Browse for the output file", ""},
+      {"Label3", "QLabel", "Separator:", {120, 1080, 1575, 255}, "Separator:", ""},
+      {"txtSeparator", "QLineEdit", ",", {1740, 1080, 315, 285}, "Separator", "Label3"},
+      {"chkUnbuildMailTo",
+       "QCheckBox",
+       "\"Name\" <name@example.com>",
+       {1740, 1440, 2715, 315},
+       "Unpack names and addresses",
+       ""},
+      {"cmdProcess", "QPushButton", "Process", {1740, 2100, 1035, 345}, "Process", ""},
+      {"cmdClose", "QPushButton", "Close", {2880, 2100, 1035, 345}, "Close", ""},
+      {"StatusBar1", "QStatusBar", "", {0, 2700, 5685, 255}, "Status", ""},
+  };
+  for (const auto& [pointSize, scale] : kFontScales)
+    for (const Control& c : controls)
+      QTest::addRow("%s, %g pt", c.name, pointSize)
+          << pointSize << scale << c.name << c.kind << c.text << c.twips << c.accessibleName << c.label;
 }
 
 void WindowTest::storedDesign() {
+  QFETCH(double, pointSize);
+  QFETCH(double, scale);
   QFETCH(QString, name);
   QFETCH(QString, kind);
   QFETCH(QString, text);
-  QFETCH(QRect, geometry);
+  QFETCH(QRect, twips);
+  QFETCH(QString, accessibleName);
+  QFETCH(QString, label);
 
+  setInterfaceFont(pointSize);
   FrmTavrin window;
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
-  auto* control = window.findChild<QWidget*>(name);
-  QVERIFY(control != nullptr);
-  QCOMPARE(control->parentWidget(), &window);
-  QCOMPARE(QString::fromLatin1(control->metaObject()->className()), kind);
-  QCOMPARE(control->geometry(), geometry);
-  QVERIFY(control->isVisible());
-  QVERIFY(control->isEnabled());
+  auto* widget = window.findChild<QWidget*>(name);
+  QVERIFY(widget != nullptr);
+  QCOMPARE(widget->parentWidget(), &window);
+  QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), kind);
+  // 15 twips make a pixel at the design's size.
+  const auto pixels = [scale](int twips) { return qRound(twips * scale / 15); };
+  const QRect geometry(pixels(twips.x()), pixels(twips.y()), pixels(twips.width()), pixels(twips.height()));
+  QCOMPARE(widget->geometry(), geometry);
+  QVERIFY(widget->isVisible());
+  QVERIFY(widget->isEnabled());
 
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+  QCOMPARE(accessible->text(QAccessible::Name), accessibleName);
+  if (!label.isEmpty()) {
+    const auto labels = accessible->relations(QAccessible::Label);
+    QCOMPARE(labels.size(), 1);
+    QCOMPARE(labels[0].first->object(), control<QLabel>(window, qPrintable(label)));
+  }
+
+  // Nothing is cut off: every caption fits its control, across and down.
+  const int textHeight = widget->fontMetrics().height();
   QString shown;
-  if (auto* label = qobject_cast<QLabel*>(control)) shown = label->text();
-  if (auto* textBox = qobject_cast<QLineEdit*>(control)) shown = textBox->text();
-  if (auto* button = qobject_cast<QAbstractButton*>(control)) shown = button->text();
-  if (auto* bar = qobject_cast<QStatusBar*>(control)) {
+  if (auto* caption = qobject_cast<QLabel*>(widget)) {
+    shown = caption->text();
+    QVERIFY(caption->sizeHint().width() <= geometry.width());
+    QVERIFY(textHeight <= caption->contentsRect().height());
+  }
+  if (auto* textBox = qobject_cast<QLineEdit*>(widget)) {
+    shown = textBox->text();
+    // Inside the box's frame and margins.
+    QVERIFY2(textHeight + 6 <= geometry.height(), qPrintable(QString::number(textHeight)));
+  }
+  if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+    shown = check->text();
+    QVERIFY2(check->sizeHint().width() <= geometry.width(),
+             qPrintable(QString::number(check->sizeHint().width())));
+    QVERIFY(check->sizeHint().height() <= geometry.height());
+  }
+  if (auto* button = qobject_cast<QPushButton*>(widget)) {
+    shown = button->text();
+    // Inside the button's frame.
+    QVERIFY(button->fontMetrics().horizontalAdvance(text) + 8 <= geometry.width());
+    QVERIFY(textHeight + 4 <= geometry.height());
+  }
+  if (auto* bar = qobject_cast<QStatusBar*>(widget)) {
     QVERIFY(!bar->isSizeGripEnabled());
     // One panel over the whole width.
     const auto panels = bar->findChildren<QLabel*>();
@@ -191,27 +259,38 @@ void WindowTest::storedDesign() {
                             .arg(panel.y())
                             .arg(panel.width())
                             .arg(panel.height())));
+    // The descenders of g, j, p, q and y too.
+    QVERIFY2(textHeight <= panels[0]->contentsRect().height(),
+             qPrintable(QString::number(panels[0]->contentsRect().height())));
     shown = panels[0]->text();
   }
   QCOMPARE(shown, text);
+}
 
-  // Every caption fits its control.
-  if (qobject_cast<QLabel*>(control) || qobject_cast<QCheckBox*>(control))
-    QVERIFY2(control->sizeHint().width() <= geometry.width(),
-             qPrintable(QString::number(control->sizeHint().width())));
-  if (qobject_cast<QPushButton*>(control))
-    QVERIFY(control->fontMetrics().horizontalAdvance(text) + 8 <= geometry.width());
+void WindowTest::windowFrame_data() {
+  QTest::addColumn<double>("pointSize");
+  QTest::addColumn<QSize>("size");
+  QTest::newRow("8 pt, as drawn") << 8.0 << QSize(379, 197);
+  QTest::newRow("6 pt, never smaller") << 6.0 << QSize(379, 197);
+  QTest::newRow("11 pt") << 11.0 << QSize(521, 271);
+  QTest::newRow("12 pt, half as large again") << 12.0 << QSize(569, 296);
+  QTest::newRow("16 pt, twice as large") << 16.0 << QSize(758, 394);
 }
 
 void WindowTest::windowFrame() {
+  QFETCH(double, pointSize);
+  QFETCH(QSize, size);
+  setInterfaceFont(pointSize);
   FrmTavrin window;
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
   QCOMPARE(window.objectName(), QStringLiteral("frmTavrin"));
   QCOMPARE(window.windowTitle(), QStringLiteral("Tavrin"));
-  QCOMPARE(window.size(), QSize(379, 197));
-  QCOMPARE(window.minimumSize(), QSize(379, 197));
-  QCOMPARE(window.maximumSize(), QSize(379, 197));
+  // The user's own font, not one of the program's choosing.
+  QCOMPARE(window.font(), QApplication::font());
+  QCOMPARE(window.size(), size);
+  QCOMPARE(window.minimumSize(), size);
+  QCOMPARE(window.maximumSize(), size);
   const Qt::WindowFlags flags = window.windowFlags();
   QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
   QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
@@ -232,9 +311,11 @@ void WindowTest::initialState() {
   for (auto* button : window.findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
     QVERIFY(!button->isDefault());
     QVERIFY(!button->autoDefault());
-    QVERIFY(!button->text().contains(QLatin1Char('&')));
   }
-  QVERIFY(!control<QCheckBox>(window, "chkUnbuildMailTo")->text().contains(QLatin1Char('&')));
+  for (auto* button : window.findChildren<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly))
+    QVERIFY(!button->text().contains(QLatin1Char('&')));
+  for (auto* label : window.findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+    QVERIFY(!label->text().contains(QLatin1Char('&')));
 }
 
 void WindowTest::tabOrder_data() {
@@ -501,20 +582,32 @@ void WindowTest::secondRunReplacesFirst() {
   QCOMPARE(statusText(window), QStringLiteral("1 - z"));
 }
 
-void WindowTest::enterAndEscapeDoNothing_data() {
+void WindowTest::enterAndEscape_data() {
   QTest::addColumn<QString>("focus");
   QTest::addColumn<int>("key");
+  QTest::addColumn<QString>("reaction");
+
+  // In a text box or on the check box, Enter starts nothing: there is no
+  // default button. Esc closes nothing.
   for (const char* focus : {"txtInputFileName", "txtOutputFileName", "txtSeparator", "chkUnbuildMailTo",
-                            "cmdProcess", "cmdClose", "cmdInputFile"}) {
-    QTest::addRow("Return in %s", focus) << focus << int(Qt::Key_Return);
-    QTest::addRow("Enter in %s", focus) << focus << int(Qt::Key_Enter);
-    QTest::addRow("Escape in %s", focus) << focus << int(Qt::Key_Escape);
+                            "cmdProcess", "cmdClose", "cmdInputFile", "cmdOutputFile"}) {
+    QTest::addRow("Escape on %s", focus) << focus << int(Qt::Key_Escape) << "";
+    if (QByteArray(focus).startsWith("cmd")) continue;
+    QTest::addRow("Return in %s", focus) << focus << int(Qt::Key_Return) << "";
+    QTest::addRow("Enter in %s", focus) << focus << int(Qt::Key_Enter) << "";
   }
+  // Enter presses the button that has the focus.
+  QTest::newRow("Return on cmdProcess") << "cmdProcess" << int(Qt::Key_Return) << "run";
+  QTest::newRow("Enter on cmdProcess") << "cmdProcess" << int(Qt::Key_Enter) << "run";
+  QTest::newRow("Return on cmdInputFile") << "cmdInputFile" << int(Qt::Key_Return) << "open dialog";
+  QTest::newRow("Return on cmdOutputFile") << "cmdOutputFile" << int(Qt::Key_Return) << "save dialog";
+  QTest::newRow("Return on cmdClose") << "cmdClose" << int(Qt::Key_Return) << "closed";
 }
 
-void WindowTest::enterAndEscapeDoNothing() {
+void WindowTest::enterAndEscape() {
   QFETCH(QString, focus);
   QFETCH(int, key);
+  QFETCH(QString, reaction);
 
   const QString inputPath = m_dir->filePath(QStringLiteral("in.txt"));
   const QString outputPath = m_dir->filePath(QStringLiteral("out.txt"));
@@ -525,26 +618,108 @@ void WindowTest::enterAndEscapeDoNothing() {
   type(control<QLineEdit>(window, "txtInputFileName"), inputPath);
   type(control<QLineEdit>(window, "txtOutputFileName"), outputPath);
 
-  auto* target = control<QWidget>(window, qPrintable(focus));
-  target->setFocus();
-  QCOMPARE(QApplication::focusWidget(), target);
-  // A dialog from a Browse button would be a reaction too; it fails the test rather than hang it.
-  bool dialogOpened = false;
+  // Tabs to the control as a user would, then presses the key.
+  for (int tabs = 0; tabs < 8 && QApplication::focusWidget()->objectName() != focus; ++tabs)
+    QTest::keyClick(window.windowHandle(), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+  QString seen;
   QTimer dialogCloser;
   connect(&dialogCloser, &QTimer::timeout, [&] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      dialogOpened = true;
-      modal->close();
+    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      seen = dialog->acceptMode() == QFileDialog::AcceptOpen ? "open dialog" : "save dialog";
+      dialog->reject();
     }
   });
   dialogCloser.start(10);
-  QTest::keyClick(target, Qt::Key(key));
-  QTest::qWait(50);
+  QTest::keyClick(window.windowHandle(), Qt::Key(key));
 
-  QVERIFY(!dialogOpened);
-  QVERIFY(window.isVisible());
-  QVERIFY(!QFile::exists(outputPath));
+  if (QFile::exists(outputPath)) seen = "run";
+  if (!window.isVisible()) seen = "closed";
+  QCOMPARE(seen, reaction);
+  QCOMPARE(statusText(window), reaction == "run" ? QStringLiteral("1 - a") : QString());
+}
+
+void WindowTest::fileDrop_data() {
+  QTest::addColumn<QString>("target");
+  QTest::addColumn<QString>("textBox");  // the box that gets the path
+
+  QTest::newRow("on the input box") << "txtInputFileName"
+                                    << "txtInputFileName";
+  QTest::newRow("on the output box") << "txtOutputFileName"
+                                     << "txtOutputFileName";
+  QTest::newRow("on the separator box") << "txtSeparator"
+                                        << "txtInputFileName";
+  QTest::newRow("on a label") << "Label2"
+                              << "txtInputFileName";
+  QTest::newRow("on a button") << "cmdProcess"
+                               << "txtInputFileName";
+  QTest::newRow("on the check box") << "chkUnbuildMailTo"
+                                    << "txtInputFileName";
+  QTest::newRow("on the status bar") << "StatusBar1"
+                                     << "txtInputFileName";
+}
+
+void WindowTest::fileDrop() {
+  QFETCH(QString, target);
+  QFETCH(QString, textBox);
+
+  FrmTavrin window;
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  auto* input = control<QLineEdit>(window, "txtInputFileName");
+  auto* output = control<QLineEdit>(window, "txtOutputFileName");
+  type(input, QStringLiteral("typed in.txt"));
+  type(output, QStringLiteral("typed out.txt"));
+
+  // As a file manager offers a file: its address, and the same as text.
+  const QString path = m_dir->filePath(QStringLiteral("Empf\u00e4nger list #1.csv"));
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(path)});
+  data.setText(QUrl::fromLocalFile(path).toString());
+  // Through the window, which finds the control under the point.
+  auto* widget = control<QWidget>(window, qPrintable(target));
+  const QPointF point = widget->mapTo(&window, widget->rect().center());
+  QDragEnterEvent enter(point.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window.windowHandle(), &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window.windowHandle(), &drop);
+  QVERIFY(drop.isAccepted());
+
+  QCOMPARE(input->text(), textBox == "txtInputFileName" ? path : "typed in.txt");
+  QCOMPARE(output->text(), textBox == "txtOutputFileName" ? path : "typed out.txt");
+  QCOMPARE(control<QLineEdit>(window, "txtSeparator")->text(), QStringLiteral(","));
   QCOMPARE(statusText(window), QString());
+}
+
+void WindowTest::startWithoutDisplay_data() {
+  QTest::addColumn<QString>("displays");  // what DISPLAY and WAYLAND_DISPLAY are set to; "-": unset
+  QTest::newRow("unset") << "-";
+  QTest::newRow("empty") << "";
+}
+
+void WindowTest::startWithoutDisplay() {
+  QFETCH(QString, displays);
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+  for (const QString& name : {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY")}) {
+    if (displays == "-")
+      environment.remove(name);
+    else
+      environment.insert(name, displays);
+  }
+  QProcess program;
+  program.setProcessEnvironment(environment);
+  program.start(QStringLiteral(TAVRIN_PROGRAM), QStringList());
+  QVERIFY(program.waitForFinished(10000));
+
+  QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(program.exitCode(), 2);
+  QCOMPARE(program.readAllStandardOutput(), QByteArray());
+  const QString message = QString::fromUtf8(program.readAllStandardError());
+  QVERIFY2(message.count(QLatin1Char('\n')) <= 2, qPrintable(message));
+  for (const char* part : {"needs a desktop session", "xvfb-run tavrin", "tavrin-cli"})
+    QVERIFY2(message.contains(QLatin1String(part)), qPrintable(message));
 }
 
 void WindowTest::nothingElseDuringRun() {

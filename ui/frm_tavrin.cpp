@@ -2,16 +2,22 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QFont>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QUrl>
+#include <algorithm>
 #include <chrono>
 #include <limits>
 
@@ -29,16 +35,33 @@ using namespace std::chrono_literals;
 // One display frame: the status bar is not painted more often than this.
 constexpr auto kFrameTime = 16ms;
 
-// The design is measured in twips; at 96 dots per inch 15 twips make a pixel.
+// The design is measured in twips and was drawn for an 8-point interface font
+// at 96 dots per inch, where 15 twips make a pixel. A larger interface font
+// enlarges the whole design by the same ratio, so that every caption keeps its
+// room; a smaller one leaves the design as drawn. Qt's own high-DPI scaling
+// comes on top of this.
 constexpr int kTwipsPerPixel = 15;
+constexpr double kDesignPointSize = 8.0;
 
-int pixels(int twips) {
-  return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
-}
+class DesignScale {
+ public:
+  explicit DesignScale(const QFont& font) : m_factor(std::max(1.0, pointSize(font) / kDesignPointSize)) {}
 
-QRect twips(int left, int top, int width, int height) {
-  return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
-}
+  QRect pixels(int left, int top, int width, int height) const {
+    return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
+  }
+
+ private:
+  int pixels(int twips) const { return qRound(twips * m_factor / kTwipsPerPixel); }
+
+  // The size asked for, not the whole pixels that the screen gives it: an
+  // 8-point font must leave the design as drawn.
+  static double pointSize(const QFont& font) {
+    return font.pointSizeF() > 0 ? font.pointSizeF() : QFontInfo(font).pointSizeF();
+  }
+
+  double m_factor;
+};
 
 // A line report quotes its whole line, which may be a hundred megabytes long;
 // a message box would lay all of it out. Beyond these sizes the box shows the
@@ -105,22 +128,41 @@ QLabel* makeLabel(QWidget* window, const char* name, const QString& caption, QRe
   return label;
 }
 
-QLineEdit* makeTextBox(QWidget* window, const char* name, const QString& text, QRect geometry) {
+QLineEdit* makeTextBox(QWidget* window, const char* name, const QString& text, QRect geometry,
+                       const QString& accessibleName) {
   auto* textBox = new QLineEdit(text, window);
   textBox->setObjectName(QLatin1String(name));
   textBox->setGeometry(geometry);
+  textBox->setAccessibleName(accessibleName);
   // No limit on length: Qt's default would cut texts at 32767 characters.
   textBox->setMaxLength(std::numeric_limits<int>::max());
   return textBox;
 }
 
-QPushButton* makeButton(QWidget* window, const char* name, const QString& caption, QRect geometry) {
+QPushButton* makeButton(QWidget* window, const char* name, const QString& caption, QRect geometry,
+                        const QString& accessibleName) {
   auto* button = new QPushButton(caption, window);
   button->setObjectName(QLatin1String(name));
   button->setGeometry(geometry);
-  // Enter presses no button: the window has no default button.
+  button->setAccessibleName(accessibleName);
+  // No default button: Enter in a text box presses nothing. Enter on a
+  // focused button presses that button (see eventFilter).
   button->setAutoDefault(false);
+  button->installEventFilter(window);
   return button;
+}
+
+bool isEnter(const QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  const int key = static_cast<const QKeyEvent*>(event)->key();
+  return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+// The local path of a file dragged from a file manager, or an empty text for
+// anything else (plain text, a web address).
+QString droppedFile(const QMimeData* data) {
+  const QList<QUrl> urls = data->urls();
+  return !urls.isEmpty() && urls.first().isLocalFile() ? urls.first().toLocalFile() : QString();
 }
 
 }  // namespace
@@ -130,46 +172,64 @@ FrmTavrin::FrmTavrin(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("frmTavrin"));
   setWindowTitle(QString::fromUtf8(kProductName));
-  // The design's fixed pixel sizes were drawn for an 8-point font at 96 dots
-  // per inch: eleven pixels.
-  QFont captionFont = font();
-  captionFont.setPixelSize(11);
-  setFont(captionFont);
   QIcon icon;
   icon.addFile(QStringLiteral(":/icons/tavrin-32x32-16.png"));
   icon.addFile(QStringLiteral(":/icons/tavrin-32x32-2.png"));
   icon.addFile(QStringLiteral(":/icons/tavrin-16x16-16.png"));
   for (int size : {48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/tavrin-%1x%1.png").arg(size));
   setWindowIcon(icon);
+  // The user's interface font, and the design enlarged to match it.
+  const DesignScale twips(font());
 
-  Label1 = makeLabel(this, "Label1", QStringLiteral("Input Filename:"), twips(120, 300, 1575, 255));
-  txtInputFileName = makeTextBox(this, "txtInputFileName", QString(), twips(1740, 300, 2775, 285));
-  cmdInputFile = makeButton(this, "cmdInputFile", QStringLiteral("Browse..."), twips(4560, 300, 1035, 285));
-  Label2 = makeLabel(this, "Label2", QStringLiteral("Output Filename:"), twips(120, 690, 1575, 255));
-  txtOutputFileName = makeTextBox(this, "txtOutputFileName", QString(), twips(1740, 690, 2775, 285));
-  cmdOutputFile = makeButton(this, "cmdOutputFile", QStringLiteral("Browse..."), twips(4560, 690, 1035, 285));
-  Label3 = makeLabel(this, "Label3", QStringLiteral("Separator:"), twips(120, 1080, 1575, 255));
-  txtSeparator = makeTextBox(this, "txtSeparator", QStringLiteral(","), twips(1740, 1080, 315, 285));
+  Label1 = makeLabel(this, "Label1", QStringLiteral("Input Filename:"), twips.pixels(120, 300, 1575, 255));
+  txtInputFileName = makeTextBox(this, "txtInputFileName", QString(), twips.pixels(1740, 300, 2775, 285),
+                                 QStringLiteral("Input file name"));
+  cmdInputFile = makeButton(this, "cmdInputFile", QStringLiteral("Browse..."),
+                            twips.pixels(4560, 300, 1035, 285), QStringLiteral("Browse for the input file"));
+  Label2 = makeLabel(this, "Label2", QStringLiteral("Output Filename:"), twips.pixels(120, 690, 1575, 255));
+  txtOutputFileName = makeTextBox(this, "txtOutputFileName", QString(), twips.pixels(1740, 690, 2775, 285),
+                                  QStringLiteral("Output file name"));
+  cmdOutputFile =
+      makeButton(this, "cmdOutputFile", QStringLiteral("Browse..."), twips.pixels(4560, 690, 1035, 285),
+                 QStringLiteral("Browse for the output file"));
+  Label3 = makeLabel(this, "Label3", QStringLiteral("Separator:"), twips.pixels(120, 1080, 1575, 255));
+  txtSeparator = makeTextBox(this, "txtSeparator", QStringLiteral(","), twips.pixels(1740, 1080, 315, 285),
+                             QStringLiteral("Separator"));
+  // Ties each label to its box for screen readers; without an '&' in the
+  // caption this makes no access key.
+  Label1->setBuddy(txtInputFileName);
+  Label2->setBuddy(txtOutputFileName);
+  Label3->setBuddy(txtSeparator);
+  // Drops of files on the text boxes are the window's (see eventFilter).
+  for (QLineEdit* textBox : {txtInputFileName, txtOutputFileName, txtSeparator})
+    textBox->installEventFilter(this);
+  setAcceptDrops(true);
 
   chkUnbuildMailTo = new QCheckBox(QStringLiteral("\"Name\" <name@example.com>"), this);
   chkUnbuildMailTo->setObjectName(QStringLiteral("chkUnbuildMailTo"));
-  chkUnbuildMailTo->setGeometry(twips(1740, 1440, 2715, 315));
+  chkUnbuildMailTo->setGeometry(twips.pixels(1740, 1440, 2715, 315));
+  // The caption is only a sample of what the box unpacks.
+  chkUnbuildMailTo->setAccessibleName(QStringLiteral("Unpack names and addresses"));
   narrowToFit(chkUnbuildMailTo);
 
-  cmdProcess = makeButton(this, "cmdProcess", QStringLiteral("Process"), twips(1740, 2100, 1035, 345));
-  cmdClose = makeButton(this, "cmdClose", QStringLiteral("Close"), twips(2880, 2100, 1035, 345));
+  cmdProcess = makeButton(this, "cmdProcess", QStringLiteral("Process"), twips.pixels(1740, 2100, 1035, 345),
+                          QStringLiteral("Process"));
+  cmdClose = makeButton(this, "cmdClose", QStringLiteral("Close"), twips.pixels(2880, 2100, 1035, 345),
+                        QStringLiteral("Close"));
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  StatusBar1->setGeometry(twips(0, 2700, 5685, 255));
+  StatusBar1->setGeometry(twips.pixels(0, 2700, 5685, 255));
   StatusBar1->setSizeGripEnabled(false);
+  StatusBar1->setAccessibleName(QStringLiteral("Status"));
   m_statusPanel = new QLabel(StatusBar1);
   m_statusPanel->setObjectName(QStringLiteral("Panel1"));
   m_statusPanel->setTextFormat(Qt::PlainText);
   m_statusPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  // A long text is cut off at the panel's edge instead of widening the bar.
-  m_statusPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  StatusBar1->addWidget(m_statusPanel, 1);
+  // The panel fills the bar. Added to the bar's own layout it would lose five
+  // pixels of the bar's height to spacing and cut the descenders of g, j, p,
+  // q and y. A long text is cut off at the panel's edge.
+  m_statusPanel->setGeometry(StatusBar1->rect());
 
   CommonDialog1 = new CommonDialog(this);
 
@@ -187,7 +247,7 @@ FrmTavrin::FrmTavrin(QWidget* parent)
   connect(cmdProcess, &QPushButton::clicked, this, &FrmTavrin::cmdProcessClick);
   connect(cmdClose, &QPushButton::clicked, this, &FrmTavrin::close);
 
-  const QSize clientSize = twips(0, 0, 5685, 2955).size();
+  const QSize clientSize = twips.pixels(0, 0, 5685, 2955).size();
   setFixedSize(clientSize);
   setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, clientSize,
                                   QGuiApplication::primaryScreen()->availableGeometry()));
@@ -252,6 +312,48 @@ void FrmTavrin::closeEvent(QCloseEvent* event) {
     return;
   }
   QWidget::closeEvent(event);
+}
+
+void FrmTavrin::dragEnterEvent(QDragEnterEvent* event) {
+  if (!droppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void FrmTavrin::dropEvent(QDropEvent* event) {
+  // A file dropped anywhere but on a path box is the input.
+  txtInputFileName->setText(droppedFile(event->mimeData()));
+  event->acceptProposedAction();
+}
+
+bool FrmTavrin::eventFilter(QObject* watched, QEvent* event) {
+  if (auto* button = qobject_cast<QPushButton*>(watched); button != nullptr && isEnter(event)) {
+    button->click();
+    return true;
+  }
+  auto* textBox = qobject_cast<QLineEdit*>(watched);
+  if (textBox == nullptr) return QWidget::eventFilter(watched, event);
+  // A file dropped on a text box would otherwise be pasted as a file:// web
+  // address. On a path box it replaces the path; on the separator box it is
+  // the input, as anywhere else on the window.
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (droppedFile(drag->mimeData()).isEmpty()) break;
+      drag->acceptProposedAction();
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      const QString path = droppedFile(drop->mimeData());
+      if (path.isEmpty()) break;
+      (textBox == txtSeparator ? txtInputFileName : textBox)->setText(path);
+      drop->acceptProposedAction();
+      return true;
+    }
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void FrmTavrin::cmdInputFileClick() {
