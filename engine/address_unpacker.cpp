@@ -1,5 +1,9 @@
 #include "engine/address_unpacker.hpp"
 
+#include <bit>
+#include <cstdint>
+
+#include "engine/byte_scan.hpp"
 #include "engine/failure.hpp"
 #include "engine/text.hpp"
 
@@ -7,55 +11,96 @@ namespace tavrin {
 
 namespace {
 
-// `target` becomes `text` without every '>', and every '<' too when
-// `alsoOpening`, trimmed.
-void assignWithoutBrackets(std::string& target, std::string_view text, bool alsoOpening) {
-  target.assign(trim(text));
-  std::erase_if(target, [alsoOpening](char c) { return c == '>' || (alsoOpening && c == '<'); });
-  const std::string_view trimmed = trim(target);
-  target.erase(0, trimmed.data() - target.data());
-  target.resize(trimmed.size());
+// Finds the four bytes that shape a recipient. A text of one block, which
+// most recipients are, is classified once, and every search is then a look
+// at one mask.
+class RecipientBytes {
+ public:
+  static constexpr char kBytes[4] = {'"', '<', '>', '@'};
+
+  explicit RecipientBytes(std::string_view text) : m_text(text), m_masked(text.size() <= kBlockSize) {
+    if (!m_masked) return;
+    char block[kBlockSize];
+    padBlock(text, {kBytes, 4}, block);
+    blockScanner().eachOfFour(block, kBytes, m_masks);
+  }
+
+  // Offset of the first `byte` (one of kBytes) at or after `from`, or kNotFound.
+  std::size_t find(int byte, std::size_t from) const {
+    if (from >= m_text.size()) return kNotFound;
+    if (!m_masked) return m_text.find(kBytes[byte], from);
+    const std::uint64_t ahead = m_masks[byte] >> from;
+    return ahead == 0 ? kNotFound : from + static_cast<std::size_t>(std::countr_zero(ahead));
+  }
+
+ private:
+  std::string_view m_text;
+  bool m_masked;
+  std::uint64_t m_masks[4] = {};
+};
+
+constexpr int kQuote = 0;
+constexpr int kOpening = 1;
+constexpr int kClosing = 2;
+constexpr int kAtSign = 3;
+
+// The part of `text` from `from` on without every '>', and every '<' too when
+// `alsoOpening`, trimmed: a view of `text` when there is none, else made in `space`.
+std::string_view withoutBrackets(const RecipientBytes& bytes, std::string_view text, std::size_t from,
+                                 bool alsoOpening, std::string& space) {
+  const std::string_view part = trim(text.substr(from));
+  const bool closing = bytes.find(kClosing, from) != kNotFound;
+  const bool opening = alsoOpening && bytes.find(kOpening, from) != kNotFound;
+  if (!closing && !opening) return part;
+  space.clear();
+  for (const char c : part) {
+    if (c != '>' && !(alsoOpening && c == '<')) space += c;
+  }
+  return trim(space);
 }
 
 }  // namespace
 
-void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail) {
-  Name.clear();
-  EMail.clear();
+Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::string& emailSpace) {
   const std::string_view s = trim(MailTo);
+  const RecipientBytes bytes(s);
   // The closing quote and the '<' are looked for from the second character on:
   // the first is taken as the opening quote whatever it is.
   const std::size_t second = characterAt(s, 0).size;
 
-  const std::size_t quote = s.find('"', second);
-  if (quote != std::string_view::npos) {
-    Name.assign(s.substr(second, quote - second));
+  const std::size_t quote = bytes.find(kQuote, second);
+  if (quote != kNotFound) {
+    const std::string_view name = s.substr(second, quote - second);
     const std::string_view rest = trim(s.substr(quote + 1));
     const std::size_t afterFirst = characterAt(rest, 0).size;
-    if (afterFirst >= rest.size()) throw invalidArgument();  // fewer than two characters
+    if (afterFirst >= rest.size()) return {name, {}, true};  // fewer than two characters
     // Whatever stands first and last (normally '<' and '>') goes.
     const std::size_t last = lastCharacterStart(rest);
-    EMail.assign(rest.substr(afterFirst, last - afterFirst));
-    return;
+    return {name, rest.substr(afterFirst, last - afterFirst)};
   }
 
-  std::string_view address = s;
-  const std::size_t bracket = s.find('<', second);
-  const bool bracketForm = bracket != std::string_view::npos;
-  if (bracketForm) {
-    Name.assign(s.substr(0, bracket));  // keeps the blanks before the '<'
-    address = s.substr(bracket + 1);
-  }
-  if (address.find('@') == std::string_view::npos) {
+  const std::size_t bracket = bytes.find(kOpening, second);
+  const bool bracketForm = bracket != kNotFound;
+  const std::size_t address = bracketForm ? bracket + 1 : 0;
+  if (bytes.find(kAtSign, address) == kNotFound) {
     // Not an address: it is the name, replacing the text before a '<'.
-    if (bracketForm) {
-      assignWithoutBrackets(Name, address, false);
-    } else {
-      Name.assign(address);
-    }
-    return;
+    if (bracketForm) return {withoutBrackets(bytes, s, address, false, nameSpace), {}};
+    return {s, {}};
   }
-  assignWithoutBrackets(EMail, address, true);
+  // The bracket form keeps the blanks before the '<' in its name.
+  const std::string_view name = bracketForm ? s.substr(0, bracket) : std::string_view();
+  return {name, withoutBrackets(bytes, s, address, true, emailSpace)};
+}
+
+void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail) {
+  Name.clear();
+  EMail.clear();
+  std::string nameSpace;
+  std::string emailSpace;
+  const Recipient recipient = unpackRecipient(MailTo, nameSpace, emailSpace);
+  Name.assign(recipient.name);
+  if (recipient.refused) throw invalidArgument();
+  EMail.assign(recipient.email);
 }
 
 }  // namespace tavrin

@@ -12,4 +12,14 @@ namespace tavrin {
 // raises the invalid-argument failure.
 void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail);
 
+// What UnBuildMailTo makes of a recipient text, as views: parts of the text
+// itself where they can be, else of `nameSpace` and `emailSpace`, where the
+// brackets taken out leave a new text. `refused` stands for the failure.
+struct Recipient {
+  std::string_view name;
+  std::string_view email;
+  bool refused = false;
+};
+Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::string& emailSpace);
+
 }  // namespace tavrin

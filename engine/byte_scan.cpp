@@ -66,6 +66,10 @@ std::uint64_t portableEitherOf(const char* block, char first, char second) {
   return mask;
 }
 
+void portableEachOfFour(const char* block, const char (&bytes)[4], std::uint64_t (&masks)[4]) {
+  for (int i = 0; i < 4; ++i) masks[i] = portableMask(block, bytes[i]);
+}
+
 std::uint64_t portableSeparators(const char* block, char separator, char quote, std::uint64_t& inside) {
   return outsideQuotes(portableMask(block, separator), portableMask(block, quote), inside, prefixParity);
 }
@@ -93,6 +97,11 @@ __attribute__((target("sse2"))) std::uint64_t sse2Separators(const char* block, 
   return outsideQuotes(sse2Mask(block, separator), sse2Mask(block, quote), inside, prefixParity);
 }
 
+__attribute__((target("sse2"))) void sse2EachOfFour(const char* block, const char (&bytes)[4],
+                                                    std::uint64_t (&masks)[4]) {
+  for (int i = 0; i < 4; ++i) masks[i] = sse2Mask(block, bytes[i]);
+}
+
 __attribute__((target("avx2"))) std::uint64_t avx2Mask(const char* block, char byte) {
   const __m256i wanted = _mm256_set1_epi8(byte);
   const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
@@ -105,6 +114,11 @@ __attribute__((target("avx2"))) std::uint64_t avx2Mask(const char* block, char b
 
 __attribute__((target("avx2"))) std::uint64_t avx2EitherOf(const char* block, char first, char second) {
   return avx2Mask(block, first) | avx2Mask(block, second);
+}
+
+__attribute__((target("avx2"))) void avx2EachOfFour(const char* block, const char (&bytes)[4],
+                                                    std::uint64_t (&masks)[4]) {
+  for (int i = 0; i < 4; ++i) masks[i] = avx2Mask(block, bytes[i]);
 }
 
 // A carry-less multiplication by all ones is the running parity in one instruction.
@@ -150,12 +164,12 @@ BlockScanner scannerFor(VectorPath path) {
   switch (path) {
 #if defined(__x86_64__)
     case VectorPath::Avx2:
-      return {avx2EitherOf, avx2Separators};
+      return {avx2EitherOf, avx2Separators, avx2EachOfFour};
     case VectorPath::Sse2:
-      return {sse2EitherOf, sse2Separators};
+      return {sse2EitherOf, sse2Separators, sse2EachOfFour};
 #endif
     default:
-      return {portableEitherOf, portableSeparators};
+      return {portableEitherOf, portableSeparators, portableEachOfFour};
   }
 }
 
@@ -183,9 +197,9 @@ const BlockScanner& blockScanner() {
   return scanner;
 }
 
-void padBlock(std::string_view tail, char first, char second, char (&block)[kBlockSize]) {
+void padBlock(std::string_view tail, std::string_view sought, char (&block)[kBlockSize]) {
   char filler = 0;
-  while (filler == first || filler == second) ++filler;
+  while (sought.find(filler) != std::string_view::npos) ++filler;
   std::memset(block, filler, kBlockSize);
   if (!tail.empty()) std::memcpy(block, tail.data(), tail.size());
 }

@@ -29,12 +29,14 @@ struct BlockScanner {
   // the next block; a quote character opens or closes a quote.
   std::uint64_t (*separatorsOutsideQuotes)(const char* block, char separator, char quote,
                                            std::uint64_t& inside);
+  // Bytes of the block equal to each of four bytes.
+  void (*eachOfFour)(const char* block, const char (&bytes)[4], std::uint64_t (&masks)[4]);
 };
 
 const BlockScanner& blockScanner();
 
 // Copies the last, short block of a text into `block`, filled up with a byte
-// that is neither `first` nor `second`, so a scanner may read all 64 bytes.
-void padBlock(std::string_view tail, char first, char second, char (&block)[kBlockSize]);
+// that is none of `sought`, so a scanner may read all 64 bytes.
+void padBlock(std::string_view tail, std::string_view sought, char (&block)[kBlockSize]);
 
 }  // namespace tavrin

@@ -250,7 +250,7 @@ std::size_t TextReader::findLineEnd() {
     const char* block = m_buffer.get() + from;
     char padded[kBlockSize];
     if (size < kBlockSize) {
-      padBlock({block, size}, '\r', '\n', padded);
+      padBlock({block, size}, "\r\n", padded);
       block = padded;
     }
     m_lineEnds = blockScanner().eitherOf(block, '\r', '\n');

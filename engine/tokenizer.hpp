@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -20,17 +21,35 @@ class TokenList {
  public:
   class Iterator {
    public:
-    std::string_view operator*() const;
-    Iterator& operator++();
-    bool operator==(std::default_sentinel_t) const { return m_bits == 0 && m_word >= m_list->m_ends.size(); }
+    std::string_view operator*() const { return {m_line + m_start, m_end - m_start}; }
+    Iterator& operator++() {
+      m_start = m_end + m_separatorSize;
+      m_bits &= m_bits - 1;
+      findNext();
+      return *this;
+    }
+    bool operator==(std::default_sentinel_t) const { return m_bits == 0; }
 
    private:
     friend class TokenList;
-    explicit Iterator(const TokenList& list);
-    void findNext();
+    explicit Iterator(const TokenList& list)
+        : m_line(list.m_line.data()),
+          m_separatorSize(list.m_separatorSize),
+          m_first(list.m_ends.data()),
+          m_next(m_first),
+          m_last(m_first + list.m_ends.size()) {
+      findNext();
+    }
+    void findNext() {
+      while (m_bits == 0 && m_next != m_last) m_bits = *m_next++;
+      if (m_bits != 0) m_end = static_cast<std::size_t>(m_next - m_first - 1) * 64 + std::countr_zero(m_bits);
+    }
 
-    const TokenList* m_list;
-    std::size_t m_word = 0;    // the word after the one in m_bits
+    const char* m_line;
+    std::size_t m_separatorSize;
+    const std::uint64_t* m_first;
+    const std::uint64_t* m_next;  // the word after the one in m_bits
+    const std::uint64_t* m_last;
     std::uint64_t m_bits = 0;  // ends not yet visited in the current word
     std::size_t m_start = 0;   // where the current token begins
     std::size_t m_end = 0;

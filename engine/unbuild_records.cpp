@@ -2,6 +2,7 @@
 
 #include "engine/address_unpacker.hpp"
 #include "engine/blank.hpp"
+#include "engine/failure.hpp"
 #include "engine/text.hpp"
 #include "engine/text_file.hpp"
 
@@ -30,6 +31,17 @@ bool endsLikeACompany(std::string_view name) {
          ending.ends_with("corp.");
 }
 
+// Whether the name equals the address once both are lower-cased. Most names
+// differ from their address in the first letter already, which an ASCII look
+// tells; a non-empty text never lower-cases to the empty one.
+bool repeatsTheAddress(std::string_view name, std::string_view email) {
+  if (name.empty() || email.empty()) return name.empty() && email.empty();
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  const bool ascii = static_cast<unsigned char>(name[0] | email[0]) < 0x80;
+  if (ascii && lower(name[0]) != lower(email[0])) return false;
+  return equalsIgnoringCase(name, email);
+}
+
 }  // namespace
 
 std::string_view tidyDisplayName(std::string_view name, std::string_view email, std::string& scratch) {
@@ -37,7 +49,7 @@ std::string_view tidyDisplayName(std::string_view name, std::string_view email, 
     name = trim(name.substr(0, bracket));
   }
   if (endsLikeACompany(name)) name = kGenericName;
-  if (equalsIgnoringCase(name, email) || IsBlank(name)) name = kGenericName;
+  if (repeatsTheAddress(name, email) || IsBlank(name)) name = kGenericName;
   if (const std::size_t comma = name.find(','); comma != std::string_view::npos) {
     scratch.assign(name.substr(comma + 1));
     scratch += ' ';
@@ -48,11 +60,12 @@ std::string_view tidyDisplayName(std::string_view name, std::string_view email, 
 }
 
 void UnbuildStep::write(std::string_view token, TextWriter& output, bool& firstRecord) {
-  UnBuildMailTo(token, m_name, m_email);
-  const std::string_view name = tidyDisplayName(m_name, m_email, m_scratch);
+  const Recipient recipient = unpackRecipient(token, m_name, m_email);
+  if (recipient.refused) throw invalidArgument();
+  const std::string_view name = tidyDisplayName(recipient.name, recipient.email, m_scratch);
   if (firstRecord) output.writeLine({kUnbuildHeader});
   firstRecord = false;
-  output.writeLine({name, ",", m_email});
+  output.writeLine({name, ",", recipient.email});
 }
 
 }  // namespace tavrin

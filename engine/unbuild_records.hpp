@@ -25,7 +25,7 @@ class UnbuildStep {
   void write(std::string_view token, TextWriter& output, bool& firstRecord);
 
  private:
-  std::string m_name;
+  std::string m_name;  // room for a name or address that is no part of the token
   std::string m_email;
   std::string m_scratch;
 };
