@@ -1,5 +1,6 @@
 #include "engine/address_unpacker.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 
@@ -45,17 +46,27 @@ constexpr int kClosing = 2;
 constexpr int kAtSign = 3;
 
 // The part of `text` from `from` on without every '>', and every '<' too when
-// `alsoOpening`, trimmed: a view of `text` when there is none, else made in `space`.
+// `alsoOpening`, trimmed: a view of `text` when brackets stand only at its
+// ends, as in "<ann@example.com>", else made in `space`.
 std::string_view withoutBrackets(const RecipientBytes& bytes, std::string_view text, std::size_t from,
                                  bool alsoOpening, std::string& space) {
-  const std::string_view part = trim(text.substr(from));
-  const bool closing = bytes.find(kClosing, from) != kNotFound;
-  const bool opening = alsoOpening && bytes.find(kOpening, from) != kNotFound;
-  if (!closing && !opening) return part;
+  auto isBracket = [alsoOpening](char c) { return c == '>' || (alsoOpening && c == '<'); };
+  auto nextBracket = [&](std::size_t at) {
+    const std::size_t closing = bytes.find(kClosing, at);
+    return alsoOpening ? std::min(closing, bytes.find(kOpening, at)) : closing;
+  };
+  std::size_t first = from;
+  std::size_t last = text.size();
+  while (first < last && (text[first] == ' ' || isBracket(text[first]))) ++first;
+  while (last > first && (text[last - 1] == ' ' || isBracket(text[last - 1]))) --last;
+  std::size_t bracket = nextBracket(first);
+  if (bracket >= last) return text.substr(first, last - first);
   space.clear();
-  for (const char c : part) {
-    if (c != '>' && !(alsoOpening && c == '<')) space += c;
+  for (; bracket < last; bracket = nextBracket(first)) {
+    space.append(text, first, bracket - first);
+    first = bracket + 1;
   }
+  space.append(text, first, last - first);
   return trim(space);
 }
 

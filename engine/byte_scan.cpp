@@ -118,7 +118,15 @@ __attribute__((target("avx2"))) std::uint64_t avx2EitherOf(const char* block, ch
 
 __attribute__((target("avx2"))) void avx2EachOfFour(const char* block, const char (&bytes)[4],
                                                     std::uint64_t (&masks)[4]) {
-  for (int i = 0; i < 4; ++i) masks[i] = avx2Mask(block, bytes[i]);
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+  for (int i = 0; i < 4; ++i) {
+    const __m256i wanted = _mm256_set1_epi8(bytes[i]);
+    masks[i] = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted))) |
+               static_cast<std::uint64_t>(
+                   static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, wanted))))
+                   << 32;
+  }
 }
 
 // A carry-less multiplication by all ones is the running parity in one instruction.

@@ -32,14 +32,17 @@ bool endsLikeACompany(std::string_view name) {
 }
 
 // Whether the name equals the address once both are lower-cased. Most names
-// differ from their address in the first letter already, which an ASCII look
-// tells; a non-empty text never lower-cases to the empty one.
+// differ from their address within their ASCII start already, which is told
+// here; the rest goes to the full comparison.
 bool repeatsTheAddress(std::string_view name, std::string_view email) {
-  if (name.empty() || email.empty()) return name.empty() && email.empty();
   const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  const bool ascii = static_cast<unsigned char>(name[0] | email[0]) < 0x80;
-  if (ascii && lower(name[0]) != lower(email[0])) return false;
-  return equalsIgnoringCase(name, email);
+  std::size_t i = 0;
+  for (; i < name.size() && i < email.size() && static_cast<unsigned char>(name[i] | email[i]) < 0x80; ++i) {
+    if (lower(name[i]) != lower(email[i])) return false;
+  }
+  // A non-empty text never lower-cases to the empty one.
+  if (i == name.size() || i == email.size()) return i == name.size() && i == email.size();
+  return equalsIgnoringCase(name.substr(i), email.substr(i));
 }
 
 }  // namespace
