@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "engine/process_guard.hpp"
 #include "ui/frm_tavrin.hpp"
 #include "version.hpp"
 
@@ -29,6 +30,7 @@ bool hasDisplayOrPlatform(int argc, char* argv[]) {
 }  // namespace tavrin
 
 int main(int argc, char* argv[]) {
+  tavrin::guardProcess();
   if (!tavrin::hasDisplayOrPlatform(argc, argv)) {
     std::cerr << "tavrin: no display found; the window needs a desktop session.\n"
                  "Without one, run it as 'xvfb-run tavrin', or use tavrin-cli for the same conversion on the "

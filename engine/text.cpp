@@ -79,16 +79,20 @@ bool isWellFormed(std::string_view text) {
   return true;
 }
 
+std::string_view headOf(std::string_view text, std::size_t size) {
+  if (size >= text.size()) return text;
+  while (!isCharacterBoundary(text, size)) --size;
+  return text.substr(0, size);
+}
+
 std::string shortenForDisplay(std::string_view text) {
   constexpr std::size_t kLongest = 4000;
   constexpr std::size_t kHeadSize = 2500;
   constexpr std::size_t kTailSize = 1000;
   if (text.size() <= kLongest) return std::string(text);
-  std::size_t headEnd = kHeadSize;
-  while (!isCharacterBoundary(text, headEnd)) --headEnd;
   std::size_t tailStart = text.size() - kTailSize;
   while (!isCharacterBoundary(text, tailStart)) ++tailStart;
-  std::string shown(text.substr(0, headEnd));
+  std::string shown(headOf(text, kHeadSize));
   shown += " [\u2026] ";
   shown += text.substr(tailStart);
   return shown;

@@ -41,6 +41,8 @@ inline std::size_t lastCharacterStart(std::string_view text) {
 }
 bool isWellFormed(std::string_view text);
 
+// The first `size` bytes of `text`, fewer so as not to split a character.
+std::string_view headOf(std::string_view text, std::size_t size);
 // A report quotes its whole line, which may be a hundred megabytes long. For
 // a person it is cut to its start and its end, with a mark between.
 std::string shortenForDisplay(std::string_view text);

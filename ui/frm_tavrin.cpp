@@ -63,40 +63,16 @@ class DesignScale {
   double m_factor;
 };
 
-// A line report quotes its whole line, which may be a hundred megabytes long;
-// a message box would lay all of it out. Beyond these sizes the box shows the
-// start and the end with a mark where the middle was left out.
-constexpr std::size_t kBoxTextMax = 4000;
-constexpr std::size_t kBoxHeadSize = 2500;
-constexpr std::size_t kBoxTailSize = 1000;
-
 // The panel shows one short line; a token can be as long as its input line.
 constexpr std::size_t kPanelTextMax = 1000;
-
-// The first `size` bytes of `text`, shortened so as not to split a character.
-std::string_view head(std::string_view text, std::size_t size) {
-  if (size >= text.size()) return text;
-  while (!isCharacterBoundary(text, size)) --size;
-  return text.substr(0, size);
-}
-
-// The last `size` bytes of `text`, shortened so as not to split a character.
-std::string_view tail(std::string_view text, std::size_t size) {
-  if (size >= text.size()) return text;
-  std::size_t start = text.size() - size;
-  while (!isCharacterBoundary(text, start)) ++start;
-  return text.substr(start);
-}
 
 QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A message box would lay out all of a hundred-megabyte line.
 QString boxText(std::string_view text) {
-  QString shown = text.size() <= kBoxTextMax
-                      ? fromUtf8(text)
-                      : fromUtf8(head(text, kBoxHeadSize)) + QStringLiteral(" [\u2026] ") +
-                            fromUtf8(tail(text, kBoxTailSize));
+  QString shown = fromUtf8(shortenForDisplay(text));
   // A carriage return would make a paragraph of its own in the box.
   return shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
@@ -375,7 +351,7 @@ void FrmTavrin::cmdProcessClick() {
 }
 
 void FrmTavrin::showStatus() {
-  m_statusPanel->setText(fromUtf8(head(m_statusText, kPanelTextMax)));
+  m_statusPanel->setText(fromUtf8(headOf(m_statusText, kPanelTextMax)));
   // Paints at once, without handling events: the run holds the thread.
   StatusBar1->repaint();
 }
