@@ -5,7 +5,9 @@ Realistic files hold lines of 1 to 20 comma-separated recipients in the forms
 mail programs write, with CRLF line ends. The pathological kinds stress the
 tokenizer and the reader: an unclosed quote before a million separators, one
 very long line (of realistic recipients, or of bare addresses without a single
-quote), and millions of empty lines.
+quote), and millions of empty lines. Two more kinds stress the per-line and
+per-quote costs: millions of very short lines, and realistic lines whose
+recipients are all quoted names with commas and doubled quotes in them.
 """
 
 import argparse
@@ -88,16 +90,29 @@ def recipient(rng):
     return f"{first} {last} ({department}) <{address(rng, local)}>"
 
 
-def recipient_pool(rng, bare, size=20000):
+def quoted_recipient(rng):
+    first, last, local = person(rng)
+    kind = rng.random()
+    if kind < 0.6:
+        return f'"{last}, {first}" <{address(rng, local)}>'
+    if kind < 0.8:
+        return f'"{last}, {first} ({rng.choice(DEPARTMENTS)})" <{address(rng, local)}>'
+    return f'"{first} ""{first[:3]}"" {last}, Jr" <{address(rng, local)}>'
+
+
+def recipient_pool(rng, kind, size=20000):
     # Lines are drawn from a fixed pool: building each recipient anew would
     # make a 200 MB file take minutes.
-    if bare:
-        return [address(rng, person(rng)[2]) for _ in range(size)]
-    return [recipient(rng) for _ in range(size)]
+    make = {
+        "bare": lambda: address(rng, person(rng)[2]),
+        "quoted": lambda: quoted_recipient(rng),
+        "realistic": lambda: recipient(rng),
+    }[kind]
+    return [make() for _ in range(size)]
 
 
-def write_realistic(out, size_bytes, rng, one_line=False, bare=False):
-    pool = recipient_pool(rng, bare)
+def write_realistic(out, size_bytes, rng, one_line=False, kind="realistic"):
+    pool = recipient_pool(rng, kind)
     written = 0
     while written < size_bytes:
         count = 2000 if one_line else rng.randint(1, 20)
@@ -126,18 +141,28 @@ def write_empty_lines(out, lines):
     out.write(b"\r\n" * lines)
 
 
+def write_short_lines(out, lines, rng):
+    # One address of six or seven characters a line.
+    pool = [f"{rng.choice('abcdefghij')}{rng.randint(0, 99)}@x.de\r\n".encode() for _ in range(1000)]
+    block = 100_000
+    for start in range(0, lines, block):
+        out.write(b"".join(rng.choices(pool, k=min(block, lines - start))))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--size-mb", type=float, default=200, help="size of a realistic file (default 200)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the random choices (default 1)")
-    parser.add_argument("--kind", choices=["realistic", "open-quote", "long-line", "bare-line", "empty-lines"],
+    parser.add_argument("--kind", choices=["realistic", "quote-heavy", "open-quote", "long-line", "bare-line",
+                                           "empty-lines", "short-lines"],
                         default="realistic",
                         help="realistic lines, or a pathological input: a line with an unclosed quote "
                              "and --separators separators, one line of --size-mb (bare-line: bare "
-                             "addresses only, no quote), or --lines empty lines")
+                             "addresses only, no quote), or --lines empty or very short lines")
     parser.add_argument("--separators", type=int, default=1_000_000,
                         help="separators after the open quote (default 1000000)")
-    parser.add_argument("--lines", type=int, default=10_000_000, help="empty lines (default 10000000)")
+    parser.add_argument("--lines", type=int, default=10_000_000,
+                        help="empty or very short lines (default 10000000)")
     parser.add_argument("--out", required=True, help="file to write")
     args = parser.parse_args()
 
@@ -146,8 +171,13 @@ def main():
     with open(args.out, "wb", buffering=1 << 20) as out:
         if args.kind == "realistic":
             write_realistic(out, size_bytes, rng)
+        elif args.kind == "quote-heavy":
+            write_realistic(out, size_bytes, rng, kind="quoted")
         elif args.kind in ("long-line", "bare-line"):
-            write_realistic(out, size_bytes, rng, one_line=True, bare=args.kind == "bare-line")
+            write_realistic(out, size_bytes, rng, one_line=True,
+                            kind="bare" if args.kind == "bare-line" else "realistic")
+        elif args.kind == "short-lines":
+            write_short_lines(out, args.lines, rng)
         elif args.kind == "open-quote":
             write_open_quote(out, args.separators)
         else:
