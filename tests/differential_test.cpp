@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "engine/address_unpacker.hpp"
+#include "engine/byte_scan.hpp"
 #include "engine/conversion_run.hpp"
 #include "engine/failure.hpp"
 #include "engine/text.hpp"
@@ -224,6 +227,24 @@ std::string randomFile(Fragments& lines, Fragments& recipients, Fragments& choic
   return file;
 }
 
+// A host that shows the status text at its own pace, as the window and
+// tavrin-cli do: it notes what it shows when it asks or warns.
+class PacedHost : public RecordingHost {
+ public:
+  std::vector<std::string> shownWhenSaid;
+
+  std::chrono::steady_clock::duration statusInterval() override { return std::chrono::hours(1); }
+  bool AskYesNo(std::string_view text) override {
+    shownWhenSaid.push_back(shown());
+    return RecordingHost::AskYesNo(text);
+  }
+  void ShowWarning(std::string_view text, std::string_view title) override {
+    shownWhenSaid.push_back(shown());
+    RecordingHost::ShowWarning(text, title);
+  }
+  std::string shown() const { return statusTexts.empty() ? "" : statusTexts.back(); }
+};
+
 TEST(Differential, WholeRunsAgreeWithTheLiteralSteps) {
   if (!literal::hasUnicodeCase()) GTEST_SKIP() << "the C library has no C.UTF-8 letter case here";
   static const char* const kRunSeparators[] = {",", " ; ", "\t", "::", "   ", "", "é", "\xC3"};
@@ -264,7 +285,37 @@ TEST(Differential, WholeRunsAgreeWithTheLiteralSteps) {
                     << " questions " << shown(expected.questions) << " warnings " << shown(expected.warnings);
     }
     EXPECT_EQ(readFile(host.inputFileName), content) << "the input file changed";
+
+    // Paced, the host still shows the token of every question and warning,
+    // and the last token at the end.
+    PacedHost paced;
+    paced.separator = separator;
+    paced.unbuild = unbuild;
+    paced.answers = answers;
+    paced.inputFileName = host.inputFileName;
+    paced.outputFileName = host.outputFileName;
+    ConversionRun(paced);
+    const std::string last = expected.statusTexts.empty() ? "" : expected.statusTexts.back();
+    if (readFile(paced.outputFileName) != output || paced.shownWhenSaid != expected.shownWhenSaid ||
+        paced.shown() != last) {
+      ++reported;
+      ADD_FAILURE() << "paced, input " << shown(content) << ", separator " << shown(separator)
+                    << (unbuild ? ", unbuild" : "") << "\n  shown when said " << shown(paced.shownWhenSaid)
+                    << ", last " << shown(paced.shown()) << "\n  literal: " << shown(expected.shownWhenSaid)
+                    << ", last " << shown(last);
+    }
   }
+}
+
+// The switch that the tests use to run every vector path.
+TEST(Differential, RunsOnTheVectorPathAsked) {
+  const char* asked = std::getenv("TAVRIN_VECTOR_PATH");
+  if (asked == nullptr) GTEST_SKIP() << "TAVRIN_VECTOR_PATH is not set: the best path runs";
+#if defined(__x86_64__)
+  EXPECT_EQ(vectorPathName(vectorPath()), asked);
+#else
+  EXPECT_EQ(vectorPathName(vectorPath()), "portable");
+#endif
 }
 
 }  // namespace

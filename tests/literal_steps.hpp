@@ -292,10 +292,11 @@ struct RunOutcome {
   std::vector<std::string> statusTexts;
   std::vector<std::string> questions;
   std::vector<std::string> warnings;
-  std::vector<std::string> said;  // the warnings and questions in the order they came
-  std::vector<int> saidOnLine;    // the number of the line each of them is about
-  std::string output;             // the output file's bytes
-  bool stopped = false;           // by the answer No
+  std::vector<std::string> said;           // the warnings and questions in the order they came
+  std::vector<int> saidOnLine;             // the number of the line each of them is about
+  std::vector<std::string> shownWhenSaid;  // the status text at that moment ("" before any)
+  std::string output;                      // the output file's bytes
+  bool stopped = false;                    // by the answer No
 };
 
 // The lines of a text: a carriage return with a line feed, a lone line feed
@@ -342,6 +343,8 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
     outcome.warnings.insert(outcome.warnings.end(), tokens.warnings.begin(), tokens.warnings.end());
     outcome.said.insert(outcome.said.end(), tokens.warnings.begin(), tokens.warnings.end());
     outcome.saidOnLine.insert(outcome.saidOnLine.end(), tokens.warnings.size(), lineNumber);
+    outcome.shownWhenSaid.insert(outcome.shownWhenSaid.end(), tokens.warnings.size(),
+                                 outcome.statusTexts.empty() ? "" : outcome.statusTexts.back());
     for (std::int32_t j = 1; j <= tokens.result; ++j) {
       const std::string& token = tokens.tokens[j - 1];
       const std::string trimmed = toBytes(trim(toText(token)));
@@ -362,6 +365,7 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
         outcome.questions.push_back(lineReport(line));
         outcome.said.push_back(outcome.questions.back());
         outcome.saidOnLine.push_back(lineNumber);
+        outcome.shownWhenSaid.push_back(outcome.statusTexts.back());
         if (!answer()) {
           outcome.stopped = true;
           return outcome;
