@@ -1,5 +1,6 @@
 #include "engine/byte_scan.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -203,6 +204,48 @@ std::string_view vectorPathName(VectorPath path) {
 const BlockScanner& blockScanner() {
   static const BlockScanner scanner = scannerFor(vectorPath());
   return scanner;
+}
+
+namespace {
+
+// Up to eight bytes as a word, the first in the lowest bits, reading none
+// past the text: two loads that may overlap, which is harmless for a mask.
+std::uint64_t loadUpTo8(const char* bytes, std::size_t size) {
+  if (size >= 8) return loadLittleEndian(bytes);
+  if (size >= 4) {
+    std::uint32_t low;
+    std::uint32_t high;
+    std::memcpy(&low, bytes, 4);
+    std::memcpy(&high, bytes + size - 4, 4);
+    if constexpr (std::endian::native == std::endian::big) {
+      low = __builtin_bswap32(low);
+      high = __builtin_bswap32(high);
+    }
+    return low | static_cast<std::uint64_t>(high) << (8 * (size - 4));
+  }
+  const auto byte = [bytes](std::size_t i) {
+    return static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i]));
+  };
+  return size == 0 ? 0 : byte(0) | byte(size / 2) << (8 * (size / 2)) | byte(size - 1) << (8 * (size - 1));
+}
+
+}  // namespace
+
+void shortTextMasks(std::string_view text, char first, char second, std::uint64_t& firstMask,
+                    std::uint64_t& secondMask) {
+  const std::size_t size = text.size();
+  const std::uint64_t low = loadUpTo8(text.data(), std::min<std::size_t>(size, 8));
+  firstMask = highBits(matchingBytes(low, first));
+  secondMask = highBits(matchingBytes(low, second));
+  if (size > 8) {
+    const std::size_t at = size - 8;
+    const std::uint64_t high = loadLittleEndian(text.data() + at);
+    firstMask |= highBits(matchingBytes(high, first)) << at;
+    secondMask |= highBits(matchingBytes(high, second)) << at;
+  }
+  const std::uint64_t inText = (std::uint64_t{1} << size) - 1;  // a missing byte reads as 0
+  firstMask &= inText;
+  secondMask &= inText;
 }
 
 void padBlock(std::string_view tail, std::string_view sought, char (&block)[kBlockSize]) {

@@ -35,6 +35,12 @@ struct BlockScanner {
 
 const BlockScanner& blockScanner();
 
+// Bits of the bytes of a text of at most 16 bytes equal to `first` and to
+// `second`, without a copy: eight bytes at a time in a 64-bit word.
+inline constexpr std::size_t kShortText = 16;
+void shortTextMasks(std::string_view text, char first, char second, std::uint64_t& firstMask,
+                    std::uint64_t& secondMask);
+
 // Copies the last, short block of a text into `block`, filled up with a byte
 // that is none of `sought`, so a scanner may read all 64 bytes.
 void padBlock(std::string_view tail, std::string_view sought, char (&block)[kBlockSize]);

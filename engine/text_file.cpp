@@ -259,8 +259,7 @@ std::size_t TextReader::findLineEnd() {
   }
 }
 
-bool TextReader::atEnd() {
-  if (m_failed) return true;
+bool TextReader::atEndOfBuffer() {
   for (;;) {
     if (m_skipLineFeed && m_begin < m_end) {
       if (m_buffer[m_begin] == '\n') ++m_begin;

@@ -48,7 +48,15 @@ class TextReader {
   void adopt(int fd, const std::string& name);
   // Whether no further line is there. After a failed read it is true, so a
   // broken file ends the run instead of failing for ever.
-  bool atEnd();
+  bool atEnd() {
+    if (m_failed) return true;
+    // The usual case, a line waiting in the buffer, without a call.
+    if (m_skipLineFeed && m_begin < m_end) {
+      if (m_buffer[m_begin] == '\n') ++m_begin;
+      m_skipLineFeed = false;
+    }
+    return m_begin >= m_end && atEndOfBuffer();
+  }
   // Reads the next line, without its line end. The view, like line(), stays
   // valid until the next call of AtEnd or ReadLine.
   std::string_view readLine();
@@ -63,6 +71,7 @@ class TextReader {
 
  private:
   void start();
+  bool atEndOfBuffer();
   // Reads and decodes more of the file, or notes its end.
   void fill();
   void makeRoom(std::size_t bytes);
