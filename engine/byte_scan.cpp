@@ -13,28 +13,6 @@ namespace tavrin {
 
 namespace {
 
-// Any machine: eight bytes at a time in a 64-bit word.
-
-std::uint64_t loadLittleEndian(const char* bytes) {
-  std::uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-  return word;
-}
-
-// Bytes of `word` equal to `byte` get their high bit set, and no others.
-std::uint64_t matchingBytes(std::uint64_t word, char byte) {
-  constexpr std::uint64_t kLowBits = 0x7F7F7F7F7F7F7F7F;
-  const std::uint64_t x = word ^ (0x0101010101010101 * static_cast<unsigned char>(byte));
-  return ~(((x & kLowBits) + kLowBits) | x | kLowBits);
-}
-
-// The high bits of the eight bytes as eight bits. The products land on
-// distinct bits, so no carry disturbs the top byte.
-std::uint64_t highBits(std::uint64_t matches) {
-  return (matches * 0x0002040810204081) >> 56;
-}
-
 std::uint64_t portableMask(const char* block, char byte) {
   std::uint64_t mask = 0;
   for (std::size_t i = 0; i < kBlockSize; i += 8) {
@@ -204,48 +182,6 @@ std::string_view vectorPathName(VectorPath path) {
 const BlockScanner& blockScanner() {
   static const BlockScanner scanner = scannerFor(vectorPath());
   return scanner;
-}
-
-namespace {
-
-// Up to eight bytes as a word, the first in the lowest bits, reading none
-// past the text: two loads that may overlap, which is harmless for a mask.
-std::uint64_t loadUpTo8(const char* bytes, std::size_t size) {
-  if (size >= 8) return loadLittleEndian(bytes);
-  if (size >= 4) {
-    std::uint32_t low;
-    std::uint32_t high;
-    std::memcpy(&low, bytes, 4);
-    std::memcpy(&high, bytes + size - 4, 4);
-    if constexpr (std::endian::native == std::endian::big) {
-      low = __builtin_bswap32(low);
-      high = __builtin_bswap32(high);
-    }
-    return low | static_cast<std::uint64_t>(high) << (8 * (size - 4));
-  }
-  const auto byte = [bytes](std::size_t i) {
-    return static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i]));
-  };
-  return size == 0 ? 0 : byte(0) | byte(size / 2) << (8 * (size / 2)) | byte(size - 1) << (8 * (size - 1));
-}
-
-}  // namespace
-
-void shortTextMasks(std::string_view text, char first, char second, std::uint64_t& firstMask,
-                    std::uint64_t& secondMask) {
-  const std::size_t size = text.size();
-  const std::uint64_t low = loadUpTo8(text.data(), std::min<std::size_t>(size, 8));
-  firstMask = highBits(matchingBytes(low, first));
-  secondMask = highBits(matchingBytes(low, second));
-  if (size > 8) {
-    const std::size_t at = size - 8;
-    const std::uint64_t high = loadLittleEndian(text.data() + at);
-    firstMask |= highBits(matchingBytes(high, first)) << at;
-    secondMask |= highBits(matchingBytes(high, second)) << at;
-  }
-  const std::uint64_t inText = (std::uint64_t{1} << size) - 1;  // a missing byte reads as 0
-  firstMask &= inText;
-  secondMask &= inText;
 }
 
 void padBlock(std::string_view tail, std::string_view sought, char (&block)[kBlockSize]) {

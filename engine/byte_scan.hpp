@@ -1,7 +1,10 @@
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace tavrin {
@@ -35,11 +38,68 @@ struct BlockScanner {
 
 const BlockScanner& blockScanner();
 
+// Any machine: eight bytes at a time in a 64-bit word.
+
+inline std::uint64_t loadLittleEndian(const char* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// Bytes of `word` equal to `byte` get their high bit set, and no others.
+inline std::uint64_t matchingBytes(std::uint64_t word, char byte) {
+  constexpr std::uint64_t kLowBits = 0x7F7F7F7F7F7F7F7F;
+  const std::uint64_t x = word ^ (0x0101010101010101 * static_cast<unsigned char>(byte));
+  return ~(((x & kLowBits) + kLowBits) | x | kLowBits);
+}
+
+// The high bits of the eight bytes as eight bits. The products land on
+// distinct bits, so no carry disturbs the top byte.
+inline std::uint64_t highBits(std::uint64_t matches) {
+  return (matches * 0x0002040810204081) >> 56;
+}
+
+// Up to eight bytes as a word, the first in the lowest bits, reading none
+// past the text: two loads that may overlap, which is harmless for a mask.
+inline std::uint64_t loadUpTo8(const char* bytes, std::size_t size) {
+  if (size >= 8) return loadLittleEndian(bytes);
+  if (size >= 4) {
+    std::uint32_t low;
+    std::uint32_t high;
+    std::memcpy(&low, bytes, 4);
+    std::memcpy(&high, bytes + size - 4, 4);
+    if constexpr (std::endian::native == std::endian::big) {
+      low = __builtin_bswap32(low);
+      high = __builtin_bswap32(high);
+    }
+    return low | static_cast<std::uint64_t>(high) << (8 * (size - 4));
+  }
+  const auto byte = [bytes](std::size_t i) {
+    return static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i]));
+  };
+  return size == 0 ? 0 : byte(0) | byte(size / 2) << (8 * (size / 2)) | byte(size - 1) << (8 * (size - 1));
+}
+
 // Bits of the bytes of a text of at most 16 bytes equal to `first` and to
 // `second`, without a copy: eight bytes at a time in a 64-bit word.
 inline constexpr std::size_t kShortText = 16;
-void shortTextMasks(std::string_view text, char first, char second, std::uint64_t& firstMask,
-                    std::uint64_t& secondMask);
+inline void shortTextMasks(std::string_view text, char first, char second, std::uint64_t& firstMask,
+                           std::uint64_t& secondMask) {
+  const std::size_t size = text.size();
+  const std::uint64_t low = loadUpTo8(text.data(), std::min<std::size_t>(size, 8));
+  firstMask = highBits(matchingBytes(low, first));
+  secondMask = highBits(matchingBytes(low, second));
+  if (size > 8) {
+    const std::size_t at = size - 8;
+    const std::uint64_t high = loadLittleEndian(text.data() + at);
+    firstMask |= highBits(matchingBytes(high, first)) << at;
+    secondMask |= highBits(matchingBytes(high, second)) << at;
+  }
+  const std::uint64_t inText = (std::uint64_t{1} << size) - 1;  // a missing byte reads as 0
+  firstMask &= inText;
+  secondMask &= inText;
+}
 
 // Copies the last, short block of a text into `block`, filled up with a byte
 // that is none of `sought`, so a scanner may read all 64 bytes.

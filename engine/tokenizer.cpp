@@ -1,6 +1,5 @@
 #include "engine/tokenizer.hpp"
 
-#include <algorithm>
 #include <bit>
 #include <limits>
 #include <string>
@@ -47,13 +46,6 @@ class QuoteCounter {
 };
 
 }  // namespace
-
-void TokenList::reset(std::string_view line, std::size_t separatorSize) {
-  m_line = line;
-  m_separatorSize = separatorSize;
-  m_ends.resize(line.size() / 64 + 1);  // room for an end just past the line
-  std::fill(m_ends.begin(), m_ends.end(), 0);
-}
 
 std::size_t TokenList::size() const {
   std::size_t count = 0;
