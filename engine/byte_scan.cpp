@@ -28,12 +28,11 @@ std::uint64_t prefixParity(std::uint64_t x) {
   return x;
 }
 
-std::uint64_t outsideQuotes(std::uint64_t separators, std::uint64_t quotes, std::uint64_t& inside,
-                            std::uint64_t (*parity)(std::uint64_t)) {
-  if (quotes == 0) return separators & ~inside;
-  const std::uint64_t quoted = parity(quotes) ^ inside;
+std::uint64_t outsideQuotes(std::uint64_t separators, std::uint64_t quotes, unsigned skip,
+                            std::uint64_t& inside, std::uint64_t (*parity)(std::uint64_t)) {
+  const std::uint64_t quoted = parity(quotes >> skip) ^ inside;
   inside = static_cast<std::uint64_t>(static_cast<std::int64_t>(quoted) >> 63);
-  return separators & ~quoted;
+  return separators >> skip & ~quoted;
 }
 
 std::uint64_t portableEitherOf(const char* block, char first, char second) {
@@ -49,8 +48,10 @@ void portableEachOfFour(const char* block, const char (&bytes)[4], std::uint64_t
   for (int i = 0; i < 4; ++i) masks[i] = portableMask(block, bytes[i]);
 }
 
-std::uint64_t portableSeparators(const char* block, char separator, char quote, std::uint64_t& inside) {
-  return outsideQuotes(portableMask(block, separator), portableMask(block, quote), inside, prefixParity);
+std::uint64_t portableSeparators(const char* block, unsigned skip, char separator, char quote,
+                                 std::uint64_t& inside) {
+  return outsideQuotes(portableMask(block, separator), portableMask(block, quote), skip, inside,
+                       prefixParity);
 }
 
 #if defined(__x86_64__)
@@ -71,9 +72,9 @@ __attribute__((target("sse2"))) std::uint64_t sse2EitherOf(const char* block, ch
   return sse2Mask(block, first) | sse2Mask(block, second);
 }
 
-__attribute__((target("sse2"))) std::uint64_t sse2Separators(const char* block, char separator, char quote,
-                                                             std::uint64_t& inside) {
-  return outsideQuotes(sse2Mask(block, separator), sse2Mask(block, quote), inside, prefixParity);
+__attribute__((target("sse2"))) std::uint64_t sse2Separators(const char* block, unsigned skip, char separator,
+                                                             char quote, std::uint64_t& inside) {
+  return outsideQuotes(sse2Mask(block, separator), sse2Mask(block, quote), skip, inside, prefixParity);
 }
 
 __attribute__((target("sse2"))) void sse2EachOfFour(const char* block, const char (&bytes)[4],
@@ -115,14 +116,10 @@ __attribute__((target("pclmul"))) std::uint64_t carryLessParity(std::uint64_t x)
   return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
 }
 
-__attribute__((target("avx2,pclmul"))) std::uint64_t avx2Separators(const char* block, char separator,
-                                                                    char quote, std::uint64_t& inside) {
-  const std::uint64_t quotes = avx2Mask(block, quote);
-  const std::uint64_t separators = avx2Mask(block, separator);
-  if (quotes == 0) return separators & ~inside;
-  const std::uint64_t quoted = carryLessParity(quotes) ^ inside;
-  inside = static_cast<std::uint64_t>(static_cast<std::int64_t>(quoted) >> 63);
-  return separators & ~quoted;
+__attribute__((target("avx2,pclmul"))) std::uint64_t avx2Separators(const char* block, unsigned skip,
+                                                                    char separator, char quote,
+                                                                    std::uint64_t& inside) {
+  return outsideQuotes(avx2Mask(block, separator), avx2Mask(block, quote), skip, inside, carryLessParity);
 }
 
 #endif

@@ -27,10 +27,11 @@ std::string_view vectorPathName(VectorPath path);
 struct BlockScanner {
   // Bytes of the block equal to `first` or `second`.
   std::uint64_t (*eitherOf)(const char* block, char first, char second);
-  // Bytes of the block equal to `separator` outside quotes. `inside` is all
-  // ones when the block begins inside a quote, 0 otherwise, and is left so for
-  // the next block; a quote character opens or closes a quote.
-  std::uint64_t (*separatorsOutsideQuotes)(const char* block, char separator, char quote,
+  // Bytes of the block equal to `separator` outside quotes, leaving out its
+  // first `skip` bytes: bit 0 stands for byte `skip`. `inside` is all ones
+  // when that byte lies inside a quote, 0 otherwise, and is left so for the
+  // next block; a quote character opens or closes a quote.
+  std::uint64_t (*separatorsOutsideQuotes)(const char* block, unsigned skip, char separator, char quote,
                                            std::uint64_t& inside);
   // Bytes of the block equal to each of four bytes.
   void (*eachOfFour)(const char* block, const char (&bytes)[4], std::uint64_t (&masks)[4]);

@@ -95,13 +95,21 @@ void splitAtCharacter(std::string_view line, char separator, char quote, TokenLi
     std::size_t offset = 0;
     for (; offset + kBlockSize <= line.size(); offset += kBlockSize) {
       tokens.addWord(offset / kBlockSize,
-                     separatorsOutsideQuotes(line.data() + offset, separator, quote, inside));
+                     separatorsOutsideQuotes(line.data() + offset, 0, separator, quote, inside));
     }
     if (offset < line.size()) {
-      char block[kBlockSize];
-      const char sought[] = {separator, quote};
-      padBlock(line.substr(offset), {sought, 2}, block);
-      tokens.addWord(offset / kBlockSize, separatorsOutsideQuotes(block, separator, quote, inside));
+      const auto tail = static_cast<unsigned>(line.size() - offset);
+      if (offset > 0) {
+        // The last 64 bytes of the line, leaving out those already seen: no copy.
+        const char* block = line.data() + line.size() - kBlockSize;
+        tokens.addWord(offset / kBlockSize,
+                       separatorsOutsideQuotes(block, kBlockSize - tail, separator, quote, inside));
+      } else {
+        char block[kBlockSize];
+        const char sought[] = {separator, quote};
+        padBlock(line, {sought, 2}, block);
+        tokens.addWord(0, separatorsOutsideQuotes(block, 0, separator, quote, inside));
+      }
     }
     open = inside != 0;
   }
