@@ -45,15 +45,31 @@ bool repeatsTheAddress(std::string_view name, std::string_view email) {
   return equalsIgnoringCase(name.substr(i), email.substr(i));
 }
 
+// Whether the name is blank; a name that begins with other than a space or
+// NUL is not, which spares most names the call.
+bool isBlankName(std::string_view name) {
+  return name.empty() || ((name[0] == ' ' || name[0] == '\0') && IsBlank(name));
+}
+
 }  // namespace
 
 std::string_view tidyDisplayName(std::string_view name, std::string_view email, std::string& scratch) {
-  if (const std::size_t bracket = name.find('('); bracket != std::string_view::npos) {
-    name = trim(name.substr(0, bracket));
+  // The first '(' and the first ',' in one pass; a comma after the '(' goes with the cut.
+  std::size_t bracket = kNotFound;
+  std::size_t comma = kNotFound;
+  for (std::size_t i = 0; i < name.size() && bracket == kNotFound; ++i) {
+    if (name[i] == '(') bracket = i;
+    if (name[i] == ',' && comma == kNotFound) comma = i;
   }
-  if (endsLikeACompany(name)) name = kGenericName;
-  if (repeatsTheAddress(name, email) || IsBlank(name)) name = kGenericName;
-  if (const std::size_t comma = name.find(','); comma != std::string_view::npos) {
+  const char* const start = name.data();
+  if (bracket != kNotFound) name = trim(name.substr(0, bracket));
+  if (endsLikeACompany(name) || repeatsTheAddress(name, email) || isBlankName(name)) {
+    name = kGenericName;
+    comma = kNotFound;
+  } else if (comma != kNotFound) {
+    comma -= static_cast<std::size_t>(name.data() - start);  // the blanks trimmed off its start
+  }
+  if (comma != kNotFound) {
     scratch.assign(name.substr(comma + 1));
     scratch += ' ';
     scratch.append(name.substr(0, comma));
