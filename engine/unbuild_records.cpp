@@ -15,7 +15,8 @@ namespace {
 // in turn would.
 bool endsLikeACompany(std::string_view name) {
   // Only c, p and '.' end one, and no other character lower-cases to them.
-  if (name.empty() || std::string_view("cCpP.").find(name.back()) == std::string_view::npos) return false;
+  const char last = name.empty() ? '\0' : name.back();
+  if (last != 'c' && last != 'C' && last != 'p' && last != 'P' && last != '.') return false;
   constexpr std::size_t kLongest = 5;
   char tail[kLongest];  // the last characters, lower-cased, filled from the end
   std::size_t count = 0;
