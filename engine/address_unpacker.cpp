@@ -20,10 +20,7 @@ class RecipientBytes {
   static constexpr char kBytes[4] = {'"', '<', '>', '@'};
 
   explicit RecipientBytes(std::string_view text) : m_text(text), m_masked(text.size() <= kBlockSize) {
-    if (!m_masked) return;
-    char block[kBlockSize];
-    padBlock(text, {kBytes, 4}, block);
-    blockScanner().eachOfFour(block, kBytes, m_masks);
+    if (m_masked) blockScanner().eachOfFour(text.data(), text.size(), kBytes, m_masks);
   }
 
   // Offset of the first `byte` (one of kBytes) at or after `from`, or kNotFound.

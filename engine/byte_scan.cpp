@@ -44,8 +44,22 @@ std::uint64_t portableEitherOf(const char* block, char first, char second) {
   return mask;
 }
 
-void portableEachOfFour(const char* block, const char (&bytes)[4], std::uint64_t (&masks)[4]) {
-  for (int i = 0; i < 4; ++i) masks[i] = portableMask(block, bytes[i]);
+void portableEachOfFour(const char* text, std::size_t size, const char (&bytes)[4],
+                        std::uint64_t (&masks)[4]) {
+  if (size < 8) {
+    const std::uint64_t word = loadUpTo8(text, size);
+    const std::uint64_t inText = (std::uint64_t{1} << size) - 1;  // a missing byte reads as 0
+    for (int i = 0; i < 4; ++i) masks[i] = highBits(matchingBytes(word, bytes[i])) & inText;
+    return;
+  }
+  for (int i = 0; i < 4; ++i) masks[i] = 0;
+  // Words at 0, 8, 16 and so on, the last one ending with the text.
+  for (std::size_t offset = 0;; offset += 8) {
+    const std::size_t at = std::min(offset, size - 8);
+    const std::uint64_t word = loadLittleEndian(text + at);
+    for (int i = 0; i < 4; ++i) masks[i] |= highBits(matchingBytes(word, bytes[i])) << at;
+    if (at == size - 8) return;
+  }
 }
 
 std::uint64_t portableSeparators(const char* block, unsigned skip, char separator, char quote,
@@ -77,9 +91,22 @@ __attribute__((target("sse2"))) std::uint64_t sse2Separators(const char* block, 
   return outsideQuotes(sse2Mask(block, separator), sse2Mask(block, quote), skip, inside, prefixParity);
 }
 
-__attribute__((target("sse2"))) void sse2EachOfFour(const char* block, const char (&bytes)[4],
-                                                    std::uint64_t (&masks)[4]) {
-  for (int i = 0; i < 4; ++i) masks[i] = sse2Mask(block, bytes[i]);
+__attribute__((target("sse2"))) void sse2EachOfFour(const char* text, std::size_t size,
+                                                    const char (&bytes)[4], std::uint64_t (&masks)[4]) {
+  if (size < 16) {
+    portableEachOfFour(text, size, bytes, masks);
+    return;
+  }
+  for (int i = 0; i < 4; ++i) masks[i] = 0;
+  for (std::size_t offset = 0;; offset += 16) {
+    const std::size_t at = std::min(offset, size - 16);
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+    for (int i = 0; i < 4; ++i) {
+      const int found = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(bytes[i])));
+      masks[i] |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(found)) << at;
+    }
+    if (at == size - 16) return;
+  }
 }
 
 __attribute__((target("avx2"))) std::uint64_t avx2Mask(const char* block, char byte) {
@@ -96,16 +123,21 @@ __attribute__((target("avx2"))) std::uint64_t avx2EitherOf(const char* block, ch
   return avx2Mask(block, first) | avx2Mask(block, second);
 }
 
-__attribute__((target("avx2"))) void avx2EachOfFour(const char* block, const char (&bytes)[4],
-                                                    std::uint64_t (&masks)[4]) {
-  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
-  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+__attribute__((target("avx2"))) void avx2EachOfFour(const char* text, std::size_t size,
+                                                    const char (&bytes)[4], std::uint64_t (&masks)[4]) {
+  if (size < 32) {
+    sse2EachOfFour(text, size, bytes, masks);
+    return;
+  }
+  // Two loads that may overlap: the bits of a byte read twice agree.
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text));
+  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + size - 32));
   for (int i = 0; i < 4; ++i) {
     const __m256i wanted = _mm256_set1_epi8(bytes[i]);
     masks[i] = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted))) |
                static_cast<std::uint64_t>(
                    static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, wanted))))
-                   << 32;
+                   << (size - 32);
   }
 }
 
@@ -179,13 +211,6 @@ std::string_view vectorPathName(VectorPath path) {
 const BlockScanner& blockScanner() {
   static const BlockScanner scanner = scannerFor(vectorPath());
   return scanner;
-}
-
-void padBlock(std::string_view tail, std::string_view sought, char (&block)[kBlockSize]) {
-  char filler = 0;
-  while (sought.find(filler) != std::string_view::npos) ++filler;
-  std::memset(block, filler, kBlockSize);
-  if (!tail.empty()) std::memcpy(block, tail.data(), tail.size());
 }
 
 }  // namespace tavrin

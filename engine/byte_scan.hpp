@@ -33,8 +33,9 @@ struct BlockScanner {
   // next block; a quote character opens or closes a quote.
   std::uint64_t (*separatorsOutsideQuotes)(const char* block, unsigned skip, char separator, char quote,
                                            std::uint64_t& inside);
-  // Bytes of the block equal to each of four bytes.
-  void (*eachOfFour)(const char* block, const char (&bytes)[4], std::uint64_t (&masks)[4]);
+  // Bytes of a text of at most 64 bytes equal to each of four bytes. Nothing
+  // past the text is read, so it needs no copy into a block.
+  void (*eachOfFour)(const char* text, std::size_t size, const char (&bytes)[4], std::uint64_t (&masks)[4]);
 };
 
 const BlockScanner& blockScanner();
@@ -101,9 +102,5 @@ inline void shortTextMasks(std::string_view text, char first, char second, std::
   firstMask &= inText;
   secondMask &= inText;
 }
-
-// Copies the last, short block of a text into `block`, filled up with a byte
-// that is none of `sought`, so a scanner may read all 64 bytes.
-void padBlock(std::string_view tail, std::string_view sought, char (&block)[kBlockSize]);
 
 }  // namespace tavrin

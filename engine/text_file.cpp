@@ -247,13 +247,15 @@ std::size_t TextReader::findLineEnd() {
     const std::size_t from = std::max(m_begin, m_scanEnd);
     if (from >= m_end) return kNotFound;
     const std::size_t size = std::min(kBlockSize, m_end - from);
-    const char* block = m_buffer.get() + from;
-    char padded[kBlockSize];
-    if (size < kBlockSize) {
-      padBlock({block, size}, "\r\n", padded);
-      block = padded;
+    const char* const block = m_buffer.get() + from;
+    if (size == kBlockSize) {
+      m_lineEnds = blockScanner().eitherOf(block, '\r', '\n');
+    } else {
+      constexpr char kLineEnds[4] = {'\r', '\n', '\r', '\n'};
+      std::uint64_t masks[4];
+      blockScanner().eachOfFour(block, size, kLineEnds, masks);
+      m_lineEnds = masks[0] | masks[1];
     }
-    m_lineEnds = blockScanner().eitherOf(block, '\r', '\n');
     m_scanStart = from;
     m_scanEnd = from + size;
   }

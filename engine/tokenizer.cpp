@@ -105,10 +105,14 @@ void splitAtCharacter(std::string_view line, char separator, char quote, TokenLi
         tokens.addWord(offset / kBlockSize,
                        separatorsOutsideQuotes(block, kBlockSize - tail, separator, quote, inside));
       } else {
-        char block[kBlockSize];
-        const char sought[] = {separator, quote};
-        padBlock(line, {sought, 2}, block);
-        tokens.addWord(0, separatorsOutsideQuotes(block, 0, separator, quote, inside));
+        // A line shorter than a block, classified in place.
+        const char sought[4] = {separator, quote, separator, quote};
+        std::uint64_t masks[4];
+        blockScanner().eachOfFour(line.data(), line.size(), sought, masks);
+        std::uint64_t quoted = masks[1];
+        for (int shift = 1; shift < static_cast<int>(kBlockSize); shift *= 2) quoted ^= quoted << shift;
+        tokens.addWord(0, masks[0] & ~quoted);
+        inside = (quoted >> (line.size() - 1) & 1) != 0 ? ~std::uint64_t{0} : 0;
       }
     }
     open = inside != 0;
