@@ -164,7 +164,7 @@ void splitLine(std::string_view TokenString, std::string_view Delimeter, TokenLi
   if (TokenString.size() >= std::numeric_limits<std::int32_t>::max()) throw counterOverflow();
   // A quote text of one character is blank when it is a space or NUL.
   if (isAsciiCharacter(Delimeter) && isAsciiCharacter(Quotes) && Quotes[0] != ' ' && Quotes[0] != '\0' &&
-      Delimeter != Quotes) {
+      Delimeter[0] != Quotes[0]) {
     splitAtCharacter(TokenString, Delimeter[0], Quotes[0], Tokens);
   } else {
     splitAtText(TokenString, Delimeter, Quotes, Tokens);
