@@ -56,7 +56,9 @@ std::optional<Failure> failureOf(Step&& step) {
 
 class Run {
  public:
-  explicit Run(RunHost& host) : m_host(host) {}
+  explicit Run(RunHost& host) : m_host(host) {
+    m_input.setBeforeMove([this] { keepStatusToken(); });
+  }
 
   void execute() {
     if (setUp()) processLines();
@@ -167,7 +169,11 @@ class Run {
       return;
     }
     for (const std::string_view token : m_tokens) processToken(token);
-    // The line's text goes with the next read; a status still to come keeps its own copy.
+  }
+
+  // The reader is about to move the text of earlier lines: a status still to
+  // come keeps its own copy of its token.
+  void keepStatusToken() {
     if (m_statusPending && m_statusToken.data() != m_keptStatusToken.data()) {
       m_keptStatusToken.assign(m_statusToken);
       m_statusToken = m_keptStatusToken;

@@ -174,6 +174,7 @@ std::size_t TextReader::readRaw(char* into, std::size_t size) {
 
 void TextReader::makeRoom(std::size_t bytes) {
   if (m_capacity - m_end >= bytes) return;
+  if (m_beforeMove) m_beforeMove();
   // More is read only when what was scanned after m_begin holds no line end.
   m_scanStart = m_scanEnd = std::max(m_begin, m_scanEnd);
   m_lineEnds = 0;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -62,6 +63,9 @@ class TextReader {
   std::string_view readLine();
   std::string_view line() const { return {m_buffer.get() + m_lineStart, m_lineSize}; }
   void close() noexcept;
+  // Called before the reader moves or drops text that it has read: views of
+  // earlier lines stay valid until then, and a holder of one copies it here.
+  void setBeforeMove(std::function<void()> beforeMove) { m_beforeMove = std::move(beforeMove); }
 
   Encoding getEncoding() const { return m_encoding; }
   std::optional<FileId> fileId() const { return fileIdOf(m_fd); }
@@ -106,6 +110,8 @@ class TextReader {
 
   // UTF-16 bytes read but not yet decoded (an odd byte, half a surrogate pair).
   std::string m_raw;
+
+  std::function<void()> m_beforeMove;
 };
 
 // Writes a text file line by line; every line ends with a carriage return and

@@ -307,6 +307,18 @@ TEST(Differential, WholeRunsAgreeWithTheLiteralSteps) {
   }
 }
 
+TEST(Differential, PacedStatusKeepsItsTokenWhileTheReaderMovesOn) {
+  // Two MiB of empty lines make the reader move its text between the token
+  // and the warning about the last line.
+  TempDir dir;
+  PacedHost host;
+  host.inputFileName = dir.write("in.txt", "first\r\n" + std::string(2 << 20, '\n') + "a,\"b\r\n");
+  host.outputFileName = dir.file("out.txt");
+  ConversionRun(host);
+  EXPECT_EQ(host.shownWhenSaid, std::vector<std::string>{"1 - first"});
+  EXPECT_EQ(host.shown(), "1 - first");
+}
+
 // The switch that the tests use to run every vector path.
 TEST(Differential, RunsOnTheVectorPathAsked) {
   const char* asked = std::getenv("TAVRIN_VECTOR_PATH");
