@@ -1,7 +1,11 @@
 #include "engine/unbuild_records.hpp"
 
+#include <bit>
+#include <cstdint>
+
 #include "engine/address_unpacker.hpp"
 #include "engine/blank.hpp"
+#include "engine/byte_scan.hpp"
 #include "engine/failure.hpp"
 #include "engine/text.hpp"
 #include "engine/text_file.hpp"
@@ -52,16 +56,38 @@ bool isBlankName(std::string_view name) {
   return name.empty() || ((name[0] == ' ' || name[0] == '\0') && IsBlank(name));
 }
 
+// The first '(' and the first ',' of the name, kNotFound for none; a comma
+// after the '(' goes with the cut, so it counts as none. A name of one block
+// is classified at once.
+void findBracketAndComma(std::string_view name, std::size_t& bracket, std::size_t& comma) {
+  std::uint64_t brackets;
+  std::uint64_t commas;
+  if (name.size() <= kShortText) {
+    shortTextMasks(name, '(', ',', brackets, commas);
+  } else if (name.size() <= kBlockSize) {
+    constexpr char kBytes[4] = {'(', ',', '(', ','};
+    std::uint64_t masks[4];
+    blockScanner().eachOfFour(name.data(), name.size(), kBytes, masks);
+    brackets = masks[0];
+    commas = masks[1];
+  } else {
+    bracket = name.find('(');
+    comma = name.find(',');
+    if (comma > bracket) comma = kNotFound;
+    return;
+  }
+  // Bits below the first '(' only.
+  commas &= brackets == 0 ? ~std::uint64_t{0} : (brackets & -brackets) - 1;
+  bracket = brackets == 0 ? kNotFound : static_cast<std::size_t>(std::countr_zero(brackets));
+  comma = commas == 0 ? kNotFound : static_cast<std::size_t>(std::countr_zero(commas));
+}
+
 }  // namespace
 
 std::string_view tidyDisplayName(std::string_view name, std::string_view email, std::string& scratch) {
-  // The first '(' and the first ',' in one pass; a comma after the '(' goes with the cut.
-  std::size_t bracket = kNotFound;
-  std::size_t comma = kNotFound;
-  for (std::size_t i = 0; i < name.size() && bracket == kNotFound; ++i) {
-    if (name[i] == '(') bracket = i;
-    if (name[i] == ',' && comma == kNotFound) comma = i;
-  }
+  std::size_t bracket;
+  std::size_t comma;
+  findBracketAndComma(name, bracket, comma);
   const char* const start = name.data();
   if (bracket != kNotFound) name = trim(name.substr(0, bracket));
   if (endsLikeACompany(name) || repeatsTheAddress(name, email) || isBlankName(name)) {
