@@ -154,11 +154,12 @@ def main():
     parser.add_argument("--size-mb", type=float, default=200, help="size of a realistic file (default 200)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the random choices (default 1)")
     parser.add_argument("--kind", choices=["realistic", "quote-heavy", "open-quote", "long-line", "bare-line",
-                                           "empty-lines", "short-lines"],
+                                           "separator-line", "empty-lines", "short-lines"],
                         default="realistic",
                         help="realistic lines, or a pathological input: a line with an unclosed quote "
                              "and --separators separators, one line of --size-mb (bare-line: bare "
-                             "addresses only, no quote), or --lines empty or very short lines")
+                             "addresses only, no quote; separator-line: commas only), or --lines empty "
+                             "or very short lines")
     parser.add_argument("--separators", type=int, default=1_000_000,
                         help="separators after the open quote (default 1000000)")
     parser.add_argument("--lines", type=int, default=10_000_000,
@@ -176,6 +177,8 @@ def main():
         elif args.kind in ("long-line", "bare-line"):
             write_realistic(out, size_bytes, rng, one_line=True,
                             kind="bare" if args.kind == "bare-line" else "realistic")
+        elif args.kind == "separator-line":
+            out.write(b"," * size_bytes + b"\r\n")
         elif args.kind == "short-lines":
             write_short_lines(out, args.lines, rng)
         elif args.kind == "open-quote":
