@@ -280,7 +280,7 @@ bool TextReader::atEndOfBuffer() {
   }
 }
 
-std::string_view TextReader::readLine() {
+std::string_view TextReader::scanForLine() {
   if (atEnd()) {
     m_lineStart = m_begin;
     m_lineSize = 0;
@@ -288,11 +288,13 @@ std::string_view TextReader::readLine() {
   }
   for (;;) {
     const std::size_t end = findLineEnd();
-    if (end != kNotFound || m_endOfFile) {
+    if (end != kNotFound) return takeLine(end);
+    if (m_endOfFile) {
+      // The last line, without a line end.
       m_lineStart = m_begin;
-      m_lineSize = (end != kNotFound ? end : m_end) - m_begin;
-      m_skipLineFeed = end != kNotFound && m_buffer[end] == '\r';
-      m_begin = end != kNotFound ? end + 1 : m_end;
+      m_lineSize = m_end - m_begin;
+      m_skipLineFeed = false;
+      m_begin = m_end;
       return line();
     }
     if (m_end - m_begin > kLongestLine) fail(EFBIG, "A line longer than 256 MiB stops reading");

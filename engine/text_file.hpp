@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "engine/byte_scan.hpp"
 
 namespace tavrin {
 
@@ -60,7 +63,14 @@ class TextReader {
   }
   // Reads the next line, without its line end. The view, like line(), stays
   // valid until the next call of AtEnd or ReadLine.
-  std::string_view readLine();
+  std::string_view readLine() {
+    // The usual case, a line whose end lies in the block scanned last, without a call.
+    if (!atEnd() && m_begin >= m_scanStart && m_begin - m_scanStart < kBlockSize) {
+      const std::uint64_t ahead = m_lineEnds >> (m_begin - m_scanStart);
+      if (ahead != 0) return takeLine(m_begin + static_cast<std::size_t>(std::countr_zero(ahead)));
+    }
+    return scanForLine();
+  }
   std::string_view line() const { return {m_buffer.get() + m_lineStart, m_lineSize}; }
   void close() noexcept;
   // Called before the reader moves or drops text that it has read: views of
@@ -82,6 +92,15 @@ class TextReader {
   std::size_t readRaw(char* into, std::size_t size);
   void decodeUtf16(bool atEnd);
   std::size_t findLineEnd();
+  std::string_view scanForLine();
+  // The line from m_begin up to the line end at `end`.
+  std::string_view takeLine(std::size_t end) {
+    m_lineStart = m_begin;
+    m_lineSize = end - m_begin;
+    m_skipLineFeed = m_buffer[end] == '\r';
+    m_begin = end + 1;
+    return line();
+  }
   [[noreturn]] void fail(int number, std::string_view what);
 
   int m_fd = -1;
