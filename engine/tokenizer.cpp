@@ -77,7 +77,9 @@ bool splitShortLine(std::string_view line, char separator, char quote, TokenList
   std::uint64_t quotes;
   shortTextMasks(line, separator, quote, separators, quotes);
   std::uint64_t inside = quotes;
-  for (int shift = 1; shift < static_cast<int>(kShortText); shift *= 2) inside ^= inside << shift;
+  if (quotes != 0) {  // most short lines hold none
+    for (int shift = 1; shift < static_cast<int>(kShortText); shift *= 2) inside ^= inside << shift;
+  }
   tokens.addWord(0, separators & ~inside);
   return !line.empty() && (inside >> (line.size() - 1) & 1) != 0;
 }
