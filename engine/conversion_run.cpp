@@ -168,6 +168,8 @@ class Run {
       warnOfRefusedLine(m_host, failure);
       return;
     }
+    // The host's choices change only while it has control.
+    m_unbuildChecked = m_host.IsUnbuildChecked();
     for (const std::string_view token : m_tokens) processToken(token);
   }
 
@@ -188,9 +190,12 @@ class Run {
 
     m_statusToken = trimmed;
     m_statusPending = true;
-    if (m_statusPacer.isDue()) handOverStatus();
+    if (m_statusPacer.isDue()) {
+      handOverStatus();
+      m_unbuildChecked = m_host.IsUnbuildChecked();
+    }
 
-    if (m_host.IsUnbuildChecked()) {
+    if (m_unbuildChecked) {
       m_unbuild.write(token, m_output, m_firstRecord);
       return;
     }
@@ -218,6 +223,7 @@ class Run {
   std::uint64_t m_lineNumber = 0;
   std::int32_t m_tokenCounter = 0;
   bool m_firstRecord = false;
+  bool m_unbuildChecked = false;  // the host's answer, asked again after every call to it
   TokenList m_tokens;
   ProgressPacer m_statusPacer{m_host.statusInterval()};
   bool m_statusPending = false;

@@ -19,7 +19,6 @@ namespace tavrin {
 namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 20;
-constexpr std::size_t kFlushSize = std::size_t{1} << 20;
 // An output that refuses this many writes in a row, with nothing taken in
 // between, is given up: the run ends instead of failing line after line.
 constexpr int kRefusalsBeforeGivingUp = 8;
@@ -327,14 +326,15 @@ void TextWriter::adopt(int fd, const std::string& name) {
 void TextWriter::start(Encoding encoding) {
   m_encoding = encoding;
   m_utf16 = isUtf16(encoding);
-  m_pending.resize(kFlushSize + kChunk);
+  m_pending.resize(kFlushSize + kSpareRoom);
   if (m_created || m_adopted || !fileId().value_or(FileId{}).regular) return;
   if (::ftruncate(m_fd, 0) != 0) throw fileFailure(errno, fileAction("Cannot create", "output", m_path));
 }
 
-void TextWriter::writeLine(std::initializer_list<std::string_view> parts) {
+void TextWriter::writeLineSlowly(std::initializer_list<std::string_view> parts) {
   if (m_pendingSize >= kFlushSize) flush();
   if (m_bytesWritten == 0 && m_pendingSize == 0) appendBytes(byteOrderMark(m_encoding));
+  if (!m_utf16) m_copyBelow = kFlushSize;
   if (m_utf16) {
     const std::size_t lineStart = m_pendingSize;
     try {

@@ -162,7 +162,16 @@ class TextWriter {
   // Writes the parts as one line. When the waiting bytes cannot be written,
   // this line is not accepted either; a closed pipe, or an output that keeps
   // refusing data, raises a failure that ends the run.
-  void writeLine(std::initializer_list<std::string_view> parts);
+  void writeLine(std::initializer_list<std::string_view> parts) {
+    // The usual line, UTF-8 into a buffer with room, is copied here without a call.
+    std::size_t size = 2;
+    for (const std::string_view part : parts) size += part.size();
+    if (m_pendingSize >= m_copyBelow || size > kSpareRoom) return writeLineSlowly(parts);
+    char* out = m_pending.data() + m_pendingSize;
+    for (const std::string_view part : parts) out = copyShort(out, part);
+    std::memcpy(out, "\r\n", 2);
+    m_pendingSize += size;
+  }
   // Writes what is waiting and closes the file. When that fails the file stays
   // open, so the caller may try again or give up with abandon().
   void close();
@@ -170,6 +179,35 @@ class TextWriter {
   void abandon() noexcept;
 
  private:
+  static constexpr std::size_t kFlushSize = std::size_t{1} << 20;
+  // Room that the buffer has beyond kFlushSize: a line up to this long fits.
+  static constexpr std::size_t kSpareRoom = std::size_t{1} << 20;
+
+  // Copies a text of a few dozen bytes with a few loads and stores that may
+  // overlap, and a longer one with memcpy.
+  static char* copyShort(char* out, std::string_view text) {
+    const char* in = text.data();
+    const std::size_t size = text.size();
+    if (size > 64) {
+      std::memcpy(out, in, size);
+    } else if (size >= 16) {
+      for (std::size_t i = 0; i + 16 < size; i += 16) std::memcpy(out + i, in + i, 16);
+      std::memcpy(out + size - 16, in + size - 16, 16);
+    } else if (size >= 8) {
+      std::memcpy(out, in, 8);
+      std::memcpy(out + size - 8, in + size - 8, 8);
+    } else if (size >= 4) {
+      std::memcpy(out, in, 4);
+      std::memcpy(out + size - 4, in + size - 4, 4);
+    } else if (size > 0) {
+      out[0] = in[0];
+      out[size / 2] = in[size / 2];
+      out[size - 1] = in[size - 1];
+    }
+    return out + size;
+  }
+
+  void writeLineSlowly(std::initializer_list<std::string_view> parts);
   void flush();
   void appendUtf16(std::string_view text);
   void appendBytes(std::string_view bytes) {
@@ -188,6 +226,9 @@ class TextWriter {
   bool m_utf16 = false;
   std::string m_pending;  // [0, m_pendingSize) waits to be written
   std::size_t m_pendingSize = 0;
+  // writeLine copies in place while m_pendingSize is below this: 0 until the
+  // byte order mark is written, and for UTF-16; kFlushSize after that.
+  std::size_t m_copyBelow = 0;
   std::uint64_t m_bytesWritten = 0;
   int m_refusals = 0;  // failed writes in a row
 };

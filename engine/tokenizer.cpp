@@ -127,6 +127,7 @@ void splitAtCharacter(std::string_view line, char separator, char quote, TokenLi
 // Any separator and quote text, whole units searched character by character.
 void splitAtText(std::string_view line, std::string_view delimiter, std::string_view quotes,
                  TokenList& tokens) {
+  tokens.clearWords();
   const TextFinder separator(delimiter);
   const TextFinder quote(quotes);
   const bool balanceQuotes = !IsBlank(quotes);

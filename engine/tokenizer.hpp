@@ -56,17 +56,16 @@ class TokenList {
     std::size_t m_end = 0;
   };
 
-  // Empties the list for tokens of `line` split at separators of `separatorSize` bytes.
+  // Makes room for tokens of `line` split at separators of `separatorSize`
+  // bytes. Only the last word is emptied: addWord fills the others in turn,
+  // and a filler that uses add alone calls clearWords first.
   void reset(std::string_view line, std::size_t separatorSize) {
     m_line = line;
     m_separatorSize = separatorSize;
     m_ends.resize(line.size() / 64 + 1);  // room for an end just past the line
-    if (m_ends.size() == 1) {
-      m_ends[0] = 0;  // the usual line, shorter than 64 bytes, without a call
-    } else {
-      std::fill(m_ends.begin(), m_ends.end(), 0);
-    }
+    m_ends.back() = 0;
   }
+  void clearWords() { std::fill(m_ends.begin(), m_ends.end(), 0); }
   // Stores the next token, which ends at byte `end` of the line.
   void add(std::size_t end) { m_ends[end / 64] |= std::uint64_t{1} << (end % 64); }
   // Stores the tokens that end in bytes 64 * `word` to 64 * `word` + 63, one
