@@ -28,20 +28,55 @@ std::uint64_t prefixParity(std::uint64_t x) {
   return x;
 }
 
-std::uint64_t outsideQuotes(std::uint64_t separators, std::uint64_t quotes, unsigned skip,
-                            std::uint64_t& inside, std::uint64_t (*parity)(std::uint64_t)) {
-  const std::uint64_t quoted = parity(quotes >> skip) ^ inside;
+// The separators outside quotes of one block, given whether its first byte
+// lies inside a quote (`inside` all ones) or not (0); `inside` is left so for
+// the next block.
+inline std::uint64_t outsideQuotes(std::uint64_t separators, std::uint64_t quoted, std::uint64_t& inside) {
+  quoted ^= inside;
   inside = static_cast<std::uint64_t>(static_cast<std::int64_t>(quoted) >> 63);
-  return separators >> skip & ~quoted;
+  return separators & ~quoted;
 }
 
-std::uint64_t portableEitherOf(const char* block, char first, char second) {
-  std::uint64_t mask = 0;
-  for (std::size_t i = 0; i < kBlockSize; i += 8) {
-    const std::uint64_t word = loadLittleEndian(block + i);
-    mask |= highBits(matchingBytes(word, first) | matchingBytes(word, second)) << i;
+// Every path walks a line the same way: whole blocks, then the last 64 bytes
+// of the line for the rest, shifted past the bytes already seen. No byte
+// outside the line is read.
+#define TAVRIN_MARK_SEPARATORS(MASKS, PARITY)                                   \
+  std::uint64_t inside = 0;                                                     \
+  std::size_t offset = 0;                                                       \
+  std::uint64_t separators;                                                     \
+  std::uint64_t quotes;                                                         \
+  for (; offset + kBlockSize <= size; offset += kBlockSize) {                   \
+    MASKS(line + offset, separators, quotes);                                   \
+    *ends++ = outsideQuotes(separators, PARITY(quotes), inside);                \
+  }                                                                             \
+  if (offset < size) {                                                          \
+    const std::size_t skip = kBlockSize - (size - offset);                      \
+    MASKS(line + size - kBlockSize, separators, quotes);                        \
+    *ends = outsideQuotes(separators >> skip, PARITY(quotes >> skip), inside);  \
+  }                                                                             \
+  return inside != 0;
+
+void portableMarkLineEnds(const char* text, std::size_t blocks, std::uint64_t* lineEnds) {
+  for (std::size_t block = 0; block < blocks; ++block, text += kBlockSize) {
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < kBlockSize; i += 8) {
+      const std::uint64_t word = loadLittleEndian(text + i);
+      mask |= highBits(matchingBytes(word, '\r') | matchingBytes(word, '\n')) << i;
+    }
+    lineEnds[block] = mask;
   }
-  return mask;
+}
+
+inline void portableMasks(const char* block, char separator, char quote, std::uint64_t& separators,
+                          std::uint64_t& quotes) {
+  separators = portableMask(block, separator);
+  quotes = portableMask(block, quote);
+}
+
+bool portableMarkSeparators(const char* line, std::size_t size, char separator, char quote, std::uint64_t* ends) {
+#define MASKS(block, separators, quotes) portableMasks(block, separator, quote, separators, quotes)
+  TAVRIN_MARK_SEPARATORS(MASKS, prefixParity)
+#undef MASKS
 }
 
 void portableEachOfFour(const char* text, std::size_t size, const char (&bytes)[4],
@@ -62,16 +97,9 @@ void portableEachOfFour(const char* text, std::size_t size, const char (&bytes)[
   }
 }
 
-std::uint64_t portableSeparators(const char* block, unsigned skip, char separator, char quote,
-                                 std::uint64_t& inside) {
-  return outsideQuotes(portableMask(block, separator), portableMask(block, quote), skip, inside,
-                       prefixParity);
-}
-
 #if defined(__x86_64__)
 
-__attribute__((target("sse2"))) std::uint64_t sse2Mask(const char* block, char byte) {
-  const __m128i wanted = _mm_set1_epi8(byte);
+__attribute__((target("sse2"))) inline std::uint64_t sse2Mask(const char* block, __m128i wanted) {
   std::uint64_t mask = 0;
   for (std::size_t i = 0; i < kBlockSize; i += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
@@ -82,13 +110,23 @@ __attribute__((target("sse2"))) std::uint64_t sse2Mask(const char* block, char b
   return mask;
 }
 
-__attribute__((target("sse2"))) std::uint64_t sse2EitherOf(const char* block, char first, char second) {
-  return sse2Mask(block, first) | sse2Mask(block, second);
+__attribute__((target("sse2"))) void sse2MarkLineEnds(const char* text, std::size_t blocks,
+                                                      std::uint64_t* lineEnds) {
+  const __m128i carriageReturn = _mm_set1_epi8('\r');
+  const __m128i lineFeed = _mm_set1_epi8('\n');
+  for (std::size_t block = 0; block < blocks; ++block, text += kBlockSize) {
+    lineEnds[block] = sse2Mask(text, carriageReturn) | sse2Mask(text, lineFeed);
+  }
 }
 
-__attribute__((target("sse2"))) std::uint64_t sse2Separators(const char* block, unsigned skip, char separator,
-                                                             char quote, std::uint64_t& inside) {
-  return outsideQuotes(sse2Mask(block, separator), sse2Mask(block, quote), skip, inside, prefixParity);
+__attribute__((target("sse2"))) bool sse2MarkSeparators(const char* line, std::size_t size, char separator,
+                                                        char quote, std::uint64_t* ends) {
+  const __m128i separatorBytes = _mm_set1_epi8(separator);
+  const __m128i quoteBytes = _mm_set1_epi8(quote);
+#define MASKS(block, separators, quotes) \
+  (separators = sse2Mask(block, separatorBytes), quotes = sse2Mask(block, quoteBytes))
+  TAVRIN_MARK_SEPARATORS(MASKS, prefixParity)
+#undef MASKS
 }
 
 __attribute__((target("sse2"))) void sse2EachOfFour(const char* text, std::size_t size,
@@ -109,18 +147,53 @@ __attribute__((target("sse2"))) void sse2EachOfFour(const char* text, std::size_
   }
 }
 
-__attribute__((target("avx2"))) std::uint64_t avx2Mask(const char* block, char byte) {
-  const __m256i wanted = _mm256_set1_epi8(byte);
-  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
-  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+__attribute__((target("avx2"))) inline std::uint64_t avx2Mask(__m256i low, __m256i high, __m256i wanted) {
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted))) |
          static_cast<std::uint64_t>(
              static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, wanted))))
              << 32;
 }
 
-__attribute__((target("avx2"))) std::uint64_t avx2EitherOf(const char* block, char first, char second) {
-  return avx2Mask(block, first) | avx2Mask(block, second);
+__attribute__((target("avx2"))) inline __m256i avx2Load(const char* bytes) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+}
+
+__attribute__((target("avx2"))) void avx2MarkLineEnds(const char* text, std::size_t blocks,
+                                                      std::uint64_t* lineEnds) {
+  const __m256i carriageReturn = _mm256_set1_epi8('\r');
+  const __m256i lineFeed = _mm256_set1_epi8('\n');
+  for (std::size_t block = 0; block < blocks; ++block, text += kBlockSize) {
+    const __m256i low = avx2Load(text);
+    const __m256i high = avx2Load(text + 32);
+    const __m256i lowEnds = _mm256_or_si256(_mm256_cmpeq_epi8(low, carriageReturn), _mm256_cmpeq_epi8(low, lineFeed));
+    const __m256i highEnds =
+        _mm256_or_si256(_mm256_cmpeq_epi8(high, carriageReturn), _mm256_cmpeq_epi8(high, lineFeed));
+    lineEnds[block] = static_cast<std::uint32_t>(_mm256_movemask_epi8(lowEnds)) |
+                      static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(highEnds)))
+                          << 32;
+  }
+}
+
+// A carry-less multiplication by all ones is the running parity in one instruction.
+__attribute__((target("pclmul"))) inline std::uint64_t carryLessParity(std::uint64_t x) {
+  const __m128i product =
+      _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(x)), _mm_set1_epi8(-1), 0);
+  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
+}
+
+__attribute__((target("avx2,pclmul"))) bool avx2MarkSeparators(const char* line, std::size_t size,
+                                                               char separator, char quote, std::uint64_t* ends) {
+  const __m256i separatorBytes = _mm256_set1_epi8(separator);
+  const __m256i quoteBytes = _mm256_set1_epi8(quote);
+#define MASKS(block, separators, quotes)                                             \
+  do {                                                                                \
+    const __m256i low = avx2Load(block);                                              \
+    const __m256i high = avx2Load((block) + 32);                                      \
+    separators = avx2Mask(low, high, separatorBytes);                                 \
+    quotes = avx2Mask(low, high, quoteBytes);                                         \
+  } while (false)
+  TAVRIN_MARK_SEPARATORS(MASKS, carryLessParity)
+#undef MASKS
 }
 
 __attribute__((target("avx2"))) void avx2EachOfFour(const char* text, std::size_t size,
@@ -130,8 +203,8 @@ __attribute__((target("avx2"))) void avx2EachOfFour(const char* text, std::size_
     return;
   }
   // Two loads that may overlap: the bits of a byte read twice agree.
-  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text));
-  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + size - 32));
+  const __m256i low = avx2Load(text);
+  const __m256i high = avx2Load(text + size - 32);
   for (int i = 0; i < 4; ++i) {
     const __m256i wanted = _mm256_set1_epi8(bytes[i]);
     masks[i] = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted))) |
@@ -141,20 +214,9 @@ __attribute__((target("avx2"))) void avx2EachOfFour(const char* text, std::size_
   }
 }
 
-// A carry-less multiplication by all ones is the running parity in one instruction.
-__attribute__((target("pclmul"))) std::uint64_t carryLessParity(std::uint64_t x) {
-  const __m128i product =
-      _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(x)), _mm_set1_epi8(-1), 0);
-  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
-}
-
-__attribute__((target("avx2,pclmul"))) std::uint64_t avx2Separators(const char* block, unsigned skip,
-                                                                    char separator, char quote,
-                                                                    std::uint64_t& inside) {
-  return outsideQuotes(avx2Mask(block, separator), avx2Mask(block, quote), skip, inside, carryLessParity);
-}
-
 #endif
+
+#undef TAVRIN_MARK_SEPARATORS
 
 VectorPath bestPath() {
 #if defined(__x86_64__)
@@ -180,12 +242,12 @@ BlockScanner scannerFor(VectorPath path) {
   switch (path) {
 #if defined(__x86_64__)
     case VectorPath::Avx2:
-      return {avx2EitherOf, avx2Separators, avx2EachOfFour};
+      return {avx2MarkLineEnds, avx2MarkSeparators, avx2EachOfFour};
     case VectorPath::Sse2:
-      return {sse2EitherOf, sse2Separators, sse2EachOfFour};
+      return {sse2MarkLineEnds, sse2MarkSeparators, sse2EachOfFour};
 #endif
     default:
-      return {portableEitherOf, portableSeparators, portableEachOfFour};
+      return {portableMarkLineEnds, portableMarkSeparators, portableEachOfFour};
   }
 }
 
@@ -208,9 +270,6 @@ std::string_view vectorPathName(VectorPath path) {
   return "portable";
 }
 
-const BlockScanner& blockScanner() {
-  static const BlockScanner scanner = scannerFor(vectorPath());
-  return scanner;
-}
+const BlockScanner chosenBlockScanner = scannerFor(vectorPath());
 
 }  // namespace tavrin

@@ -25,20 +25,24 @@ VectorPath vectorPath();
 std::string_view vectorPathName(VectorPath path);
 
 struct BlockScanner {
-  // Bytes of the block equal to `first` or `second`.
-  std::uint64_t (*eitherOf)(const char* block, char first, char second);
-  // Bytes of the block equal to `separator` outside quotes, leaving out its
-  // first `skip` bytes: bit 0 stands for byte `skip`. `inside` is all ones
-  // when that byte lies inside a quote, 0 otherwise, and is left so for the
-  // next block; a quote character opens or closes a quote.
-  std::uint64_t (*separatorsOutsideQuotes)(const char* block, unsigned skip, char separator, char quote,
-                                           std::uint64_t& inside);
+  // Marks the carriage returns and line feeds of `blocks` whole blocks of
+  // `text`: bit i of lineEnds[w] for byte 64 w + i.
+  void (*markLineEnds)(const char* text, std::size_t blocks, std::uint64_t* lineEnds);
+  // The token ends of a line of at least 64 bytes: bit i of ends[w] for byte
+  // 64 w + i when it is a `separator` outside quotes, in as many words as the
+  // line has blocks, the last one perhaps partial. A quote character opens or
+  // closes a quote. Gives whether a quote stays open at the line's end.
+  bool (*markSeparators)(const char* line, std::size_t size, char separator, char quote, std::uint64_t* ends);
   // Bytes of a text of at most 64 bytes equal to each of four bytes. Nothing
   // past the text is read, so it needs no copy into a block.
   void (*eachOfFour)(const char* text, std::size_t size, const char (&bytes)[4], std::uint64_t (&masks)[4]);
 };
 
-const BlockScanner& blockScanner();
+// Chosen once, when the program starts.
+extern const BlockScanner chosenBlockScanner;
+inline const BlockScanner& blockScanner() {
+  return chosenBlockScanner;
+}
 
 // Any machine: eight bytes at a time in a 64-bit word.
 

@@ -170,7 +170,7 @@ class Run {
     }
     // The host's choices change only while it has control.
     m_unbuildChecked = m_host.IsUnbuildChecked();
-    for (const std::string_view token : m_tokens) processToken(token);
+    m_tokens.forEach([this](std::string_view token) { processToken(token); });
   }
 
   // The reader is about to move the text of earlier lines: a status still to

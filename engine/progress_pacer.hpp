@@ -14,8 +14,12 @@ class ProgressPacer {
 
   // Whether the interval has passed since progress was last shown.
   bool isDue() {
-    if (m_interval == std::chrono::steady_clock::duration::zero()) return true;
-    if (++m_calls % kCallsPerClockReading != 0) return false;
+    if (--m_callsLeft != 0) return false;
+    if (m_interval == std::chrono::steady_clock::duration::zero()) {
+      m_callsLeft = 1;
+      return true;
+    }
+    m_callsLeft = kCallsPerClockReading;
     const auto now = std::chrono::steady_clock::now();
     if (now - m_lastShown < m_interval) return false;
     m_lastShown = now;
@@ -26,7 +30,7 @@ class ProgressPacer {
   static constexpr std::uint32_t kCallsPerClockReading = 64;
   std::chrono::steady_clock::duration m_interval;
   std::chrono::steady_clock::time_point m_lastShown{};
-  std::uint32_t m_calls = kCallsPerClockReading - 1;  // the first call reads the clock
+  std::uint32_t m_callsLeft = 1;  // the first call reads the clock
 };
 
 }  // namespace tavrin

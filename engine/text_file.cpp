@@ -76,10 +76,6 @@ int copyOf(int fd) {
   return ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
 }
 
-void moveBack(std::size_t& offset, std::size_t by) {
-  if (offset != kNotFound) offset -= by;
-}
-
 std::string fileAction(std::string_view action, std::string_view role, const std::string& path) {
   std::string text(action);
   text += " the ";
@@ -147,8 +143,7 @@ void TextReader::start() {
     decodeUtf16(m_endOfFile);
   }
   m_lineStart = m_begin;
-  m_scanStart = m_scanEnd = m_begin;
-  m_lineEnds = 0;
+  markLineEnds();
 }
 
 void TextReader::close() noexcept {
@@ -174,24 +169,35 @@ std::size_t TextReader::readRaw(char* into, std::size_t size) {
 void TextReader::makeRoom(std::size_t bytes) {
   if (m_capacity - m_end >= bytes) return;
   if (m_beforeMove) m_beforeMove();
-  // More is read only when what was scanned after m_begin holds no line end.
-  m_scanStart = m_scanEnd = std::max(m_begin, m_scanEnd);
-  m_lineEnds = 0;
-  // Keep the current line (the line report quotes it) and what follows it.
-  const std::size_t shift = m_lineStart;
+  // Keep the current line (the line report quotes it) and what follows it,
+  // from the start of its block, so the marks move with whole words.
+  const std::size_t shift = m_lineStart / kBlockSize * kBlockSize;
   const std::size_t keep = m_end - shift;
+  const std::size_t keptMarks = (m_marked - shift) / kBlockSize;
   if (keep + bytes <= m_capacity) {
     std::memmove(m_buffer.get(), m_buffer.get() + shift, keep);
+    std::memmove(m_lineEnds.get(), m_lineEnds.get() + shift / kBlockSize, keptMarks * sizeof m_lineEnds[0]);
   } else {
     const std::size_t capacity = std::max(2 * m_capacity, keep + bytes);
     auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    auto lineEnds = std::make_unique_for_overwrite<std::uint64_t[]>(capacity / kBlockSize + 1);
     if (keep > 0) std::memcpy(buffer.get(), m_buffer.get() + shift, keep);
+    if (keptMarks > 0) {
+      std::memcpy(lineEnds.get(), m_lineEnds.get() + shift / kBlockSize, keptMarks * sizeof m_lineEnds[0]);
+    }
     m_buffer = std::move(buffer);
+    m_lineEnds = std::move(lineEnds);
     m_capacity = capacity;
   }
-  for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_scanStart, &m_scanEnd}) {
-    moveBack(*offset, shift);
+  for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_marked, &m_searched}) {
+    *offset -= std::min(*offset, shift);
   }
+}
+
+void TextReader::markLineEnds() {
+  const std::size_t blocks = m_end / kBlockSize - m_marked / kBlockSize;
+  blockScanner().markLineEnds(m_buffer.get() + m_marked, blocks, m_lineEnds.get() + m_marked / kBlockSize);
+  m_marked += blocks * kBlockSize;
 }
 
 void TextReader::fill() {
@@ -199,12 +205,13 @@ void TextReader::fill() {
   if (!isUtf16(m_encoding)) {
     makeRoom(kChunk);
     m_end += readRaw(m_buffer.get() + m_end, kChunk);
-    return;
+  } else {
+    const std::size_t carried = m_raw.size();
+    m_raw.resize(carried + kChunk);
+    m_raw.resize(carried + readRaw(m_raw.data() + carried, kChunk));
+    decodeUtf16(m_endOfFile);
   }
-  const std::size_t carried = m_raw.size();
-  m_raw.resize(carried + kChunk);
-  m_raw.resize(carried + readRaw(m_raw.data() + carried, kChunk));
-  decodeUtf16(m_endOfFile);
+  markLineEnds();
 }
 
 void TextReader::decodeUtf16(bool atEnd) {
@@ -238,27 +245,25 @@ void TextReader::decodeUtf16(bool atEnd) {
 }
 
 std::size_t TextReader::findLineEnd() {
-  for (;;) {
-    const std::size_t skip = m_begin > m_scanStart ? m_begin - m_scanStart : 0;
-    if (skip < kBlockSize) {
-      const std::uint64_t ahead = m_lineEnds >> skip;
-      if (ahead != 0) return m_scanStart + skip + static_cast<std::size_t>(std::countr_zero(ahead));
-    }
-    const std::size_t from = std::max(m_begin, m_scanEnd);
-    if (from >= m_end) return kNotFound;
-    const std::size_t size = std::min(kBlockSize, m_end - from);
-    const char* const block = m_buffer.get() + from;
-    if (size == kBlockSize) {
-      m_lineEnds = blockScanner().eitherOf(block, '\r', '\n');
-    } else {
-      constexpr char kLineEnds[4] = {'\r', '\n', '\r', '\n'};
-      std::uint64_t masks[4];
-      blockScanner().eachOfFour(block, size, kLineEnds, masks);
-      m_lineEnds = masks[0] | masks[1];
-    }
-    m_scanStart = from;
-    m_scanEnd = from + size;
+  std::size_t from = std::max(m_begin, m_searched);
+  if (from < m_marked) {
+    std::size_t word = from / kBlockSize;
+    std::uint64_t ends = m_lineEnds[word] & ~std::uint64_t{0} << (from % kBlockSize);
+    const std::size_t words = m_marked / kBlockSize;
+    while (ends == 0 && ++word < words) ends = m_lineEnds[word];
+    if (ends != 0) return word * kBlockSize + static_cast<std::size_t>(std::countr_zero(ends));
+    from = m_marked;
   }
+  // The bytes past the last whole block, not marked yet.
+  if (from < m_end) {
+    constexpr char kLineEnds[4] = {'\r', '\n', '\r', '\n'};
+    std::uint64_t masks[4];
+    blockScanner().eachOfFour(m_buffer.get() + from, m_end - from, kLineEnds, masks);
+    const std::uint64_t ends = masks[0] | masks[1];
+    if (ends != 0) return from + static_cast<std::size_t>(std::countr_zero(ends));
+  }
+  m_searched = m_end;
+  return kNotFound;
 }
 
 bool TextReader::atEndOfBuffer() {

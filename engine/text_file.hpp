@@ -64,9 +64,9 @@ class TextReader {
   // Reads the next line, without its line end. The view, like line(), stays
   // valid until the next call of AtEnd or ReadLine.
   std::string_view readLine() {
-    // The usual case, a line whose end lies in the block scanned last, without a call.
-    if (!atEnd() && m_begin >= m_scanStart && m_begin - m_scanStart < kBlockSize) {
-      const std::uint64_t ahead = m_lineEnds >> (m_begin - m_scanStart);
+    // The usual case, a line that ends in the block where it begins, without a call.
+    if (!atEnd() && m_begin < m_marked) {
+      const std::uint64_t ahead = m_lineEnds[m_begin / kBlockSize] >> (m_begin % kBlockSize);
       if (ahead != 0) return takeLine(m_begin + static_cast<std::size_t>(std::countr_zero(ahead)));
     }
     return scanForLine();
@@ -89,6 +89,8 @@ class TextReader {
   // Reads and decodes more of the file, or notes its end.
   void fill();
   void makeRoom(std::size_t bytes);
+  // Marks the line ends of the whole blocks read since the last call.
+  void markLineEnds();
   std::size_t readRaw(char* into, std::size_t size);
   void decodeUtf16(bool atEnd);
   std::size_t findLineEnd();
@@ -120,12 +122,12 @@ class TextReader {
   std::size_t m_begin = 0;
   std::size_t m_end = 0;
   bool m_skipLineFeed = false;  // the last line ended with a carriage return
-  // The line ends of the block scanned last: bit i stands for byte
-  // m_scanStart + i, up to m_scanEnd. No line end stands between m_begin and
-  // m_scanStart, so a long line is scanned once.
-  std::uint64_t m_lineEnds = 0;
-  std::size_t m_scanStart = 0;
-  std::size_t m_scanEnd = 0;
+  // The line ends of the buffer, found a whole read at a time: bit i of word w
+  // stands for byte 64 w + i, for the bytes up to m_marked (whole blocks).
+  std::unique_ptr<std::uint64_t[]> m_lineEnds;
+  std::size_t m_marked = 0;
+  // No line end stands between m_begin and here, so a long line is searched once.
+  std::size_t m_searched = 0;
 
   // UTF-16 bytes read but not yet decoded (an odd byte, half a surrogate pair).
   std::string m_raw;

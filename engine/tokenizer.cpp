@@ -91,33 +91,17 @@ void splitAtCharacter(std::string_view line, char separator, char quote, TokenLi
   bool open;
   if (line.size() <= kShortText) {
     open = splitShortLine(line, separator, quote, tokens);
+  } else if (line.size() < kBlockSize) {
+    // Classified in place.
+    const char sought[4] = {separator, quote, separator, quote};
+    std::uint64_t masks[4];
+    blockScanner().eachOfFour(line.data(), line.size(), sought, masks);
+    std::uint64_t quoted = masks[1];
+    for (int shift = 1; shift < static_cast<int>(kBlockSize); shift *= 2) quoted ^= quoted << shift;
+    tokens.addWord(0, masks[0] & ~quoted);
+    open = (quoted >> (line.size() - 1) & 1) != 0;
   } else {
-    const auto separatorsOutsideQuotes = blockScanner().separatorsOutsideQuotes;
-    std::uint64_t inside = 0;
-    std::size_t offset = 0;
-    for (; offset + kBlockSize <= line.size(); offset += kBlockSize) {
-      tokens.addWord(offset / kBlockSize,
-                     separatorsOutsideQuotes(line.data() + offset, 0, separator, quote, inside));
-    }
-    if (offset < line.size()) {
-      const auto tail = static_cast<unsigned>(line.size() - offset);
-      if (offset > 0) {
-        // The last 64 bytes of the line, leaving out those already seen: no copy.
-        const char* block = line.data() + line.size() - kBlockSize;
-        tokens.addWord(offset / kBlockSize,
-                       separatorsOutsideQuotes(block, kBlockSize - tail, separator, quote, inside));
-      } else {
-        // A line shorter than a block, classified in place.
-        const char sought[4] = {separator, quote, separator, quote};
-        std::uint64_t masks[4];
-        blockScanner().eachOfFour(line.data(), line.size(), sought, masks);
-        std::uint64_t quoted = masks[1];
-        for (int shift = 1; shift < static_cast<int>(kBlockSize); shift *= 2) quoted ^= quoted << shift;
-        tokens.addWord(0, masks[0] & ~quoted);
-        inside = (quoted >> (line.size() - 1) & 1) != 0 ? ~std::uint64_t{0} : 0;
-      }
-    }
-    open = inside != 0;
+    open = blockScanner().markSeparators(line.data(), line.size(), separator, quote, tokens.words());
   }
   if (open) throw invalidArgument();  // the quote stays open to the end
   // The line's end ends the last token unless a separator just did.

@@ -4,7 +4,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -20,42 +19,6 @@ class Failure;
 // of separators costs an eighth of its size here.
 class TokenList {
  public:
-  class Iterator {
-   public:
-    std::string_view operator*() const { return {m_line + m_start, m_end - m_start}; }
-    Iterator& operator++() {
-      m_start = m_end + m_separatorSize;
-      m_bits &= m_bits - 1;
-      findNext();
-      return *this;
-    }
-    bool operator==(std::default_sentinel_t) const { return m_bits == 0; }
-
-   private:
-    friend class TokenList;
-    explicit Iterator(const TokenList& list)
-        : m_line(list.m_line.data()),
-          m_separatorSize(list.m_separatorSize),
-          m_first(list.m_ends.data()),
-          m_next(m_first),
-          m_last(m_first + list.m_ends.size()) {
-      findNext();
-    }
-    void findNext() {
-      while (m_bits == 0 && m_next != m_last) m_bits = *m_next++;
-      if (m_bits != 0) m_end = static_cast<std::size_t>(m_next - m_first - 1) * 64 + std::countr_zero(m_bits);
-    }
-
-    const char* m_line;
-    std::size_t m_separatorSize;
-    const std::uint64_t* m_first;
-    const std::uint64_t* m_next;  // the word after the one in m_bits
-    const std::uint64_t* m_last;
-    std::uint64_t m_bits = 0;  // ends not yet visited in the current word
-    std::size_t m_start = 0;   // where the current token begins
-    std::size_t m_end = 0;
-  };
-
   // Makes room for tokens of `line` split at separators of `separatorSize`
   // bytes. Only the last word is emptied: addWord fills the others in turn,
   // and a filler that uses add alone calls clearWords first.
@@ -71,12 +34,27 @@ class TokenList {
   // Stores the tokens that end in bytes 64 * `word` to 64 * `word` + 63, one
   // bit a byte, all after those stored so far.
   void addWord(std::size_t word, std::uint64_t ends) { m_ends[word] = ends; }
+  // The words themselves, for a filler that writes them all in turn.
+  std::uint64_t* words() { return m_ends.data(); }
+
+  // Calls `visit` with each token in turn.
+  template <typename Visit>
+  void forEach(Visit&& visit) const {
+    const char* const line = m_line.data();
+    const std::uint64_t* const words = m_ends.data();
+    const std::size_t wordCount = m_ends.size();
+    std::size_t start = 0;
+    for (std::size_t word = 0; word < wordCount; ++word) {
+      for (std::uint64_t ends = words[word]; ends != 0; ends &= ends - 1) {
+        const std::size_t end = word * 64 + static_cast<std::size_t>(std::countr_zero(ends));
+        visit(std::string_view(line + start, end - start));
+        start = end + m_separatorSize;
+      }
+    }
+  }
 
   // Counted when asked: the run only walks through the list.
   std::size_t size() const;
-  bool empty() const { return begin() == end(); }
-  Iterator begin() const { return Iterator(*this); }
-  std::default_sentinel_t end() const { return {}; }
 
  private:
   std::string_view m_line;

@@ -87,7 +87,7 @@ TEST(Differential, TokenizerAgreesWithTheLiteralSteps) {
         TokenList list;
         const std::int32_t result = GetTokens(line, separator, list, c.quotes, host);
         std::vector<std::string> tokens;
-        for (const std::string_view token : list) tokens.emplace_back(token);
+        list.forEach([&](std::string_view token) { tokens.emplace_back(token); });
 
         if (result != expected.result || tokens != expected.tokens || host.warnings != expected.warnings) {
           ++reported;

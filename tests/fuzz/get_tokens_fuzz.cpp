@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TokenList list;
   const std::int32_t result = GetTokens(line, separator, list, quotes, host);
   std::vector<std::string> tokens;
-  for (const std::string_view token : list) tokens.emplace_back(token);
+  list.forEach([&](std::string_view token) { tokens.emplace_back(token); });
 
   const literal::Tokenized expected = literal::GetTokens(line, separator, quotes);
   require(result == expected.result && tokens == expected.tokens && host.warnings == expected.warnings,
