@@ -199,13 +199,14 @@ class Run {
       m_unbuild.write(token, m_output, m_firstRecord);
       return;
     }
-    if (m_firstRecord) m_output.writeLine({kPlainHeader});
+    if (m_firstRecord) m_output.writeLine(kPlainHeader);
     m_firstRecord = false;
-    m_output.writeLine({trimmed});
+    m_output.writeLine(trimmed);
   }
 
-  // The status text of the latest token, "12 - abc", when the host has not had it yet.
-  void handOverStatus() {
+  // The status text of the latest token, "12 - abc", when the host has not
+  // had it yet. Out of the token loop, which it would crowd.
+  [[gnu::noinline]] void handOverStatus() {
     if (!m_statusPending) return;
     m_statusPending = false;
     std::string text = std::to_string(m_tokenCounter);

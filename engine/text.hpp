@@ -53,7 +53,7 @@ inline std::string_view trim(std::string_view text) {
   std::size_t last = text.size();
   while (first < last && text[first] == ' ') ++first;
   while (last > first && text[last - 1] == ' ') --last;
-  return text.substr(first, last - first);
+  return {text.data() + first, last - first};
 }
 
 // Finds `pattern` in texts, character by character: a match never begins or

@@ -246,14 +246,9 @@ void TextReader::decodeUtf16(bool atEnd) {
 
 std::size_t TextReader::findLineEnd() {
   std::size_t from = std::max(m_begin, m_searched);
-  if (from < m_marked) {
-    std::size_t word = from / kBlockSize;
-    std::uint64_t ends = m_lineEnds[word] & ~std::uint64_t{0} << (from % kBlockSize);
-    const std::size_t words = m_marked / kBlockSize;
-    while (ends == 0 && ++word < words) ends = m_lineEnds[word];
-    if (ends != 0) return word * kBlockSize + static_cast<std::size_t>(std::countr_zero(ends));
-    from = m_marked;
-  }
+  const std::size_t marked = findMarkedLineEnd(from);
+  if (marked != kNotFound) return marked;
+  from = std::max(from, m_marked);
   // The bytes past the last whole block, not marked yet.
   if (from < m_end) {
     constexpr char kLineEnds[4] = {'\r', '\n', '\r', '\n'};

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "engine/byte_scan.hpp"
+#include "engine/text.hpp"
 
 namespace tavrin {
 
@@ -64,10 +65,10 @@ class TextReader {
   // Reads the next line, without its line end. The view, like line(), stays
   // valid until the next call of AtEnd or ReadLine.
   std::string_view readLine() {
-    // The usual case, a line that ends in the block where it begins, without a call.
-    if (!atEnd() && m_begin < m_marked) {
-      const std::uint64_t ahead = m_lineEnds[m_begin / kBlockSize] >> (m_begin % kBlockSize);
-      if (ahead != 0) return takeLine(m_begin + static_cast<std::size_t>(std::countr_zero(ahead)));
+    // The usual case, a line whose end is marked, without a call.
+    if (!atEnd()) {
+      const std::size_t end = findMarkedLineEnd(m_begin);
+      if (end != kNotFound) return takeLine(end);
     }
     return scanForLine();
   }
@@ -93,6 +94,15 @@ class TextReader {
   void markLineEnds();
   std::size_t readRaw(char* into, std::size_t size);
   void decodeUtf16(bool atEnd);
+  // The first line end at or after `from` among the marked bytes.
+  std::size_t findMarkedLineEnd(std::size_t from) const {
+    if (from >= m_marked) return kNotFound;
+    std::size_t word = from / kBlockSize;
+    std::uint64_t ends = m_lineEnds[word] & ~std::uint64_t{0} << (from % kBlockSize);
+    const std::size_t words = m_marked / kBlockSize;
+    while (ends == 0 && ++word < words) ends = m_lineEnds[word];
+    return ends == 0 ? kNotFound : word * kBlockSize + static_cast<std::size_t>(std::countr_zero(ends));
+  }
   std::size_t findLineEnd();
   std::string_view scanForLine();
   // The line from m_begin up to the line end at `end`.
@@ -161,16 +171,21 @@ class TextWriter {
   // takes the encoding of the lines to come.
   void start(Encoding encoding);
 
-  // Writes the parts as one line. When the waiting bytes cannot be written,
-  // this line is not accepted either; a closed pipe, or an output that keeps
-  // refusing data, raises a failure that ends the run.
-  void writeLine(std::initializer_list<std::string_view> parts) {
+  // Writes the parts (texts) as one line. When the waiting bytes cannot be
+  // written, this line is not accepted either; a closed pipe, or an output
+  // that keeps refusing data, raises a failure that ends the run.
+  template <typename... Parts>
+  void writeLine(const Parts&... parts) {
+    const std::string_view texts[] = {parts...};
     // The usual line, UTF-8 into a buffer with room, is copied here without a call.
     std::size_t size = 2;
-    for (const std::string_view part : parts) size += part.size();
-    if (m_pendingSize >= m_copyBelow || size > kSpareRoom) return writeLineSlowly(parts);
+    for (const std::string_view text : texts) size += text.size();
+    if (m_pendingSize >= m_copyBelow || size > kSpareRoom) {
+      writeLineSlowly({parts...});
+      return;
+    }
     char* out = m_pending.data() + m_pendingSize;
-    for (const std::string_view part : parts) out = copyShort(out, part);
+    for (const std::string_view text : texts) out = copyShort(out, text);
     std::memcpy(out, "\r\n", 2);
     m_pendingSize += size;
   }

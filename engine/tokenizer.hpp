@@ -40,14 +40,13 @@ class TokenList {
   // Calls `visit` with each token in turn.
   template <typename Visit>
   void forEach(Visit&& visit) const {
-    const char* const line = m_line.data();
-    const std::uint64_t* const words = m_ends.data();
-    const std::size_t wordCount = m_ends.size();
-    std::size_t start = 0;
-    for (std::size_t word = 0; word < wordCount; ++word) {
-      for (std::uint64_t ends = words[word]; ends != 0; ends &= ends - 1) {
-        const std::size_t end = word * 64 + static_cast<std::size_t>(std::countr_zero(ends));
-        visit(std::string_view(line + start, end - start));
+    const char* start = m_line.data();
+    const char* block = start;  // where the bits of `word` begin
+    const std::uint64_t* const last = m_ends.data() + m_ends.size();
+    for (const std::uint64_t* word = m_ends.data(); word != last; ++word, block += 64) {
+      for (std::uint64_t ends = *word; ends != 0; ends &= ends - 1) {
+        const char* const end = block + std::countr_zero(ends);
+        visit(std::string_view(start, static_cast<std::size_t>(end - start)));
         start = end + m_separatorSize;
       }
     }

@@ -109,9 +109,9 @@ void UnbuildStep::write(std::string_view token, TextWriter& output, bool& firstR
   const Recipient recipient = unpackRecipient(token, m_name, m_email);
   if (recipient.refused) throw invalidArgument();
   const std::string_view name = tidyDisplayName(recipient.name, recipient.email, m_scratch);
-  if (firstRecord) output.writeLine({kUnbuildHeader});
+  if (firstRecord) output.writeLine(kUnbuildHeader);
   firstRecord = false;
-  output.writeLine({name, ",", recipient.email});
+  output.writeLine(name, ",", recipient.email);
 }
 
 }  // namespace tavrin

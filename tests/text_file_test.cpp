@@ -181,7 +181,7 @@ TEST(TextWriter, WritesTheEncodingWithItsMarkBeforeTheFirstLineOnly) {
     TextWriter writer;
     writer.open(dir.file("out.txt"));
     writer.start(c.encoding);
-    for (const std::string& line : c.lines) writer.writeLine({line});
+    for (const std::string& line : c.lines) writer.writeLine(line);
     writer.close();
     EXPECT_EQ(readFile(dir.file("out.txt")), c.bytes);
   }
@@ -195,7 +195,7 @@ TEST(TextWriter, RoundTripKeepsEveryCharacterOfUtf16) {
   TextWriter writer;
   writer.open(dir.file("out.txt"));
   writer.start(reader.getEncoding());
-  while (!reader.atEnd()) writer.writeLine({reader.readLine()});
+  while (!reader.atEnd()) writer.writeLine(reader.readLine());
   writer.close();
   EXPECT_EQ(readFile(dir.file("out.txt")), content + std::string("\r\0\n\0", 4));
 }
@@ -204,7 +204,7 @@ TEST(TextWriter, FullDiskIsReportedWhenTheFileIsClosedAndKeepsTheLine) {
   TextWriter writer;
   writer.open("/dev/full");
   writer.start(Encoding::Utf8);
-  writer.writeLine({"EMail1"});
+  writer.writeLine("EMail1");
   try {
     writer.close();
     ADD_FAILURE() << "no failure";
