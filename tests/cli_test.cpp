@@ -232,7 +232,7 @@ TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
 TEST(Cli, ManualPageAndHelpListTheSameOptions) {
   const std::string help = runTool({"--help"}).out;
   std::string page = readFile(TAVRIN_CLI_MANUAL_PAGE);
-  for (std::size_t at; (at = page.find("\\-")) != std::string::npos;) page.replace(at, 2, "-");
+  std::erase(page, '\\');  // roff writes "\-" for a hyphen
   auto options = [](const std::string& text) {
     std::set<std::string> found;
     for (std::size_t at = text.find("--"); at != std::string::npos; at = text.find("--", at + 2)) {
