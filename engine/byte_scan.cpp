@@ -135,12 +135,16 @@ __attribute__((target("sse2"))) void sse2EachOfFour(const char* text, std::size_
     portableEachOfFour(text, size, bytes, masks);
     return;
   }
-  for (int i = 0; i < 4; ++i) masks[i] = 0;
+  __m128i wanted[4];
+  for (int i = 0; i < 4; ++i) {
+    wanted[i] = _mm_set1_epi8(bytes[i]);
+    masks[i] = 0;
+  }
   for (std::size_t offset = 0;; offset += 16) {
     const std::size_t at = std::min(offset, size - 16);
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
     for (int i = 0; i < 4; ++i) {
-      const int found = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(bytes[i])));
+      const int found = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, wanted[i]));
       masks[i] |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(found)) << at;
     }
     if (at == size - 16) return;
@@ -198,11 +202,22 @@ __attribute__((target("avx2,pclmul"))) bool avx2MarkSeparators(const char* line,
 
 __attribute__((target("avx2"))) void avx2EachOfFour(const char* text, std::size_t size,
                                                     const char (&bytes)[4], std::uint64_t (&masks)[4]) {
-  if (size < 32) {
-    sse2EachOfFour(text, size, bytes, masks);
+  if (size < 16) {
+    portableEachOfFour(text, size, bytes, masks);
     return;
   }
   // Two loads that may overlap: the bits of a byte read twice agree.
+  if (size < 32) {
+    // Both halves of 16 bytes in one register.
+    const __m256i halves =
+        _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(text + size - 16), reinterpret_cast<const __m128i*>(text));
+    for (int i = 0; i < 4; ++i) {
+      const auto found =
+          static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(halves, _mm256_set1_epi8(bytes[i]))));
+      masks[i] = (found & 0xFFFF) | static_cast<std::uint64_t>(found >> 16) << (size - 16);
+    }
+    return;
+  }
   const __m256i low = avx2Load(text);
   const __m256i high = avx2Load(text + size - 32);
   for (int i = 0; i < 4; ++i) {

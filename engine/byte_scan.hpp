@@ -66,6 +66,15 @@ inline std::uint64_t highBits(std::uint64_t matches) {
   return (matches * 0x0002040810204081) >> 56;
 }
 
+// The bytes of a word of ASCII bytes (high bits clear) with A to Z
+// lower-cased: no sum carries into the next byte.
+inline std::uint64_t lowerAsciiBytes(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  const std::uint64_t fromA = word + kOnes * (0x80 - 'A');      // high bit set from 'A' on
+  const std::uint64_t beyondZ = word + kOnes * (0x80 - 'Z' - 1);  // high bit set beyond 'Z'
+  return word | (fromA & ~beyondZ & kOnes * 0x80) >> 2;
+}
+
 // Up to eight bytes as a word, the first in the lowest bits, reading none
 // past the text: two loads that may overlap, which is harmless for a mask.
 inline std::uint64_t loadUpTo8(const char* bytes, std::size_t size) {

@@ -196,7 +196,8 @@ class Run {
     }
 
     if (m_unbuildChecked) {
-      m_unbuild.write(token, m_output, m_firstRecord);
+      // The unpacker trims the token first: the trimmed one gives the same record.
+      m_unbuild.write(trimmed, m_output, m_firstRecord);
       return;
     }
     if (m_firstRecord) m_output.writeLine(kPlainHeader);

@@ -1,5 +1,6 @@
 #include "engine/unbuild_records.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 
@@ -37,16 +38,21 @@ bool endsLikeACompany(std::string_view name) {
 }
 
 // Whether the name equals the address once both are lower-cased. Most names
-// differ from their address within their ASCII start already, which is told
-// here; the rest goes to the full comparison.
+// differ from their address within their first eight bytes, which are told
+// here a word at a time; the rest goes to the full comparison.
 bool repeatsTheAddress(std::string_view name, std::string_view email) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  constexpr std::uint64_t kHighBits = 0x8080808080808080;
   std::size_t i = 0;
-  for (; i < name.size() && i < email.size() && static_cast<unsigned char>(name[i] | email[i]) < 0x80; ++i) {
-    if (lower(name[i]) != lower(email[i])) return false;
+  for (;;) {
+    const std::size_t size = std::min({name.size() - i, email.size() - i, std::size_t{8}});
+    const std::uint64_t nameBytes = loadUpTo8(name.data() + i, size);
+    const std::uint64_t emailBytes = loadUpTo8(email.data() + i, size);
+    if (((nameBytes | emailBytes) & kHighBits) != 0) break;  // beyond ASCII
+    if (lowerAsciiBytes(nameBytes) != lowerAsciiBytes(emailBytes)) return false;
+    i += size;
+    // A non-empty text never lower-cases to the empty one.
+    if (size < 8) return name.size() == email.size();
   }
-  // A non-empty text never lower-cases to the empty one.
-  if (i == name.size() || i == email.size()) return i == name.size() && i == email.size();
   return equalsIgnoringCase(name.substr(i), email.substr(i));
 }
 
