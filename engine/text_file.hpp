@@ -207,8 +207,11 @@ class TextWriter {
     const std::size_t size = text.size();
     if (size > 64) {
       std::memcpy(out, in, size);
+    } else if (size > 32) {
+      std::memcpy(out, in, 32);
+      std::memcpy(out + size - 32, in + size - 32, 32);
     } else if (size >= 16) {
-      for (std::size_t i = 0; i + 16 < size; i += 16) std::memcpy(out + i, in + i, 16);
+      std::memcpy(out, in, 16);
       std::memcpy(out + size - 16, in + size - 16, 16);
     } else if (size >= 8) {
       std::memcpy(out, in, 8);
