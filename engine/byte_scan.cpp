@@ -229,6 +229,45 @@ __attribute__((target("avx2"))) void avx2EachOfFour(const char* text, std::size_
   }
 }
 
+// Compares give bit masks directly, and a masked load reads a text shorter
+// than a block without touching the bytes after it.
+__attribute__((target("avx512f,avx512bw"))) inline std::uint64_t avx512Mask(__m512i bytes, char byte) {
+  return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(byte));
+}
+
+__attribute__((target("avx512f,avx512bw"))) inline __m512i avx512Load(const char* bytes) {
+  return _mm512_loadu_si512(bytes);
+}
+
+__attribute__((target("avx512f,avx512bw"))) void avx512MarkLineEnds(const char* text, std::size_t blocks,
+                                                                    std::uint64_t* lineEnds) {
+  for (std::size_t block = 0; block < blocks; ++block, text += kBlockSize) {
+    const __m512i bytes = avx512Load(text);
+    lineEnds[block] = avx512Mask(bytes, '\r') | avx512Mask(bytes, '\n');
+  }
+}
+
+__attribute__((target("avx512f,avx512bw,pclmul"))) bool avx512MarkSeparators(const char* line, std::size_t size,
+                                                                             char separator, char quote,
+                                                                             std::uint64_t* ends) {
+#define MASKS(block, separators, quotes)      \
+  do {                                        \
+    const __m512i bytes = avx512Load(block);  \
+    separators = avx512Mask(bytes, separator); \
+    quotes = avx512Mask(bytes, quote);         \
+  } while (false)
+  TAVRIN_MARK_SEPARATORS(MASKS, carryLessParity)
+#undef MASKS
+}
+
+__attribute__((target("avx512f,avx512bw"))) void avx512EachOfFour(const char* text, std::size_t size,
+                                                                  const char (&bytes)[4],
+                                                                  std::uint64_t (&masks)[4]) {
+  const std::uint64_t inText = size == kBlockSize ? ~std::uint64_t{0} : (std::uint64_t{1} << size) - 1;
+  const __m512i block = _mm512_maskz_loadu_epi8(inText, text);
+  for (int i = 0; i < 4; ++i) masks[i] = avx512Mask(block, bytes[i]) & inText;
+}
+
 #endif
 
 #undef TAVRIN_MARK_SEPARATORS
@@ -236,7 +275,9 @@ __attribute__((target("avx2"))) void avx2EachOfFour(const char* text, std::size_
 VectorPath bestPath() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul")) return VectorPath::Avx2;
+  if (!__builtin_cpu_supports("pclmul")) return VectorPath::Sse2;
+  if (__builtin_cpu_supports("avx512bw")) return VectorPath::Avx512;
+  if (__builtin_cpu_supports("avx2")) return VectorPath::Avx2;
   return VectorPath::Sse2;  // every x86-64 processor has it
 #else
   return VectorPath::Portable;
@@ -246,7 +287,7 @@ VectorPath bestPath() {
 VectorPath choosePath() {
   VectorPath path = bestPath();
   if (const char* asked = std::getenv("TAVRIN_VECTOR_PATH")) {
-    for (const VectorPath lesser : {VectorPath::Portable, VectorPath::Sse2}) {
+    for (const VectorPath lesser : {VectorPath::Portable, VectorPath::Sse2, VectorPath::Avx2}) {
       if (vectorPathName(lesser) == asked && lesser < path) path = lesser;
     }
   }
@@ -256,6 +297,8 @@ VectorPath choosePath() {
 BlockScanner scannerFor(VectorPath path) {
   switch (path) {
 #if defined(__x86_64__)
+    case VectorPath::Avx512:
+      return {avx512MarkLineEnds, avx512MarkSeparators, avx512EachOfFour};
     case VectorPath::Avx2:
       return {avx2MarkLineEnds, avx2MarkSeparators, avx2EachOfFour};
     case VectorPath::Sse2:
@@ -275,6 +318,8 @@ VectorPath vectorPath() {
 
 std::string_view vectorPathName(VectorPath path) {
   switch (path) {
+    case VectorPath::Avx512:
+      return "avx512";
     case VectorPath::Avx2:
       return "avx2";
     case VectorPath::Sse2:

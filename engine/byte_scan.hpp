@@ -10,14 +10,15 @@
 namespace tavrin {
 
 // Classifies text 64 bytes at a time into bit masks, bit i standing for byte i
-// of the block, with the widest vector instructions the processor has. The
+// of the block, with the widest vector instructions the processor has:
+// AVX-512, AVX2 or SSE2, or eight bytes at a time in a 64-bit word. The
 // reader finds line ends and the tokenizer finds separators this way, so the
 // work per byte is a few instructions for a whole block and the work per line
 // or token is a visit of one bit.
 
 inline constexpr std::size_t kBlockSize = 64;
 
-enum class VectorPath { Portable, Sse2, Avx2 };
+enum class VectorPath { Portable, Sse2, Avx2, Avx512 };
 
 // The path chosen at start: the best the processor runs, or a lesser one that
 // the environment variable TAVRIN_VECTOR_PATH (portable, sse2 or avx2) asks for.
