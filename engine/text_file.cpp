@@ -169,29 +169,21 @@ std::size_t TextReader::readRaw(char* into, std::size_t size) {
 void TextReader::makeRoom(std::size_t bytes) {
   if (m_capacity - m_end >= bytes) return;
   if (m_beforeMove) m_beforeMove();
-  // Keep the current line (the line report quotes it) and what follows it,
-  // from the start of its block, so the marks move with whole words.
-  const std::size_t shift = m_lineStart / kBlockSize * kBlockSize;
+  // Keep the current line (the line report quotes it) and what follows it.
+  const std::size_t shift = m_lineStart;
   const std::size_t keep = m_end - shift;
-  const std::size_t keptMarks = (m_marked - shift) / kBlockSize;
   if (keep + bytes <= m_capacity) {
     std::memmove(m_buffer.get(), m_buffer.get() + shift, keep);
-    std::memmove(m_lineEnds.get(), m_lineEnds.get() + shift / kBlockSize, keptMarks * sizeof m_lineEnds[0]);
   } else {
     const std::size_t capacity = std::max(2 * m_capacity, keep + bytes);
     auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
-    auto lineEnds = std::make_unique_for_overwrite<std::uint64_t[]>(capacity / kBlockSize + 1);
     if (keep > 0) std::memcpy(buffer.get(), m_buffer.get() + shift, keep);
-    if (keptMarks > 0) {
-      std::memcpy(lineEnds.get(), m_lineEnds.get() + shift / kBlockSize, keptMarks * sizeof m_lineEnds[0]);
-    }
     m_buffer = std::move(buffer);
-    m_lineEnds = std::move(lineEnds);
+    m_lineEnds = std::make_unique_for_overwrite<std::uint64_t[]>(capacity / kBlockSize + 1);
     m_capacity = capacity;
   }
-  for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_marked, &m_searched}) {
-    *offset -= std::min(*offset, shift);
-  }
+  for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_searched}) *offset -= std::min(*offset, shift);
+  m_marked = 0;  // the kept bytes are marked again with those read next
 }
 
 void TextReader::markLineEnds() {

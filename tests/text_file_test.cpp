@@ -125,12 +125,17 @@ TEST(TextReader, LongLinesAcrossManyReadsStayWhole) {
   EXPECT_EQ(result.lines[2], "last");
 }
 
-TEST(TextReader, ManyLinesEndingInCarriageReturnsOnly) {
+// Lines of every length up to a few blocks, each kind of line end, and reads
+// that end anywhere in a line or between a carriage return and its line feed.
+TEST(TextReader, ManyLinesOfEveryLengthAcrossReads) {
+  constexpr const char* kEnds[] = {"\r", "\n", "\r\n"};
+  std::vector<std::string> lines;
   std::string content;
-  for (int i = 0; i < 200'000; ++i) content += std::to_string(i) + "\r";
-  const ReadResult result = readLines(content);
-  ASSERT_EQ(result.lines.size(), 200'000u);
-  EXPECT_EQ(result.lines[199'999], "199999");
+  for (int i = 0; content.size() < 3'500'000; ++i) {
+    lines.push_back(std::to_string(i) + std::string(static_cast<std::size_t>(i % 197), 'a' + i % 26));
+    content += lines.back() + kEnds[i % 3];
+  }
+  EXPECT_EQ(readLines(content).lines, lines);
 }
 
 TEST(TextReader, OpenFailuresNameTheFile) {
