@@ -40,20 +40,20 @@ inline std::uint64_t outsideQuotes(std::uint64_t separators, std::uint64_t quote
 // Every path walks a line the same way: whole blocks, then the last 64 bytes
 // of the line for the rest, shifted past the bytes already seen. No byte
 // outside the line is read.
-#define TAVRIN_MARK_SEPARATORS(MASKS, PARITY)                                   \
-  std::uint64_t inside = 0;                                                     \
-  std::size_t offset = 0;                                                       \
-  std::uint64_t separators;                                                     \
-  std::uint64_t quotes;                                                         \
-  for (; offset + kBlockSize <= size; offset += kBlockSize) {                   \
-    MASKS(line + offset, separators, quotes);                                   \
-    *ends++ = outsideQuotes(separators, PARITY(quotes), inside);                \
-  }                                                                             \
-  if (offset < size) {                                                          \
-    const std::size_t skip = kBlockSize - (size - offset);                      \
-    MASKS(line + size - kBlockSize, separators, quotes);                        \
-    *ends = outsideQuotes(separators >> skip, PARITY(quotes >> skip), inside);  \
-  }                                                                             \
+#define TAVRIN_MARK_SEPARATORS(MASKS, PARITY)                                  \
+  std::uint64_t inside = 0;                                                    \
+  std::size_t offset = 0;                                                      \
+  std::uint64_t separators;                                                    \
+  std::uint64_t quotes;                                                        \
+  for (; offset + kBlockSize <= size; offset += kBlockSize) {                  \
+    MASKS(line + offset, separators, quotes);                                  \
+    *ends++ = outsideQuotes(separators, PARITY(quotes), inside);               \
+  }                                                                            \
+  if (offset < size) {                                                         \
+    const std::size_t skip = kBlockSize - (size - offset);                     \
+    MASKS(line + size - kBlockSize, separators, quotes);                       \
+    *ends = outsideQuotes(separators >> skip, PARITY(quotes >> skip), inside); \
+  }                                                                            \
   return inside != 0;
 
 void portableMarkLineEnds(const char* text, std::size_t blocks, std::uint64_t* lineEnds) {
@@ -67,14 +67,10 @@ void portableMarkLineEnds(const char* text, std::size_t blocks, std::uint64_t* l
   }
 }
 
-inline void portableMasks(const char* block, char separator, char quote, std::uint64_t& separators,
-                          std::uint64_t& quotes) {
-  separators = portableMask(block, separator);
-  quotes = portableMask(block, quote);
-}
-
-bool portableMarkSeparators(const char* line, std::size_t size, char separator, char quote, std::uint64_t* ends) {
-#define MASKS(block, separators, quotes) portableMasks(block, separator, quote, separators, quotes)
+bool portableMarkSeparators(const char* line, std::size_t size, char separator, char quote,
+                            std::uint64_t* ends) {
+#define MASKS(block, separators, quotes) \
+  (separators = portableMask(block, separator), quotes = portableMask(block, quote))
   TAVRIN_MARK_SEPARATORS(MASKS, prefixParity)
 #undef MASKS
 }
@@ -169,7 +165,8 @@ __attribute__((target("avx2"))) void avx2MarkLineEnds(const char* text, std::siz
   for (std::size_t block = 0; block < blocks; ++block, text += kBlockSize) {
     const __m256i low = avx2Load(text);
     const __m256i high = avx2Load(text + 32);
-    const __m256i lowEnds = _mm256_or_si256(_mm256_cmpeq_epi8(low, carriageReturn), _mm256_cmpeq_epi8(low, lineFeed));
+    const __m256i lowEnds =
+        _mm256_or_si256(_mm256_cmpeq_epi8(low, carriageReturn), _mm256_cmpeq_epi8(low, lineFeed));
     const __m256i highEnds =
         _mm256_or_si256(_mm256_cmpeq_epi8(high, carriageReturn), _mm256_cmpeq_epi8(high, lineFeed));
     lineEnds[block] = static_cast<std::uint32_t>(_mm256_movemask_epi8(lowEnds)) |
@@ -186,15 +183,16 @@ __attribute__((target("pclmul"))) inline std::uint64_t carryLessParity(std::uint
 }
 
 __attribute__((target("avx2,pclmul"))) bool avx2MarkSeparators(const char* line, std::size_t size,
-                                                               char separator, char quote, std::uint64_t* ends) {
+                                                               char separator, char quote,
+                                                               std::uint64_t* ends) {
   const __m256i separatorBytes = _mm256_set1_epi8(separator);
   const __m256i quoteBytes = _mm256_set1_epi8(quote);
-#define MASKS(block, separators, quotes)                                             \
-  do {                                                                                \
-    const __m256i low = avx2Load(block);                                              \
-    const __m256i high = avx2Load((block) + 32);                                      \
-    separators = avx2Mask(low, high, separatorBytes);                                 \
-    quotes = avx2Mask(low, high, quoteBytes);                                         \
+#define MASKS(block, separators, quotes)              \
+  do {                                                \
+    const __m256i low = avx2Load(block);              \
+    const __m256i high = avx2Load((block) + 32);      \
+    separators = avx2Mask(low, high, separatorBytes); \
+    quotes = avx2Mask(low, high, quoteBytes);         \
   } while (false)
   TAVRIN_MARK_SEPARATORS(MASKS, carryLessParity)
 #undef MASKS
@@ -209,11 +207,11 @@ __attribute__((target("avx2"))) void avx2EachOfFour(const char* text, std::size_
   // Two loads that may overlap: the bits of a byte read twice agree.
   if (size < 32) {
     // Both halves of 16 bytes in one register.
-    const __m256i halves =
-        _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(text + size - 16), reinterpret_cast<const __m128i*>(text));
+    const __m256i halves = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(text + size - 16),
+                                               reinterpret_cast<const __m128i*>(text));
     for (int i = 0; i < 4; ++i) {
-      const auto found =
-          static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(halves, _mm256_set1_epi8(bytes[i]))));
+      const auto found = static_cast<std::uint32_t>(
+          _mm256_movemask_epi8(_mm256_cmpeq_epi8(halves, _mm256_set1_epi8(bytes[i]))));
       masks[i] = (found & 0xFFFF) | static_cast<std::uint64_t>(found >> 16) << (size - 16);
     }
     return;
@@ -247,12 +245,13 @@ __attribute__((target("avx512f,avx512bw"))) void avx512MarkLineEnds(const char* 
   }
 }
 
-__attribute__((target("avx512f,avx512bw,pclmul"))) bool avx512MarkSeparators(const char* line, std::size_t size,
-                                                                             char separator, char quote,
+__attribute__((target("avx512f,avx512bw,pclmul"))) bool avx512MarkSeparators(const char* line,
+                                                                             std::size_t size, char separator,
+                                                                             char quote,
                                                                              std::uint64_t* ends) {
-#define MASKS(block, separators, quotes)      \
-  do {                                        \
-    const __m512i bytes = avx512Load(block);  \
+#define MASKS(block, separators, quotes)       \
+  do {                                         \
+    const __m512i bytes = avx512Load(block);   \
     separators = avx512Mask(bytes, separator); \
     quotes = avx512Mask(bytes, quote);         \
   } while (false)

@@ -71,7 +71,7 @@ inline std::uint64_t highBits(std::uint64_t matches) {
 // lower-cased: no sum carries into the next byte.
 inline std::uint64_t lowerAsciiBytes(std::uint64_t word) {
   constexpr std::uint64_t kOnes = 0x0101010101010101;
-  const std::uint64_t fromA = word + kOnes * (0x80 - 'A');      // high bit set from 'A' on
+  const std::uint64_t fromA = word + kOnes * (0x80 - 'A');        // high bit set from 'A' on
   const std::uint64_t beyondZ = word + kOnes * (0x80 - 'Z' - 1);  // high bit set beyond 'Z'
   return word | (fromA & ~beyondZ & kOnes * 0x80) >> 2;
 }

@@ -18,7 +18,9 @@ namespace tavrin {
 
 namespace {
 
-constexpr std::size_t kChunk = std::size_t{1} << 20;
+// Each read is marked, then its lines are split and copied: a read this size
+// is still in the processor's cache for the later passes.
+constexpr std::size_t kChunk = std::size_t{1} << 18;
 // An output that refuses this many writes in a row, with nothing taken in
 // between, is given up: the run ends instead of failing line after line.
 constexpr int kRefusalsBeforeGivingUp = 8;
@@ -182,7 +184,8 @@ void TextReader::makeRoom(std::size_t bytes) {
     m_lineEnds = std::make_unique_for_overwrite<std::uint64_t[]>(capacity / kBlockSize + 1);
     m_capacity = capacity;
   }
-  for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_searched}) *offset -= std::min(*offset, shift);
+  for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_searched})
+    *offset -= std::min(*offset, shift);
   m_marked = 0;  // the kept bytes are marked again with those read next
 }
 
