@@ -27,7 +27,7 @@ class ProgressPacer {
   }
 
  private:
-  static constexpr std::uint32_t kCallsPerClockReading = 64;
+  static constexpr std::uint32_t kCallsPerClockReading = 1024;
   std::chrono::steady_clock::duration m_interval;
   std::chrono::steady_clock::time_point m_lastShown{};
   std::uint32_t m_callsLeft = 1;  // the first call reads the clock

@@ -198,7 +198,7 @@ class TextWriter {
  private:
   static constexpr std::size_t kFlushSize = std::size_t{1} << 20;
   // Room that the buffer has beyond kFlushSize: a line up to this long fits.
-  static constexpr std::size_t kSpareRoom = std::size_t{1} << 20;
+  static constexpr std::size_t kSpareRoom = std::size_t{1} << 16;
 
   // Copies a text of a few dozen bytes with a few loads and stores that may
   // overlap, and a longer one with memcpy.
