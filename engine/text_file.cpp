@@ -321,7 +321,8 @@ void TextWriter::adopt(int fd, const std::string& name) {
 void TextWriter::start(Encoding encoding) {
   m_encoding = encoding;
   m_utf16 = isUtf16(encoding);
-  m_pending.resize(kFlushSize + kSpareRoom);
+  m_pendingCapacity = kFlushSize + kSpareRoom;
+  m_pending = std::make_unique_for_overwrite<char[]>(m_pendingCapacity);
   if (m_created || m_adopted || !fileId().value_or(FileId{}).regular) return;
   if (::ftruncate(m_fd, 0) != 0) throw fileFailure(errno, fileAction("Cannot create", "output", m_path));
 }
@@ -343,8 +344,8 @@ void TextWriter::writeLineSlowly(std::initializer_list<std::string_view> parts) 
   }
   std::size_t size = 2;
   for (const std::string_view part : parts) size += part.size();
-  if (m_pending.size() - m_pendingSize < size) grow(size);
-  char* out = m_pending.data() + m_pendingSize;
+  if (m_pendingCapacity - m_pendingSize < size) grow(size);
+  char* out = m_pending.get() + m_pendingSize;
   for (const std::string_view part : parts) out = std::copy(part.begin(), part.end(), out);
   out[0] = '\r';
   out[1] = '\n';
@@ -352,7 +353,11 @@ void TextWriter::writeLineSlowly(std::initializer_list<std::string_view> parts) 
 }
 
 void TextWriter::grow(std::size_t bytes) {
-  m_pending.resize(std::max(2 * m_pending.size(), m_pendingSize + bytes));
+  const std::size_t capacity = std::max(2 * m_pendingCapacity, m_pendingSize + bytes);
+  auto pending = std::make_unique_for_overwrite<char[]>(capacity);
+  if (m_pendingSize > 0) std::memcpy(pending.get(), m_pending.get(), m_pendingSize);
+  m_pending = std::move(pending);
+  m_pendingCapacity = capacity;
 }
 
 void TextWriter::appendUtf16(std::string_view text) {
@@ -381,14 +386,14 @@ void TextWriter::flush() {
   std::size_t done = 0;
   int number = 0;
   while (done < m_pendingSize && number == 0) {
-    const ssize_t count = ::write(m_fd, m_pending.data() + done, m_pendingSize - done);
+    const ssize_t count = ::write(m_fd, m_pending.get() + done, m_pendingSize - done);
     if (count > 0) {
       done += static_cast<std::size_t>(count);
     } else if (count == 0 || errno != EINTR) {
       number = count == 0 ? EIO : errno;
     }
   }
-  std::memmove(m_pending.data(), m_pending.data() + done, m_pendingSize - done);
+  if (done > 0) std::memmove(m_pending.get(), m_pending.get() + done, m_pendingSize - done);
   m_pendingSize -= done;
   m_bytesWritten += done;
   if (number == 0) {

@@ -184,7 +184,7 @@ class TextWriter {
       writeLineSlowly({parts...});
       return;
     }
-    char* out = m_pending.data() + m_pendingSize;
+    char* out = m_pending.get() + m_pendingSize;
     for (const std::string_view text : texts) out = copyShort(out, text);
     std::memcpy(out, "\r\n", 2);
     m_pendingSize += size;
@@ -232,8 +232,8 @@ class TextWriter {
   void appendUtf16(std::string_view text);
   void appendBytes(std::string_view bytes) {
     if (bytes.empty()) return;  // an empty view may hold no address for memcpy
-    if (m_pending.size() - m_pendingSize < bytes.size()) grow(bytes.size());
-    std::memcpy(m_pending.data() + m_pendingSize, bytes.data(), bytes.size());
+    if (m_pendingCapacity - m_pendingSize < bytes.size()) grow(bytes.size());
+    std::memcpy(m_pending.get() + m_pendingSize, bytes.data(), bytes.size());
     m_pendingSize += bytes.size();
   }
   void grow(std::size_t bytes);
@@ -244,7 +244,8 @@ class TextWriter {
   bool m_adopted = false;
   Encoding m_encoding = Encoding::Utf8;
   bool m_utf16 = false;
-  std::string m_pending;  // [0, m_pendingSize) waits to be written
+  std::unique_ptr<char[]> m_pending;  // [0, m_pendingSize) waits to be written
+  std::size_t m_pendingCapacity = 0;
   std::size_t m_pendingSize = 0;
   // writeLine copies in place while m_pendingSize is below this: 0 until the
   // byte order mark is written, and for UTF-16; kFlushSize after that.
