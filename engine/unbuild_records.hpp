@@ -20,8 +20,9 @@ std::string_view tidyDisplayName(std::string_view name, std::string_view email, 
 // that the hot path allocates only while they grow.
 class UnbuildStep {
  public:
-  // Unpacks `token` (as the tokenizer stored it), tidies the name and writes
-  // the record line, with the header line first while `firstRecord` is true.
+  // Unpacks `token` (trimmed or not: the unpacker trims it first), tidies the
+  // name and writes the record line, with the header line first while
+  // `firstRecord` is true.
   void write(std::string_view token, TextWriter& output, bool& firstRecord);
 
  private:
