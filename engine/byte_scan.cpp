@@ -21,13 +21,6 @@ std::uint64_t portableMask(const char* block, char byte) {
   return mask;
 }
 
-// Bit i becomes the parity of bits 0 to i: set inside a quote, from its
-// opening quote up to the byte before its closing one.
-std::uint64_t prefixParity(std::uint64_t x) {
-  for (int shift = 1; shift < 64; shift *= 2) x ^= x << shift;
-  return x;
-}
-
 // The separators outside quotes of one block, given whether its first byte
 // lies inside a quote (`inside` all ones) or not (0); `inside` is left so for
 // the next block.

@@ -67,6 +67,13 @@ inline std::uint64_t highBits(std::uint64_t matches) {
   return (matches * 0x0002040810204081) >> 56;
 }
 
+// Bit i becomes the parity of bits 0 to i: of a quote mask, set inside a
+// quote, from its opening quote up to the byte before its closing one.
+inline std::uint64_t prefixParity(std::uint64_t x) {
+  for (int shift = 1; shift < 64; shift *= 2) x ^= x << shift;
+  return x;
+}
+
 // The bytes of a word of ASCII bytes (high bits clear) with A to Z
 // lower-cased: no sum carries into the next byte.
 inline std::uint64_t lowerAsciiBytes(std::uint64_t word) {

@@ -76,10 +76,7 @@ bool splitShortLine(std::string_view line, char separator, char quote, TokenList
   std::uint64_t separators;
   std::uint64_t quotes;
   shortTextMasks(line, separator, quote, separators, quotes);
-  std::uint64_t inside = quotes;
-  if (quotes != 0) {  // most short lines hold none
-    for (int shift = 1; shift < static_cast<int>(kShortText); shift *= 2) inside ^= inside << shift;
-  }
+  const std::uint64_t inside = quotes == 0 ? 0 : prefixParity(quotes);  // most short lines hold none
   tokens.addWord(0, separators & ~inside);
   return !line.empty() && (inside >> (line.size() - 1) & 1) != 0;
 }
@@ -96,8 +93,7 @@ void splitAtCharacter(std::string_view line, char separator, char quote, TokenLi
     const char sought[4] = {separator, quote, separator, quote};
     std::uint64_t masks[4];
     blockScanner().eachOfFour(line.data(), line.size(), sought, masks);
-    std::uint64_t quoted = masks[1];
-    for (int shift = 1; shift < static_cast<int>(kBlockSize); shift *= 2) quoted ^= quoted << shift;
+    const std::uint64_t quoted = prefixParity(masks[1]);
     tokens.addWord(0, masks[0] & ~quoted);
     open = (quoted >> (line.size() - 1) & 1) != 0;
   } else {
