@@ -86,6 +86,27 @@ void portableEachOfFour(const char* text, std::size_t size, const char (&bytes)[
   }
 }
 
+// Only the bytes of the text are marked, none of the zeros after it.
+inline std::uint64_t inTextOf(std::size_t size) {
+  return size == kBlockSize ? ~std::uint64_t{0} : (std::uint64_t{1} << size) - 1;
+}
+
+// The copy that every path but AVX-512 classifies.
+inline void copyWithZeros(const char* text, std::size_t size, char* block) {
+  std::memset(block, 0, kBlockSize);
+  if (size != 0) std::memcpy(block, text, size);
+}
+
+void portableCopyAndClassify(const char* text, std::size_t size, const char (&bytes)[8], char* block,
+                             ClassifiedBlock& classified) {
+  copyWithZeros(text, size, block);
+  for (int i = 0; i < 8; ++i) classified.equal[i] = portableMask(block, bytes[i]) & inTextOf(size);
+  classified.beyondAscii = 0;
+  for (std::size_t i = 0; i < kBlockSize; i += 8) {
+    classified.beyondAscii |= highBits(loadLittleEndian(block + i) & 0x8080808080808080) << i;
+  }
+}
+
 #if defined(__x86_64__)
 
 __attribute__((target("sse2"))) inline std::uint64_t sse2Mask(const char* block, __m128i wanted) {
@@ -137,6 +158,19 @@ __attribute__((target("sse2"))) void sse2EachOfFour(const char* text, std::size_
       masks[i] |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(found)) << at;
     }
     if (at == size - 16) return;
+  }
+}
+
+__attribute__((target("sse2"))) void sse2CopyAndClassify(const char* text, std::size_t size,
+                                                         const char (&bytes)[8], char* block,
+                                                         ClassifiedBlock& classified) {
+  copyWithZeros(text, size, block);
+  for (int i = 0; i < 8; ++i) classified.equal[i] = sse2Mask(block, _mm_set1_epi8(bytes[i])) & inTextOf(size);
+  classified.beyondAscii = 0;
+  for (std::size_t i = 0; i < kBlockSize; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
+    classified.beyondAscii |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(chunk)))
+                              << i;
   }
 }
 
@@ -220,6 +254,17 @@ __attribute__((target("avx2"))) void avx2EachOfFour(const char* text, std::size_
   }
 }
 
+__attribute__((target("avx2"))) void avx2CopyAndClassify(const char* text, std::size_t size,
+                                                         const char (&bytes)[8], char* block,
+                                                         ClassifiedBlock& classified) {
+  copyWithZeros(text, size, block);
+  const __m256i low = avx2Load(block);
+  const __m256i high = avx2Load(block + 32);
+  for (int i = 0; i < 8; ++i) classified.equal[i] = avx2Mask(low, high, _mm256_set1_epi8(bytes[i])) & inTextOf(size);
+  classified.beyondAscii = static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+                           static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high))) << 32;
+}
+
 // Compares give bit masks directly, and a masked load reads a text shorter
 // than a block without touching the bytes after it.
 __attribute__((target("avx512f,avx512bw"))) inline std::uint64_t avx512Mask(__m512i bytes, char byte) {
@@ -255,9 +300,19 @@ __attribute__((target("avx512f,avx512bw,pclmul"))) bool avx512MarkSeparators(con
 __attribute__((target("avx512f,avx512bw"))) void avx512EachOfFour(const char* text, std::size_t size,
                                                                   const char (&bytes)[4],
                                                                   std::uint64_t (&masks)[4]) {
-  const std::uint64_t inText = size == kBlockSize ? ~std::uint64_t{0} : (std::uint64_t{1} << size) - 1;
+  const std::uint64_t inText = inTextOf(size);
   const __m512i block = _mm512_maskz_loadu_epi8(inText, text);
   for (int i = 0; i < 4; ++i) masks[i] = avx512Mask(block, bytes[i]) & inText;
+}
+
+__attribute__((target("avx512f,avx512bw"))) void avx512CopyAndClassify(const char* text, std::size_t size,
+                                                                       const char (&bytes)[8], char* block,
+                                                                       ClassifiedBlock& classified) {
+  const std::uint64_t inText = inTextOf(size);
+  const __m512i bytesOfText = _mm512_maskz_loadu_epi8(inText, text);
+  _mm512_storeu_si512(block, bytesOfText);
+  for (int i = 0; i < 8; ++i) classified.equal[i] = avx512Mask(bytesOfText, bytes[i]) & inText;
+  classified.beyondAscii = _mm512_movepi8_mask(bytesOfText);
 }
 
 #endif
@@ -290,14 +345,14 @@ BlockScanner scannerFor(VectorPath path) {
   switch (path) {
 #if defined(__x86_64__)
     case VectorPath::Avx512:
-      return {avx512MarkLineEnds, avx512MarkSeparators, avx512EachOfFour};
+      return {avx512MarkLineEnds, avx512MarkSeparators, avx512EachOfFour, avx512CopyAndClassify};
     case VectorPath::Avx2:
-      return {avx2MarkLineEnds, avx2MarkSeparators, avx2EachOfFour};
+      return {avx2MarkLineEnds, avx2MarkSeparators, avx2EachOfFour, avx2CopyAndClassify};
     case VectorPath::Sse2:
-      return {sse2MarkLineEnds, sse2MarkSeparators, sse2EachOfFour};
+      return {sse2MarkLineEnds, sse2MarkSeparators, sse2EachOfFour, sse2CopyAndClassify};
 #endif
     default:
-      return {portableMarkLineEnds, portableMarkSeparators, portableEachOfFour};
+      return {portableMarkLineEnds, portableMarkSeparators, portableEachOfFour, portableCopyAndClassify};
   }
 }
 

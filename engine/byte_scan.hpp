@@ -25,6 +25,11 @@ enum class VectorPath { Portable, Sse2, Avx2, Avx512 };
 VectorPath vectorPath();
 std::string_view vectorPathName(VectorPath path);
 
+struct ClassifiedBlock {
+  std::uint64_t equal[8];     // bytes equal to each of the eight asked for
+  std::uint64_t beyondAscii;  // bytes from 0x80 on
+};
+
 struct BlockScanner {
   // Marks the carriage returns and line feeds of `blocks` whole blocks of
   // `text`: bit i of lineEnds[w] for byte 64 w + i.
@@ -37,6 +42,11 @@ struct BlockScanner {
   // Bytes of a text of at most 64 bytes equal to each of four bytes. Nothing
   // past the text is read, so it needs no copy into a block.
   void (*eachOfFour)(const char* text, std::size_t size, const char (&bytes)[4], std::uint64_t (&masks)[4]);
+  // Copies a text of at most 64 bytes into `block`, which has room for 128,
+  // with zeros after it up to byte 64, and marks its bytes equal to each of
+  // eight bytes and those beyond ASCII.
+  void (*copyAndClassify)(const char* text, std::size_t size, const char (&bytes)[8], char* block,
+                          ClassifiedBlock& classified);
 };
 
 // Chosen once, when the program starts.

@@ -189,6 +189,16 @@ class TextWriter {
     std::memcpy(out, "\r\n", 2);
     m_pendingSize += size;
   }
+  // Room for a line of up to kLineRoom bytes written in place by a caller
+  // that copies whole blocks, then ended with endLine: null while lines have
+  // to go through writeLine (before the first, for UTF-16, or when full).
+  static constexpr std::size_t kLineRoom = 256;
+  char* lineRoom() { return m_pendingSize < m_copyBelow ? m_pending.get() + m_pendingSize : nullptr; }
+  // Ends the line written from lineRoom() up to `end`.
+  void endLine(char* end) {
+    std::memcpy(end, "\r\n", 2);
+    m_pendingSize = static_cast<std::size_t>(end - m_pending.get()) + 2;
+  }
   // Writes what is waiting and closes the file. When that fails the file stays
   // open, so the caller may try again or give up with abandon().
   void close();
@@ -199,6 +209,7 @@ class TextWriter {
   static constexpr std::size_t kFlushSize = std::size_t{1} << 20;
   // Room that the buffer has beyond kFlushSize: a line up to this long fits.
   static constexpr std::size_t kSpareRoom = std::size_t{1} << 16;
+  static_assert(kLineRoom <= kSpareRoom);
 
   // Copies a text of a few dozen bytes with a few loads and stores that may
   // overlap, and a longer one with memcpy.

@@ -1,8 +1,10 @@
 #include "engine/unbuild_records.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/address_unpacker.hpp"
 #include "engine/blank.hpp"
@@ -111,13 +113,176 @@ std::string_view tidyDisplayName(std::string_view name, std::string_view email, 
   return name;
 }
 
+namespace {
+
+// The bytes that shape a recipient and its name, and NUL, which makes a name
+// of NULs blank.
+constexpr char kShapeBytes[8] = {'"', '<', '>', '@', ' ', '(', ',', '\0'};
+enum ShapeByte { kQuote, kOpening, kClosing, kAtSign, kSpace, kParenthesis, kComma, kNul };
+
+// Bits 0 to `end` - 1, for `end` up to 64 (and 65, which stands for none),
+// as one load from a table.
+constexpr auto kBitsBelow = [] {
+  std::array<std::uint64_t, 66> table{};
+  for (std::size_t end = 0; end < table.size(); ++end) table[end] = end >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << end) - 1;
+  return table;
+}();
+std::uint64_t bitsBelow(std::size_t end) {
+  return kBitsBelow[end];
+}
+std::uint64_t bitsFrom(std::size_t start) {
+  return ~kBitsBelow[start];
+}
+std::size_t firstBit(std::uint64_t bits) {
+  return static_cast<std::size_t>(std::countr_zero(bits));  // 64 for none
+}
+std::size_t pastLastBit(std::uint64_t bits) {
+  return 64 - static_cast<std::size_t>(std::countl_zero(bits));  // 0 for none
+}
+
+// The last bytes of a name, lower-cased, as endsLikeACompany wants them.
+constexpr std::uint64_t endingOf(std::string_view ending) {
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < ending.size(); ++i) word |= std::uint64_t{static_cast<unsigned char>(ending[i])} << (8 * i);
+  return word;
+}
+
+// "Partner" with a whole block after it, for the same copies as a name.
+constexpr char kGenericNameBlock[kBlockSize] = "Partner";
+static_assert(kGenericName == std::string_view(kGenericNameBlock));
+
+}  // namespace
+
+UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
+
+// The usual recipient, of at most 64 bytes, unpacked and tidied on bit masks
+// of its bytes, by the same steps as unpackRecipient and tidyDisplayName.
+// Each shape and rule picks offsets rather than code, so that the mix of
+// shapes in a file costs few mispredicted branches, and parts are copied a
+// whole block at a time. Writes the record line at `line`, which has room
+// for kLineRoom bytes, and gives its size; or gives 0 for a recipient that
+// the general path takes: a refused one, a rare shape, one with NUL, or one
+// whose first byte or quoted address ends lie beyond ASCII.
+std::size_t UnbuildStep::shortRecord(std::string_view recipient, char* line) {
+  const std::size_t size = recipient.size();
+  if (size == 0 || size > kBlockSize) return 0;
+  char* const block = m_block + kFront;
+  ClassifiedBlock bytes;
+  blockScanner().copyAndClassify(recipient.data(), size, kShapeBytes, block, bytes);
+  const std::uint64_t beyondAscii = bytes.beyondAscii;
+  // Multi-byte characters are content like any other, except at the places
+  // where the unpacker counts characters.
+  if ((bytes.equal[kNul] | (beyondAscii & 1)) != 0) return 0;
+  const std::uint64_t content = bitsBelow(size) & ~bytes.equal[kSpace];  // no blanks
+  const std::uint64_t brackets = bytes.equal[kOpening] | bytes.equal[kClosing];
+
+  // "Name" <address>: the first byte counts as the opening quote. The name
+  // lies between the quotes; after them, trimmed, the first and last
+  // characters go.
+  const std::uint64_t closingQuotes = bytes.equal[kQuote] & ~std::uint64_t{1};
+  const bool quoted = closingQuotes != 0;
+  const std::size_t quote = firstBit(closingQuotes);
+  const std::size_t rest = firstBit(content & bitsFrom(quote + 1));
+  const std::uint64_t restEnds = (std::uint64_t{1} << (rest & 63)) | (std::uint64_t{1} << (size - 1));
+  // Name <address> and a bare address: the address stripped of blanks and
+  // brackets at its ends. Without an at sign, a bare text is the name.
+  const std::uint64_t openings = bytes.equal[kOpening] & ~std::uint64_t{1};
+  const bool bracketForm = openings != 0;
+  const std::size_t opening = firstBit(openings);
+  const std::size_t address = bracketForm ? opening + 1 : 0;
+  const bool hasAtSign = (bytes.equal[kAtSign] & bitsFrom(address)) != 0;
+  const std::uint64_t inAddress = content & ~brackets & bitsFrom(address);
+  const std::size_t addressStart = firstBit(inAddress);
+  const std::size_t addressEnd = pastLastBit(inAddress);
+  const bool bracketsInside = (brackets & bitsFrom(addressStart) & bitsBelow(addressEnd)) != 0;
+  if (quoted ? rest + 1 >= size || (beyondAscii & restEnds) != 0
+             : (bracketForm && !hasAtSign) || (hasAtSign && bracketsInside)) {
+    return 0;
+  }
+
+  const std::size_t nameStart = quoted ? 1 : 0;
+  const std::size_t nameEnd = quoted ? quote : !hasAtSign ? size : bracketForm ? opening : 0;
+  const std::size_t emailStart = quoted ? rest + 1 : hasAtSign ? addressStart : 0;
+  const std::size_t emailEnd = quoted ? size - 1 : hasAtSign ? addressEnd : 0;
+  const std::size_t emailLength = emailEnd - emailStart;
+
+  // The name rules. A parenthesised tail is cut and the rest trimmed.
+  const std::uint64_t parentheses = bytes.equal[kParenthesis] & bitsFrom(nameStart) & bitsBelow(nameEnd);
+  const std::size_t cut = std::min(firstBit(parentheses), nameEnd);
+  const std::uint64_t named = content & bitsFrom(nameStart) & bitsBelow(cut);
+  const std::size_t start = parentheses != 0 ? std::min(firstBit(named), cut) : nameStart;
+  const std::size_t end = parentheses != 0 ? std::max(pastLastBit(named), start) : nameEnd;
+  const std::size_t length = end - start;
+  const std::string_view name(block + start, length);
+  const std::string_view email(block + emailStart, emailLength);
+
+  const bool blank = (content & bitsFrom(start) & bitsBelow(end)) == 0;
+  // The last five bytes of the name, those before it cleared, lower-cased.
+  const std::uint64_t lastFive = bitsFrom(8 * (8 - std::min<std::size_t>(length, 5)));
+  std::uint64_t tail;
+  std::memcpy(&tail, block + end - 8, 8);
+  const bool tailInAscii = (tail & lastFive & 0x8080808080808080) == 0;
+  tail = lowerAsciiBytes(tail & lastFive);
+  const bool company =
+      tailInAscii ? tail >> 40 == endingOf("inc") || tail >> 32 == endingOf("inc.") ||
+                        tail >> 32 == endingOf("corp") || tail >> 24 == endingOf("corp.")
+                  : endsLikeACompany(name);
+  // Texts of other sizes differ, unless a letter beyond ASCII lower-cases to a shorter one.
+  const bool mayRepeat =
+      length == emailLength || (beyondAscii & bitsFrom(std::min(start, emailStart))) != 0;
+  const bool generic = blank || company || (mayRepeat && repeatsTheAddress(name, email));
+
+  // "Last, First" becomes "First Last"; a blank side is left to the general path.
+  const std::uint64_t commas = bytes.equal[kComma] & bitsFrom(nameStart) & bitsBelow(cut);
+  const bool swapped = !generic && commas != 0;
+  const std::size_t comma = firstBit(commas);
+  const std::size_t firstStart = firstBit(content & bitsFrom(comma + 1) & bitsBelow(end));
+  const std::size_t lastEnd = pastLastBit(content & bitsFrom(start) & bitsBelow(comma));
+  if (swapped && (firstStart >= end || lastEnd == 0)) return 0;
+
+  const char* const shown = generic ? kGenericNameBlock : block + (swapped ? firstStart : start);
+  const std::size_t shownLength = generic ? kGenericName.size() : swapped ? end - firstStart : length;
+  char* out = line;
+  std::memcpy(out, shown, kBlockSize);
+  out += shownLength;
+  *out = ' ';
+  out += swapped ? 1 : 0;
+  std::memcpy(out, block + start, kBlockSize);
+  out += swapped ? lastEnd - start : 0;
+  *out++ = ',';
+  std::memcpy(out, email.data(), kBlockSize);
+  out += emailLength;
+  return static_cast<std::size_t>(out - line);
+}
+
+std::string_view UnbuildStep::generalRecord(std::string_view recipient) {
+  const Recipient unpacked = unpackRecipient(recipient, m_name, m_email);
+  if (unpacked.refused) throw invalidArgument();
+  m_record.assign(tidyDisplayName(unpacked.name, unpacked.email, m_scratch));
+  m_record += ',';
+  m_record += unpacked.email;
+  return m_record;
+}
+
+std::string_view UnbuildStep::record(std::string_view token) {
+  const std::string_view recipient = trim(token);
+  const std::size_t size = shortRecord(recipient, m_line);
+  return size != 0 ? std::string_view(m_line, size) : generalRecord(recipient);
+}
+
 void UnbuildStep::write(std::string_view token, TextWriter& output, bool& firstRecord) {
-  const Recipient recipient = unpackRecipient(token, m_name, m_email);
-  if (recipient.refused) throw invalidArgument();
-  const std::string_view name = tidyDisplayName(recipient.name, recipient.email, m_scratch);
+  const std::string_view recipient = trim(token);
+  // The usual record goes straight into the output's buffer.
+  char* const room = firstRecord ? nullptr : output.lineRoom();
+  const std::size_t size = shortRecord(recipient, room != nullptr ? room : m_line);
+  if (size != 0 && room != nullptr) {
+    output.endLine(room + size);
+    return;
+  }
+  const std::string_view line = size != 0 ? std::string_view(m_line, size) : generalRecord(recipient);
   if (firstRecord) output.writeLine(kUnbuildHeader);
   firstRecord = false;
-  output.writeLine(name, ",", recipient.email);
+  output.writeLine(line);
 }
 
 }  // namespace tavrin

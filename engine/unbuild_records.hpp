@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-namespace tavrin {
+#include "engine/text_file.hpp"
 
-class TextWriter;
+namespace tavrin {
 
 inline constexpr std::string_view kUnbuildHeader = "DisplayName,EMail1";
 inline constexpr std::string_view kGenericName = "Partner";
@@ -20,15 +20,29 @@ std::string_view tidyDisplayName(std::string_view name, std::string_view email, 
 // that the hot path allocates only while they grow.
 class UnbuildStep {
  public:
-  // Unpacks `token` (trimmed or not: the unpacker trims it first), tidies the
-  // name and writes the record line, with the header line first while
-  // `firstRecord` is true.
+  UnbuildStep();
+
+  // The record line of `token` (trimmed or not: the unpacker trims it first),
+  // the tidied name, a comma and the address: valid until the next call.
+  std::string_view record(std::string_view token);
+  // Writes the record line, with the header line first while `firstRecord`
+  // is true.
   void write(std::string_view token, TextWriter& output, bool& firstRecord);
 
  private:
+  std::size_t shortRecord(std::string_view recipient, char* line);
+  std::string_view generalRecord(std::string_view recipient);
+
   std::string m_name;  // room for a name or address that is no part of the token
   std::string m_email;
   std::string m_scratch;
+  std::string m_record;
+  // A short recipient: kFront zeros, its bytes, zeros to byte 64 of it, and
+  // room for a whole block to be read from any byte of it.
+  static constexpr std::size_t kFront = 8;
+  alignas(64) char m_block[kFront + 128];
+  // Its record line, when the output has no room for it in place.
+  char m_line[TextWriter::kLineRoom];
 };
 
 }  // namespace tavrin

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -153,6 +155,9 @@ std::string difference(const std::string& recipient) {
     UnBuildMailTo(recipient, engine.name, engine.email);
     std::string scratch;
     engine.record = std::string(tidyDisplayName(engine.name, engine.email, scratch)) + "," + engine.email;
+    // The record step has a way of its own for short recipients.
+    const std::string stepRecord(UnbuildStep().record(recipient));
+    if (stepRecord != engine.record) failure = ", record step " + shown(stepRecord);
   } catch (const Failure& f) {
     engine.failed = true;
     if (f.number() != literal::kInvalidArgumentNumber || f.description() != literal::kInvalidArgument) {
@@ -173,9 +178,15 @@ std::string difference(const std::string& recipient) {
 
 TEST(Differential, UnpackerAndDisplayNameRulesAgreeWithTheLiteralSteps) {
   if (!literal::hasUnicodeCase()) GTEST_SKIP() << "the C library has no C.UTF-8 letter case here";
-  Fragments fragments(kRecipientPieces, 7);
+  Fragments anyPieces(kRecipientPieces, 7);
+  // Half the recipients are of ASCII pieces, the usual kind in files.
+  std::vector<std::string> asciiPieces;
+  std::copy_if(kRecipientPieces.begin(), kRecipientPieces.end(), std::back_inserter(asciiPieces),
+               [](const std::string& piece) { return static_cast<unsigned char>(piece[0]) < 0x80; });
+  Fragments ascii(asciiPieces, 8);
   int reported = 0;
   for (int n = 0; n < 30000 && reported < kMostReported; ++n) {
+    Fragments& fragments = n % 4 < 2 ? anyPieces : ascii;
     const std::string found = difference(n % 2 == 0 ? fragments.text(12) : shapedRecipient(fragments));
     if (!found.empty()) {
       ++reported;
