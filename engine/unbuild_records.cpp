@@ -161,29 +161,30 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
 // shapes in a file costs few mispredicted branches, and parts are copied a
 // whole block at a time. Writes the record line at `line`, which has room
 // for kLineRoom bytes, and gives its size; or gives 0 for a recipient that
-// the general path takes: a refused one, a rare shape, one with NUL, or one
-// whose first byte or quoted address ends lie beyond ASCII.
+// the general path takes: a refused one, a rare shape, one with NUL, or a
+// quoted one with a character beyond ASCII where characters are counted.
 std::size_t UnbuildStep::shortRecord(std::string_view recipient, char* line) {
   const std::size_t size = recipient.size();
   if (size == 0 || size > kBlockSize) return 0;
   char* const block = m_block + kFront;
   ClassifiedBlock bytes;
   blockScanner().copyAndClassify(recipient.data(), size, kShapeBytes, block, bytes);
+  if (bytes.equal[kNul] != 0) return 0;
+  // Multi-byte characters are content like any other, except where the
+  // unpacker counts characters: where a quoted recipient begins, and at the
+  // ends of what follows its name.
   const std::uint64_t beyondAscii = bytes.beyondAscii;
-  // Multi-byte characters are content like any other, except at the places
-  // where the unpacker counts characters.
-  if ((bytes.equal[kNul] | (beyondAscii & 1)) != 0) return 0;
   const std::uint64_t content = bitsBelow(size) & ~bytes.equal[kSpace];  // no blanks
   const std::uint64_t brackets = bytes.equal[kOpening] | bytes.equal[kClosing];
 
-  // "Name" <address>: the first byte counts as the opening quote. The name
-  // lies between the quotes; after them, trimmed, the first and last
-  // characters go.
+  // "Name" <address>: the first character counts as the opening quote; no
+  // byte of it after the first can be a quote or a '<'. The name lies between
+  // the quotes; after them, trimmed, the first and last characters go.
   const std::uint64_t closingQuotes = bytes.equal[kQuote] & ~std::uint64_t{1};
   const bool quoted = closingQuotes != 0;
   const std::size_t quote = firstBit(closingQuotes);
   const std::size_t rest = firstBit(content & bitsFrom(quote + 1));
-  const std::uint64_t restEnds = (std::uint64_t{1} << (rest & 63)) | (std::uint64_t{1} << (size - 1));
+  const std::uint64_t countedBytes = 1 | std::uint64_t{1} << (rest & 63) | std::uint64_t{1} << (size - 1);
   // Name <address> and a bare address: the address stripped of blanks and
   // brackets at its ends. Without an at sign, a bare text is the name.
   const std::uint64_t openings = bytes.equal[kOpening] & ~std::uint64_t{1};
@@ -195,7 +196,7 @@ std::size_t UnbuildStep::shortRecord(std::string_view recipient, char* line) {
   const std::size_t addressStart = firstBit(inAddress);
   const std::size_t addressEnd = pastLastBit(inAddress);
   const bool bracketsInside = (brackets & bitsFrom(addressStart) & bitsBelow(addressEnd)) != 0;
-  if (quoted ? rest + 1 >= size || (beyondAscii & restEnds) != 0
+  if (quoted ? rest + 1 >= size || (beyondAscii & countedBytes) != 0
              : (bracketForm && !hasAtSign) || (hasAtSign && bracketsInside)) {
     return 0;
   }
@@ -229,7 +230,8 @@ std::size_t UnbuildStep::shortRecord(std::string_view recipient, char* line) {
                   : endsLikeACompany(name);
   // Texts of other sizes differ, unless a letter beyond ASCII lower-cases to a shorter one.
   const bool mayRepeat =
-      length == emailLength || (beyondAscii & bitsFrom(std::min(start, emailStart))) != 0;
+      length == emailLength ||
+      (beyondAscii & ((bitsFrom(start) & bitsBelow(end)) | (bitsFrom(emailStart) & bitsBelow(emailEnd)))) != 0;
   const bool generic = blank || company || (mayRepeat && repeatsTheAddress(name, email));
 
   // "Last, First" becomes "First Last"; a blank side is left to the general path.
