@@ -200,6 +200,14 @@ class Run {
       m_unbuild.write(trimmed, m_output, m_firstRecord);
       return;
     }
+    // The usual token goes straight into the output's buffer, a whole block
+    // at a time: the reader has bytes to spare past the line.
+    char* const room = m_firstRecord ? nullptr : m_output.lineRoom();
+    if (room != nullptr && trimmed.size() <= kBlockSize) {
+      std::memcpy(room, trimmed.data(), kBlockSize);
+      m_output.endLine(room + trimmed.size());
+      return;
+    }
     if (m_firstRecord) m_output.writeLine(kPlainHeader);
     m_firstRecord = false;
     m_output.writeLine(trimmed);

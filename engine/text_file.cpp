@@ -178,7 +178,7 @@ void TextReader::makeRoom(std::size_t bytes) {
     std::memmove(m_buffer.get(), m_buffer.get() + shift, keep);
   } else {
     const std::size_t capacity = std::max(2 * m_capacity, keep + bytes);
-    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity + kReadablePast);
     if (keep > 0) std::memcpy(buffer.get(), m_buffer.get() + shift, keep);
     m_buffer = std::move(buffer);
     m_lineEnds = std::make_unique_for_overwrite<std::uint64_t[]>(capacity / kBlockSize + 1);

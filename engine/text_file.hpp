@@ -73,6 +73,9 @@ class TextReader {
     return scanForLine();
   }
   std::string_view line() const { return {m_buffer.get() + m_lineStart, m_lineSize}; }
+  // Bytes past the end of a line that may be read, whatever they hold: a
+  // part of the line can be copied a whole block at a time.
+  static constexpr std::size_t kReadablePast = kBlockSize;
   void close() noexcept;
   // Called before the reader moves or drops text that it has read: views of
   // earlier lines stay valid until then, and a holder of one copies it here.

@@ -163,7 +163,7 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
 // for kLineRoom bytes, and gives its size; or gives 0 for a recipient that
 // the general path takes: a refused one, a rare shape, one with NUL, or a
 // quoted one with a character beyond ASCII where characters are counted.
-std::size_t UnbuildStep::shortRecord(std::string_view recipient, char* line) {
+[[gnu::noinline]] std::size_t UnbuildStep::shortRecord(std::string_view recipient, char* line) {
   const std::size_t size = recipient.size();
   if (size == 0 || size > kBlockSize) return 0;
   char* const block = m_block + kFront;

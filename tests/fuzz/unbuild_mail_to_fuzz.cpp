@@ -1,5 +1,5 @@
-// UnBuildMailTo and the display-name rules against the literal steps; the
-// input is the recipient text.
+// UnBuildMailTo, the display-name rules and the record step against the
+// literal steps; the input is the recipient text.
 
 #include <cstddef>
 #include <cstdint>
@@ -52,5 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string expected = literal::tidyDisplayName(name, email);
   require(tidied == expected, "recipient " + shown(recipient) + ": name " + shown(name) + " tidied to " +
                                   shown(tidied) + " instead of " + shown(expected));
+  // The record step's own short way must give the same line.
+  static UnbuildStep step;
+  const std::string record(step.record(recipient));
+  require(record == expected + "," + email,
+          "recipient " + shown(recipient) + ": record " + shown(record) + " instead of " + shown(expected + "," + email));
   return 0;
 }
