@@ -260,9 +260,11 @@ __attribute__((target("avx2"))) void avx2CopyAndClassify(const char* text, std::
   copyWithZeros(text, size, block);
   const __m256i low = avx2Load(block);
   const __m256i high = avx2Load(block + 32);
-  for (int i = 0; i < 8; ++i) classified.equal[i] = avx2Mask(low, high, _mm256_set1_epi8(bytes[i])) & inTextOf(size);
+  for (int i = 0; i < 8; ++i)
+    classified.equal[i] = avx2Mask(low, high, _mm256_set1_epi8(bytes[i])) & inTextOf(size);
   classified.beyondAscii = static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
-                           static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high))) << 32;
+                           static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high)))
+                               << 32;
 }
 
 // Compares give bit masks directly, and a masked load reads a text shorter

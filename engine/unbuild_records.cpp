@@ -124,7 +124,9 @@ enum ShapeByte { kQuote, kOpening, kClosing, kAtSign, kSpace, kParenthesis, kCom
 // as one load from a table.
 constexpr auto kBitsBelow = [] {
   std::array<std::uint64_t, 66> table{};
-  for (std::size_t end = 0; end < table.size(); ++end) table[end] = end >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << end) - 1;
+  for (std::size_t end = 0; end < table.size(); ++end) {
+    table[end] = end >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << end) - 1;
+  }
   return table;
 }();
 std::uint64_t bitsBelow(std::size_t end) {
@@ -143,7 +145,9 @@ std::size_t pastLastBit(std::uint64_t bits) {
 // The last bytes of a name, lower-cased, as endsLikeACompany wants them.
 constexpr std::uint64_t endingOf(std::string_view ending) {
   std::uint64_t word = 0;
-  for (std::size_t i = 0; i < ending.size(); ++i) word |= std::uint64_t{static_cast<unsigned char>(ending[i])} << (8 * i);
+  for (std::size_t i = 0; i < ending.size(); ++i) {
+    word |= std::uint64_t{static_cast<unsigned char>(ending[i])} << (8 * i);
+  }
   return word;
 }
 
@@ -163,6 +167,7 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
 // for kLineRoom bytes, and gives its size; or gives 0 for a recipient that
 // the general path takes: a refused one, a rare shape, one with NUL, or a
 // quoted one with a character beyond ASCII where characters are counted.
+// Out of the token loop, whose registers its many values would crowd.
 [[gnu::noinline]] std::size_t UnbuildStep::shortRecord(std::string_view recipient, char* line) {
   const std::size_t size = recipient.size();
   if (size == 0 || size > kBlockSize) return 0;
@@ -224,14 +229,13 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
   std::memcpy(&tail, block + end - 8, 8);
   const bool tailInAscii = (tail & lastFive & 0x8080808080808080) == 0;
   tail = lowerAsciiBytes(tail & lastFive);
-  const bool company =
-      tailInAscii ? tail >> 40 == endingOf("inc") || tail >> 32 == endingOf("inc.") ||
-                        tail >> 32 == endingOf("corp") || tail >> 24 == endingOf("corp.")
-                  : endsLikeACompany(name);
+  const bool company = tailInAscii ? tail >> 40 == endingOf("inc") || tail >> 32 == endingOf("inc.") ||
+                                         tail >> 32 == endingOf("corp") || tail >> 24 == endingOf("corp.")
+                                   : endsLikeACompany(name);
   // Texts of other sizes differ, unless a letter beyond ASCII lower-cases to a shorter one.
   const bool mayRepeat =
-      length == emailLength ||
-      (beyondAscii & ((bitsFrom(start) & bitsBelow(end)) | (bitsFrom(emailStart) & bitsBelow(emailEnd)))) != 0;
+      length == emailLength || (beyondAscii & ((bitsFrom(start) & bitsBelow(end)) |
+                                               (bitsFrom(emailStart) & bitsBelow(emailEnd)))) != 0;
   const bool generic = blank || company || (mayRepeat && repeatsTheAddress(name, email));
 
   // "Last, First" becomes "First Last"; a blank side is left to the general path.

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The record step's own short way must give the same line.
   static UnbuildStep step;
   const std::string record(step.record(recipient));
-  require(record == expected + "," + email,
-          "recipient " + shown(recipient) + ": record " + shown(record) + " instead of " + shown(expected + "," + email));
+  require(record == expected + "," + email, "recipient " + shown(recipient) + ": record " + shown(record) +
+                                                " instead of " + shown(expected + "," + email));
   return 0;
 }
