@@ -142,15 +142,6 @@ std::size_t pastLastBit(std::uint64_t bits) {
   return 64 - static_cast<std::size_t>(std::countl_zero(bits));  // 0 for none
 }
 
-// The last bytes of a name, lower-cased, as endsLikeACompany wants them.
-constexpr std::uint64_t endingOf(std::string_view ending) {
-  std::uint64_t word = 0;
-  for (std::size_t i = 0; i < ending.size(); ++i) {
-    word |= std::uint64_t{static_cast<unsigned char>(ending[i])} << (8 * i);
-  }
-  return word;
-}
-
 // "Partner" with a whole block after it, for the same copies as a name.
 constexpr char kGenericNameBlock[kBlockSize] = "Partner";
 static_assert(kGenericName == std::string_view(kGenericNameBlock));
@@ -160,13 +151,12 @@ static_assert(kGenericName == std::string_view(kGenericNameBlock));
 UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
 
 // The usual recipient, of at most 64 bytes, unpacked and tidied on bit masks
-// of its bytes, by the same steps as unpackRecipient and tidyDisplayName.
-// Each shape and rule picks offsets rather than code, so that the mix of
-// shapes in a file costs few mispredicted branches, and parts are copied a
-// whole block at a time. Writes the record line at `line`, which has room
-// for kLineRoom bytes, and gives its size; or gives 0 for a recipient that
-// the general path takes: a refused one, a rare shape, one with NUL, or a
-// quoted one with a character beyond ASCII where characters are counted.
+// of its bytes, by the same steps as unpackRecipient and tidyDisplayName,
+// and only those that its shape needs; parts are copied a whole block at a
+// time. Writes the record line at `line`, which has room for kLineRoom
+// bytes, and gives its size; or gives 0 for a recipient that the general
+// path takes: a refused one, a rare shape, one with NUL, or a quoted one
+// with a character beyond ASCII where characters are counted.
 // Out of the token loop, whose registers its many values would crowd.
 [[gnu::noinline]] std::size_t UnbuildStep::shortRecord(std::string_view recipient, char* line) {
   const std::size_t size = recipient.size();
@@ -180,81 +170,87 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
   // ends of what follows its name.
   const std::uint64_t beyondAscii = bytes.beyondAscii;
   const std::uint64_t content = bitsBelow(size) & ~bytes.equal[kSpace];  // no blanks
-  const std::uint64_t brackets = bytes.equal[kOpening] | bytes.equal[kClosing];
 
+  std::size_t nameStart = 0;
+  std::size_t nameEnd;
+  std::size_t emailStart = 0;
+  std::size_t emailEnd = 0;
   // "Name" <address>: the first character counts as the opening quote; no
   // byte of it after the first can be a quote or a '<'. The name lies between
   // the quotes; after them, trimmed, the first and last characters go.
-  const std::uint64_t closingQuotes = bytes.equal[kQuote] & ~std::uint64_t{1};
-  const bool quoted = closingQuotes != 0;
-  const std::size_t quote = firstBit(closingQuotes);
-  const std::size_t rest = firstBit(content & bitsFrom(quote + 1));
-  const std::uint64_t countedBytes = 1 | std::uint64_t{1} << (rest & 63) | std::uint64_t{1} << (size - 1);
-  // Name <address> and a bare address: the address stripped of blanks and
-  // brackets at its ends. Without an at sign, a bare text is the name.
-  const std::uint64_t openings = bytes.equal[kOpening] & ~std::uint64_t{1};
-  const bool bracketForm = openings != 0;
-  const std::size_t opening = firstBit(openings);
-  const std::size_t address = bracketForm ? opening + 1 : 0;
-  const bool hasAtSign = (bytes.equal[kAtSign] & bitsFrom(address)) != 0;
-  const std::uint64_t inAddress = content & ~brackets & bitsFrom(address);
-  const std::size_t addressStart = firstBit(inAddress);
-  const std::size_t addressEnd = pastLastBit(inAddress);
-  const bool bracketsInside = (brackets & bitsFrom(addressStart) & bitsBelow(addressEnd)) != 0;
-  if (quoted ? rest + 1 >= size || (beyondAscii & countedBytes) != 0
-             : (bracketForm && !hasAtSign) || (hasAtSign && bracketsInside)) {
-    return 0;
+  if (const std::uint64_t closingQuotes = bytes.equal[kQuote] & ~std::uint64_t{1}; closingQuotes != 0) {
+    nameStart = 1;
+    nameEnd = firstBit(closingQuotes);
+    const std::size_t rest = firstBit(content & bitsFrom(nameEnd + 1));
+    if (rest + 1 >= size) return 0;  // refused
+    if ((beyondAscii & (1 | std::uint64_t{1} << rest | std::uint64_t{1} << (size - 1))) != 0) return 0;
+    emailStart = rest + 1;
+    emailEnd = size - 1;
+  } else {
+    // Name <address> and a bare address: the address stripped of blanks and
+    // brackets at its ends. Without an at sign, a bare text is the name.
+    const std::uint64_t openings = bytes.equal[kOpening] & ~std::uint64_t{1};
+    nameEnd = openings != 0 ? firstBit(openings) : 0;
+    const std::size_t address = openings != 0 ? nameEnd + 1 : 0;
+    if ((bytes.equal[kAtSign] & bitsFrom(address)) != 0) {
+      const std::uint64_t brackets = bytes.equal[kOpening] | bytes.equal[kClosing];
+      const std::uint64_t inAddress = content & ~brackets & bitsFrom(address);
+      emailStart = firstBit(inAddress);
+      emailEnd = pastLastBit(inAddress);
+      if ((brackets & bitsFrom(emailStart) & bitsBelow(emailEnd)) != 0) return 0;
+    } else if (openings == 0) {
+      nameEnd = size;
+    } else {
+      return 0;
+    }
   }
-
-  const std::size_t nameStart = quoted ? 1 : 0;
-  const std::size_t nameEnd = quoted ? quote : !hasAtSign ? size : bracketForm ? opening : 0;
-  const std::size_t emailStart = quoted ? rest + 1 : hasAtSign ? addressStart : 0;
-  const std::size_t emailEnd = quoted ? size - 1 : hasAtSign ? addressEnd : 0;
   const std::size_t emailLength = emailEnd - emailStart;
 
   // The name rules. A parenthesised tail is cut and the rest trimmed.
-  const std::uint64_t parentheses = bytes.equal[kParenthesis] & bitsFrom(nameStart) & bitsBelow(nameEnd);
-  const std::size_t cut = std::min(firstBit(parentheses), nameEnd);
-  const std::uint64_t named = content & bitsFrom(nameStart) & bitsBelow(cut);
-  const std::size_t start = parentheses != 0 ? std::min(firstBit(named), cut) : nameStart;
-  const std::size_t end = parentheses != 0 ? std::max(pastLastBit(named), start) : nameEnd;
+  std::uint64_t inName = bitsFrom(nameStart) & bitsBelow(nameEnd);
+  std::size_t start = nameStart;
+  std::size_t end = nameEnd;
+  if (const std::uint64_t parentheses = bytes.equal[kParenthesis] & inName; parentheses != 0) {
+    inName &= bitsBelow(firstBit(parentheses));
+    const std::uint64_t named = content & inName;
+    start = named != 0 ? firstBit(named) : nameStart;
+    end = named != 0 ? pastLastBit(named) : nameStart;
+  }
   const std::size_t length = end - start;
   const std::string_view name(block + start, length);
   const std::string_view email(block + emailStart, emailLength);
 
-  const bool blank = (content & bitsFrom(start) & bitsBelow(end)) == 0;
-  // The last five bytes of the name, those before it cleared, lower-cased.
-  const std::uint64_t lastFive = bitsFrom(8 * (8 - std::min<std::size_t>(length, 5)));
-  std::uint64_t tail;
-  std::memcpy(&tail, block + end - 8, 8);
-  const bool tailInAscii = (tail & lastFive & 0x8080808080808080) == 0;
-  tail = lowerAsciiBytes(tail & lastFive);
-  const bool company = tailInAscii ? tail >> 40 == endingOf("inc") || tail >> 32 == endingOf("inc.") ||
-                                         tail >> 32 == endingOf("corp") || tail >> 24 == endingOf("corp.")
-                                   : endsLikeACompany(name);
+  // Only c, p and '.' can end a company name, in any case.
+  const char last = length != 0 ? name.back() : '\0';
+  const bool mayBeCompany = (last | 0x20) == 'c' || (last | 0x20) == 'p' || last == '.';
   // Texts of other sizes differ, unless a letter beyond ASCII lower-cases to a shorter one.
-  const bool mayRepeat =
-      length == emailLength || (beyondAscii & ((bitsFrom(start) & bitsBelow(end)) |
-                                               (bitsFrom(emailStart) & bitsBelow(emailEnd)))) != 0;
-  const bool generic = blank || company || (mayRepeat && repeatsTheAddress(name, email));
+  const bool mayRepeat = length == emailLength || (beyondAscii & (bitsFrom(start) & bitsBelow(end))) != 0 ||
+                         (beyondAscii & (bitsFrom(emailStart) & bitsBelow(emailEnd))) != 0;
+  const bool generic = (content & bitsFrom(start) & bitsBelow(end)) == 0 ||  // blank
+                       (mayBeCompany && endsLikeACompany(name)) ||
+                       (mayRepeat && repeatsTheAddress(name, email));
 
-  // "Last, First" becomes "First Last"; a blank side is left to the general path.
-  const std::uint64_t commas = bytes.equal[kComma] & bitsFrom(nameStart) & bitsBelow(cut);
-  const bool swapped = !generic && commas != 0;
-  const std::size_t comma = firstBit(commas);
-  const std::size_t firstStart = firstBit(content & bitsFrom(comma + 1) & bitsBelow(end));
-  const std::size_t lastEnd = pastLastBit(content & bitsFrom(start) & bitsBelow(comma));
-  if (swapped && (firstStart >= end || lastEnd == 0)) return 0;
-
-  const char* const shown = generic ? kGenericNameBlock : block + (swapped ? firstStart : start);
-  const std::size_t shownLength = generic ? kGenericName.size() : swapped ? end - firstStart : length;
   char* out = line;
-  std::memcpy(out, shown, kBlockSize);
-  out += shownLength;
-  *out = ' ';
-  out += swapped ? 1 : 0;
-  std::memcpy(out, block + start, kBlockSize);
-  out += swapped ? lastEnd - start : 0;
+  const std::uint64_t commas = bytes.equal[kComma] & inName;
+  if (generic) {
+    std::memcpy(out, kGenericNameBlock, kBlockSize);
+    out += kGenericName.size();
+  } else if (commas == 0) {
+    std::memcpy(out, name.data(), kBlockSize);
+    out += length;
+  } else {
+    // "Last, First" becomes "First Last"; a blank side is left to the general path.
+    const std::size_t comma = firstBit(commas);
+    const std::uint64_t first = content & bitsFrom(comma + 1) & bitsBelow(end);
+    const std::uint64_t lastName = content & bitsFrom(start) & bitsBelow(comma);
+    if (first == 0 || lastName == 0) return 0;
+    const std::size_t firstStart = firstBit(first);
+    std::memcpy(out, block + firstStart, kBlockSize);
+    out += end - firstStart;
+    *out++ = ' ';
+    std::memcpy(out, name.data(), kBlockSize);
+    out += pastLastBit(lastName) - start;
+  }
   *out++ = ',';
   std::memcpy(out, email.data(), kBlockSize);
   out += emailLength;
