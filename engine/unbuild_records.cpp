@@ -223,9 +223,12 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
   // Only c, p and '.' can end a company name, in any case.
   const char last = length != 0 ? name.back() : '\0';
   const bool mayBeCompany = (last | 0x20) == 'c' || (last | 0x20) == 'p' || last == '.';
-  // Texts of other sizes differ, unless a letter beyond ASCII lower-cases to a shorter one.
-  const bool mayRepeat = length == emailLength || (beyondAscii & (bitsFrom(start) & bitsBelow(end))) != 0 ||
-                         (beyondAscii & (bitsFrom(emailStart) & bitsBelow(emailEnd))) != 0;
+  // Texts equal but for case have as many characters. A character takes a
+  // byte or more, one in ASCII exactly one: a text in ASCII can only repeat
+  // one with as many bytes or more.
+  const bool nameInAscii = (beyondAscii & bitsFrom(start) & bitsBelow(end)) == 0;
+  const bool emailInAscii = (beyondAscii & bitsFrom(emailStart) & bitsBelow(emailEnd)) == 0;
+  const bool mayRepeat = (!nameInAscii || length <= emailLength) && (!emailInAscii || emailLength <= length);
   const bool generic = (content & bitsFrom(start) & bitsBelow(end)) == 0 ||  // blank
                        (mayBeCompany && endsLikeACompany(name)) ||
                        (mayRepeat && repeatsTheAddress(name, email));
