@@ -142,9 +142,18 @@ std::size_t pastLastBit(std::uint64_t bits) {
   return 64 - static_cast<std::size_t>(std::countl_zero(bits));  // 0 for none
 }
 
-// "Partner" with a whole block after it, for the same copies as a name.
-constexpr char kGenericNameBlock[kBlockSize] = "Partner";
-static_assert(kGenericName == std::string_view(kGenericNameBlock));
+// Copies a part of a record, at most 64 bytes from the block, with whole
+// 32-byte moves: past its end lie bytes of the block to read and room in the
+// line to write.
+char* copyPart(char* out, const char* part, std::size_t size) {
+  std::memcpy(out, part, 32);
+  if (size > 32) std::memcpy(out + 32, part + 32, 32);
+  return out + size;
+}
+
+// "Partner" and its NUL: eight bytes, copied in one move.
+constexpr char kGenericNameBytes[8] = "Partner";
+static_assert(kGenericName == std::string_view(kGenericNameBytes));
 
 }  // namespace
 
@@ -236,11 +245,10 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
   char* out = line;
   const std::uint64_t commas = bytes.equal[kComma] & inName;
   if (generic) {
-    std::memcpy(out, kGenericNameBlock, kBlockSize);
+    std::memcpy(out, kGenericNameBytes, sizeof kGenericNameBytes);
     out += kGenericName.size();
   } else if (commas == 0) {
-    std::memcpy(out, name.data(), kBlockSize);
-    out += length;
+    out = copyPart(out, name.data(), length);
   } else {
     // "Last, First" becomes "First Last"; a blank side is left to the general path.
     const std::size_t comma = firstBit(commas);
@@ -248,15 +256,12 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
     const std::uint64_t lastName = content & bitsFrom(start) & bitsBelow(comma);
     if (first == 0 || lastName == 0) return 0;
     const std::size_t firstStart = firstBit(first);
-    std::memcpy(out, block + firstStart, kBlockSize);
-    out += end - firstStart;
+    out = copyPart(out, block + firstStart, end - firstStart);
     *out++ = ' ';
-    std::memcpy(out, name.data(), kBlockSize);
-    out += pastLastBit(lastName) - start;
+    out = copyPart(out, name.data(), pastLastBit(lastName) - start);
   }
   *out++ = ',';
-  std::memcpy(out, email.data(), kBlockSize);
-  out += emailLength;
+  out = copyPart(out, email.data(), emailLength);
   return static_cast<std::size_t>(out - line);
 }
 
