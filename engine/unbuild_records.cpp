@@ -17,6 +17,15 @@ namespace tavrin {
 
 namespace {
 
+// Up to eight bytes as a word, the first in the lowest bits.
+constexpr std::uint64_t wordOf(std::string_view bytes) {
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    word |= std::uint64_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
+  }
+  return word;
+}
+
 // Whether the name ends in inc, inc., corp or corp., in any case. One name can
 // match only one of these, so testing all four at once gives what testing them
 // in turn would.
@@ -25,6 +34,16 @@ bool endsLikeACompany(std::string_view name) {
   const char last = name.empty() ? '\0' : name.back();
   if (last != 'c' && last != 'C' && last != 'p' && last != 'P' && last != '.') return false;
   constexpr std::size_t kLongest = 5;
+  // Five ASCII bytes, the last one in byte 4 and zeros before a shorter name,
+  // are lower-cased at once.
+  const std::size_t size = std::min(name.size(), kLongest);
+  const std::uint64_t lastBytes = loadUpTo8(name.data() + name.size() - size, size)
+                                  << (8 * (kLongest - size));
+  if ((lastBytes & 0x8080808080808080) == 0) {
+    const std::uint64_t lower = lowerAsciiBytes(lastBytes);
+    return lower >> 16 == wordOf("inc") || lower >> 8 == wordOf("inc.") || lower >> 8 == wordOf("corp") ||
+           lower == wordOf("corp.");
+  }
   char tail[kLongest];  // the last characters, lower-cased, filled from the end
   std::size_t count = 0;
   for (; count < kLongest && !name.empty(); ++count) {
