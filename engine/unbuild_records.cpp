@@ -161,12 +161,11 @@ std::size_t pastLastBit(std::uint64_t bits) {
   return 64 - static_cast<std::size_t>(std::countl_zero(bits));  // 0 for none
 }
 
-// Copies a part of a record, at most 64 bytes from the block, with whole
-// 32-byte moves: past its end lie bytes of the block to read and room in the
-// line to write.
+// Copies a part of a record, at most 64 bytes from the block, with one
+// whole-block move: past its end lie bytes of the block to read and room in
+// the line to write.
 char* copyPart(char* out, const char* part, std::size_t size) {
-  std::memcpy(out, part, 32);
-  if (size > 32) std::memcpy(out + 32, part + 32, 32);
+  std::memcpy(out, part, kBlockSize);
   return out + size;
 }
 
