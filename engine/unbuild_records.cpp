@@ -139,10 +139,9 @@ namespace {
 constexpr char kShapeBytes[8] = {'"', '<', '>', '@', ' ', '(', ',', '\0'};
 enum ShapeByte { kQuote, kOpening, kClosing, kAtSign, kSpace, kParenthesis, kComma, kNul };
 
-// Bits 0 to `end` - 1, for `end` up to 64 (and 65, which stands for none),
-// as one load from a table.
+// Bits 0 to `end` - 1, for `end` up to 64, as one load from a table.
 constexpr auto kBitsBelow = [] {
-  std::array<std::uint64_t, 66> table{};
+  std::array<std::uint64_t, 65> table{};
   for (std::size_t end = 0; end < table.size(); ++end) {
     table[end] = end >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << end) - 1;
   }
@@ -188,7 +187,7 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
 [[gnu::noinline]] std::size_t UnbuildStep::shortRecord(std::string_view recipient, char* line) {
   const std::size_t size = recipient.size();
   if (size == 0 || size > kBlockSize) return 0;
-  char* const block = m_block + kFront;
+  char* const block = m_block;
   ClassifiedBlock bytes;
   blockScanner().copyAndClassify(recipient.data(), size, kShapeBytes, block, bytes);
   if (bytes.equal[kNul] != 0) return 0;

@@ -37,10 +37,9 @@ class UnbuildStep {
   std::string m_email;
   std::string m_scratch;
   std::string m_record;
-  // A short recipient: kFront zeros, its bytes, zeros to byte 64 of it, and
-  // room for a whole block to be read from any byte of it.
-  static constexpr std::size_t kFront = 8;
-  alignas(64) char m_block[kFront + 128];
+  // A short recipient: its bytes, zeros to byte 64, and room for a whole
+  // block to be read from any byte of it.
+  alignas(64) char m_block[128];
   // Its record line, when the output has no room for it in place.
   char m_line[TextWriter::kLineRoom];
 };
