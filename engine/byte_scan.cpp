@@ -161,16 +161,28 @@ __attribute__((target("sse2"))) void sse2EachOfFour(const char* text, std::size_
   }
 }
 
+// A text of 16 bytes or more in chunks of 16 at 0, 16, 32 and so on, the last
+// one ending with the text: chunks that overlap store the same bytes and give
+// the same bits.
 __attribute__((target("sse2"))) void sse2CopyAndClassify(const char* text, std::size_t size,
                                                          const char (&bytes)[8], char* block,
                                                          ClassifiedBlock& classified) {
-  copyWithZeros(text, size, block);
-  for (int i = 0; i < 8; ++i) classified.equal[i] = sse2Mask(block, _mm_set1_epi8(bytes[i])) & inTextOf(size);
-  classified.beyondAscii = 0;
-  for (std::size_t i = 0; i < kBlockSize; i += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
+  if (size < 16) {
+    portableCopyAndClassify(text, size, bytes, block, classified);
+    return;
+  }
+  classified = {};
+  for (std::size_t offset = 0;; offset += 16) {
+    const std::size_t at = std::min(offset, size - 16);
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block + at), chunk);
+    for (int i = 0; i < 8; ++i) {
+      const int found = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(bytes[i])));
+      classified.equal[i] |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(found)) << at;
+    }
     classified.beyondAscii |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(chunk)))
-                              << i;
+                              << at;
+    if (at == size - 16) return;
   }
 }
 
@@ -254,17 +266,29 @@ __attribute__((target("avx2"))) void avx2EachOfFour(const char* text, std::size_
   }
 }
 
+// Two loads of 32 bytes that may overlap: the bits of a byte read twice agree.
 __attribute__((target("avx2"))) void avx2CopyAndClassify(const char* text, std::size_t size,
                                                          const char (&bytes)[8], char* block,
                                                          ClassifiedBlock& classified) {
-  copyWithZeros(text, size, block);
-  const __m256i low = avx2Load(block);
-  const __m256i high = avx2Load(block + 32);
-  for (int i = 0; i < 8; ++i)
-    classified.equal[i] = avx2Mask(low, high, _mm256_set1_epi8(bytes[i])) & inTextOf(size);
-  classified.beyondAscii = static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
-                           static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high)))
-                               << 32;
+  if (size < 32) {
+    sse2CopyAndClassify(text, size, bytes, block, classified);
+    return;
+  }
+  const std::size_t highAt = size - 32;
+  const __m256i low = avx2Load(text);
+  const __m256i high = avx2Load(text + highAt);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(block), low);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + highAt), high);
+  auto bits = [highAt](int lowFound, int highFound) {
+    return static_cast<std::uint32_t>(lowFound) |
+           static_cast<std::uint64_t>(static_cast<std::uint32_t>(highFound)) << highAt;
+  };
+  for (int i = 0; i < 8; ++i) {
+    const __m256i wanted = _mm256_set1_epi8(bytes[i]);
+    classified.equal[i] = bits(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted)),
+                               _mm256_movemask_epi8(_mm256_cmpeq_epi8(high, wanted)));
+  }
+  classified.beyondAscii = bits(_mm256_movemask_epi8(low), _mm256_movemask_epi8(high));
 }
 
 // Compares give bit masks directly, and a masked load reads a text shorter

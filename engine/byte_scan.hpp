@@ -42,9 +42,9 @@ struct BlockScanner {
   // Bytes of a text of at most 64 bytes equal to each of four bytes. Nothing
   // past the text is read, so it needs no copy into a block.
   void (*eachOfFour)(const char* text, std::size_t size, const char (&bytes)[4], std::uint64_t (&masks)[4]);
-  // Copies a text of at most 64 bytes into the 64 bytes of `block`, zeros
-  // after it, and marks its bytes equal to each of eight bytes and those
-  // beyond ASCII.
+  // Copies a text of at most 64 bytes to the start of the 64 bytes of
+  // `block`, which may hold anything after it, and marks its bytes equal to
+  // each of eight bytes and those beyond ASCII.
   void (*copyAndClassify)(const char* text, std::size_t size, const char (&bytes)[8], char* block,
                           ClassifiedBlock& classified);
 };

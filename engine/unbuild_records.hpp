@@ -37,8 +37,8 @@ class UnbuildStep {
   std::string m_email;
   std::string m_scratch;
   std::string m_record;
-  // A short recipient: its bytes, zeros to byte 64, and room for a whole
-  // block to be read from any byte of it.
+  // A short recipient's bytes, and room for a whole block to be read from
+  // any of them.
   alignas(64) char m_block[128];
   // Its record line, when the output has no room for it in place.
   char m_line[TextWriter::kLineRoom];
