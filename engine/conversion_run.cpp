@@ -176,7 +176,7 @@ class Run {
   // The reader is about to move the text of earlier lines: a status still to
   // come keeps its own copy of its token.
   void keepStatusToken() {
-    if (m_statusPending && m_statusToken.data() != m_keptStatusToken.data()) {
+    if (statusPending() && m_statusToken.data() != m_keptStatusToken.data()) {
       m_keptStatusToken.assign(m_statusToken);
       m_statusToken = m_keptStatusToken;
     }
@@ -189,21 +189,20 @@ class Run {
     ++m_tokenCounter;
 
     m_statusToken = trimmed;
-    m_statusPending = true;
     if (m_statusPacer.isDue()) {
       handOverStatus();
       m_unbuildChecked = m_host.IsUnbuildChecked();
     }
 
     if (m_unbuildChecked) {
-      // The unpacker trims the token first: the trimmed one gives the same record.
+      // The unpacker would trim the token first: the trimmed one gives the same record.
       m_unbuild.write(trimmed, m_output, m_firstRecord);
       return;
     }
     // The usual token goes straight into the output's buffer, a whole block
     // at a time: the reader has bytes to spare past the line.
-    char* const room = m_firstRecord ? nullptr : m_output.lineRoom();
-    if (room != nullptr && trimmed.size() <= kBlockSize) {
+    if (!m_firstRecord && m_output.hasLineRoom() && trimmed.size() <= kBlockSize) {
+      char* const room = m_output.lineRoom();
       std::memcpy(room, trimmed.data(), kBlockSize);
       m_output.endLine(room + trimmed.size());
       return;
@@ -216,14 +215,17 @@ class Run {
   // The status text of the latest token, "12 - abc", when the host has not
   // had it yet. Out of the token loop, which it would crowd.
   [[gnu::noinline]] void handOverStatus() {
-    if (!m_statusPending) return;
-    m_statusPending = false;
+    if (!statusPending()) return;
+    m_statusShownFor = m_tokenCounter;
     std::string text = std::to_string(m_tokenCounter);
     text += kStatusDash;
     text += m_statusToken;
     m_host.SetStatusText(text);
     m_host.RefreshStatus();
   }
+
+  // Whether a token has come since the host's status was last set.
+  bool statusPending() const { return m_tokenCounter != m_statusShownFor; }
 
   static constexpr std::string_view kStatusDash = " - ";
 
@@ -236,8 +238,8 @@ class Run {
   bool m_unbuildChecked = false;  // the host's answer, asked again after every call to it
   TokenList m_tokens;
   ProgressPacer m_statusPacer{m_host.statusInterval()};
-  bool m_statusPending = false;
-  std::string_view m_statusToken;  // in the current line, or in m_keptStatusToken
+  std::int32_t m_statusShownFor = 0;  // the count of the token that the host's status shows
+  std::string_view m_statusToken;     // in the current line, or in m_keptStatusToken
   std::string m_keptStatusToken;
   UnbuildStep m_unbuild;
 };

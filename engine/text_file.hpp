@@ -192,11 +192,13 @@ class TextWriter {
     std::memcpy(out, "\r\n", 2);
     m_pendingSize += size;
   }
-  // Room for a line of up to kLineRoom bytes written in place by a caller
-  // that copies whole blocks, then ended with endLine: null while lines have
-  // to go through writeLine (before the first, for UTF-16, or when full).
+  // Whether a line may be written in place: not while lines have to go
+  // through writeLine (before the first, for UTF-16, or when full).
+  bool hasLineRoom() const { return m_pendingSize < m_copyBelow; }
+  // Room for a line of up to kLineRoom bytes, when hasLineRoom(), written in
+  // place by a caller that copies whole blocks, then ended with endLine.
   static constexpr std::size_t kLineRoom = 256;
-  char* lineRoom() { return m_pendingSize < m_copyBelow ? m_pending.get() + m_pendingSize : nullptr; }
+  char* lineRoom() { return m_pending.get() + m_pendingSize; }
   // Ends the line written from lineRoom() up to `end`.
   void endLine(char* end) {
     std::memcpy(end, "\r\n", 2);

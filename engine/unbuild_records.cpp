@@ -297,16 +297,18 @@ std::string_view UnbuildStep::record(std::string_view token) {
   return size != 0 ? std::string_view(m_line, size) : generalRecord(recipient);
 }
 
-void UnbuildStep::write(std::string_view token, TextWriter& output, bool& firstRecord) {
-  const std::string_view recipient = trim(token);
+void UnbuildStep::write(std::string_view recipient, TextWriter& output, bool& firstRecord) {
   // The usual record goes straight into the output's buffer.
-  char* const room = firstRecord ? nullptr : output.lineRoom();
-  const std::size_t size = shortRecord(recipient, room != nullptr ? room : m_line);
-  if (size != 0 && room != nullptr) {
-    output.endLine(room + size);
+  if (!firstRecord && output.hasLineRoom()) {
+    char* const room = output.lineRoom();
+    if (const std::size_t size = shortRecord(recipient, room); size != 0) {
+      output.endLine(room + size);
+      return;
+    }
+    output.writeLine(generalRecord(recipient));
     return;
   }
-  const std::string_view line = size != 0 ? std::string_view(m_line, size) : generalRecord(recipient);
+  const std::string_view line = record(recipient);
   if (firstRecord) output.writeLine(kUnbuildHeader);
   firstRecord = false;
   output.writeLine(line);

@@ -25,9 +25,9 @@ class UnbuildStep {
   // The record line of `token` (trimmed or not: the unpacker trims it first),
   // the tidied name, a comma and the address: valid until the next call.
   std::string_view record(std::string_view token);
-  // Writes the record line, with the header line first while `firstRecord`
-  // is true.
-  void write(std::string_view token, TextWriter& output, bool& firstRecord);
+  // Writes the record line of a trimmed recipient, with the header line
+  // first while `firstRecord` is true.
+  void write(std::string_view recipient, TextWriter& output, bool& firstRecord);
 
  private:
   std::size_t shortRecord(std::string_view recipient, char* line);

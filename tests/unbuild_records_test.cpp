@@ -12,7 +12,8 @@
 namespace tavrin {
 namespace {
 
-// The lines that the unbuild step writes for `tokens`, in a fresh output file.
+// The lines that the unbuild step writes for `tokens` (trimmed, as the run
+// hands them on), in a fresh output file.
 std::string records(const std::vector<std::string>& tokens) {
   TempDir dir;
   TextWriter output;
@@ -42,7 +43,6 @@ TEST(UnbuildStep, TidiesEachNameByTheRulesInOrder) {
   for (const std::string a : {"ann@example.com", "x@y", "\xC3\xA9mile@caf\xC3\xA9.fr"}) {
     const std::vector<Case> cases = {
         {"\"Last, First\" <" + a + ">", "First Last," + a},
-        {"   \"Last, First\" <" + a + ">  ", "First Last," + a},
         {"\"Last,First\" <" + a + ">", "First Last," + a},
         {"\"Last , First\" <" + a + ">", "First Last," + a},
         {"\"First Last (Sales)\" <" + a + ">", "First Last," + a},
