@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -19,6 +20,14 @@ namespace tavrin {
 // The encoding of an input file, which its output file takes over. Without a
 // byte order mark a file is UTF-8; inside the program all text is UTF-8.
 enum class Encoding { Utf8, Utf8WithBom, Utf16LittleEndian, Utf16BigEndian };
+
+// A buffer that starts on a page: the kernel copies into and out of it
+// faster than into one that starts anywhere.
+struct FreeBytes {
+  void operator()(char* bytes) const { std::free(bytes); }
+};
+using PageBuffer = std::unique_ptr<char[], FreeBytes>;
+PageBuffer pageBuffer(std::size_t size);
 
 // Which file a name or a descriptor leads to.
 struct FileId {
@@ -128,7 +137,7 @@ class TextReader {
 
   // Decoded text: [m_lineStart, m_lineStart + m_lineSize) is the current
   // line, [m_begin, m_end) the text not yet read.
-  std::unique_ptr<char[]> m_buffer;
+  PageBuffer m_buffer;
   std::size_t m_capacity = 0;
   std::size_t m_lineStart = 0;
   std::size_t m_lineSize = 0;
@@ -215,6 +224,7 @@ class TextWriter {
   // Room that the buffer has beyond kFlushSize: a line up to this long fits.
   static constexpr std::size_t kSpareRoom = std::size_t{1} << 16;
   static_assert(kLineRoom <= kSpareRoom);
+  static constexpr std::size_t kPageSize = 4096;
 
   // Copies a text of a few dozen bytes with a few loads and stores that may
   // overlap, and a longer one with memcpy.
@@ -244,7 +254,8 @@ class TextWriter {
   }
 
   void writeLineSlowly(std::initializer_list<std::string_view> parts);
-  void flush();
+  // Writes the first `size` waiting bytes; the rest wait on.
+  void flush(std::size_t size);
   void appendUtf16(std::string_view text);
   void appendBytes(std::string_view bytes) {
     if (bytes.empty()) return;  // an empty view may hold no address for memcpy
@@ -260,7 +271,7 @@ class TextWriter {
   bool m_adopted = false;
   Encoding m_encoding = Encoding::Utf8;
   bool m_utf16 = false;
-  std::unique_ptr<char[]> m_pending;  // [0, m_pendingSize) waits to be written
+  PageBuffer m_pending;  // [0, m_pendingSize) waits to be written
   std::size_t m_pendingCapacity = 0;
   std::size_t m_pendingSize = 0;
   // writeLine copies in place while m_pendingSize is below this: 0 until the
