@@ -92,8 +92,7 @@ std::string fileAction(std::string_view action, std::string_view role, const std
 }  // namespace
 
 PageBuffer pageBuffer(std::size_t size) {
-  constexpr std::size_t kPage = 4096;
-  void* const bytes = std::aligned_alloc(kPage, (size + kPage - 1) / kPage * kPage);
+  void* const bytes = std::aligned_alloc(kPageSize, (size + kPageSize - 1) / kPageSize * kPageSize);
   if (bytes == nullptr) throw std::bad_alloc();
   return PageBuffer(static_cast<char*>(bytes));
 }

@@ -23,6 +23,7 @@ enum class Encoding { Utf8, Utf8WithBom, Utf16LittleEndian, Utf16BigEndian };
 
 // A buffer that starts on a page: the kernel copies into and out of it
 // faster than into one that starts anywhere.
+inline constexpr std::size_t kPageSize = 4096;
 struct FreeBytes {
   void operator()(char* bytes) const { std::free(bytes); }
 };
@@ -224,7 +225,6 @@ class TextWriter {
   // Room that the buffer has beyond kFlushSize: a line up to this long fits.
   static constexpr std::size_t kSpareRoom = std::size_t{1} << 16;
   static_assert(kLineRoom <= kSpareRoom);
-  static constexpr std::size_t kPageSize = 4096;
 
   // Copies a text of a few dozen bytes with a few loads and stores that may
   // overlap, and a longer one with memcpy.
