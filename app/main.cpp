@@ -3,7 +3,7 @@
 #include <iostream>
 #include <string_view>
 
-#include "engine/process_guard.hpp"
+#include "engine/platform.hpp"
 #include "ui/frm_tavrin.hpp"
 #include "version.hpp"
 

@@ -1,16 +1,11 @@
 #include "cli/cli.hpp"
 
-#include <fcntl.h>
-#include <getopt.h>
-#include <locale.h>
-#include <sys/ioctl.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <locale>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -43,6 +38,7 @@ Options:
   -h, --help            show this help and exit
   -V, --version         show the version and exit
 
+Options may come before, between or after the file names; "--" ends them.
 INPUT "-" is standard input, OUTPUT "-" standard output; so are /dev/stdin,
 /dev/stdout and /dev/fd/N, which are written as they stand, never emptied.
 The output file is replaced; the input file is only read. An output file that
@@ -50,7 +46,7 @@ a run created is removed again when the run is interrupted (Ctrl-C).
 
 Exit status: 0 when the run went cleanly, 1 when it ended after a warning or
 a line error, 2 for a usage error or a run that could not start or had to end
-early (a missing input, an output that refuses all data).
+early (a missing input, an output that refuses data).
 )";
 
 enum class LineErrorPolicy { Ask, Continue, Stop };
@@ -67,18 +63,6 @@ struct Options {
 
 struct UsageError {
   std::string message;
-};
-
-constexpr int kOnLineError = 256;  // a long option without a short one
-constexpr char kShortOptions[] = "s:uqhV";
-const option kLongOptions[] = {
-    {"separator", required_argument, nullptr, 's'},
-    {"unbuild", no_argument, nullptr, 'u'},
-    {"on-line-error", required_argument, nullptr, kOnLineError},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0},
 };
 
 // Texts from the input and file names may hold anything; a control character
@@ -111,113 +95,143 @@ std::string printable(std::string_view text) {
   return shown;
 }
 
-// getopt_long writes its messages, the ones people know from every GNU
-// program, to stderr. While options are parsed they are caught instead, so
-// that they go where the caller wants them, with control characters shown.
-class CaughtMessages {
- public:
-  CaughtMessages() : m_stream(open_memstream(&m_text, &m_size)), m_standardError(stderr) {
-    opterr = m_stream != nullptr;
-    if (m_stream != nullptr) stderr = m_stream;
-  }
-  ~CaughtMessages() {
-    if (m_stream == nullptr) return;
-    stderr = m_standardError;
-    std::fclose(m_stream);
-    std::free(m_text);
-  }
-  CaughtMessages(const CaughtMessages&) = delete;
-  CaughtMessages& operator=(const CaughtMessages&) = delete;
-
-  // The message of the latest error, without the program's name and the line end.
-  std::string latest() {
-    if (m_stream == nullptr || std::fflush(m_stream) != 0 || m_size == 0) return "invalid command line";
-    std::string_view text(m_text, m_size);
-    if (text.ends_with('\n')) text.remove_suffix(1);
-    text = text.substr(text.rfind('\n') + 1);
-    if (text.starts_with(kProgram) && text.substr(kProgram.size()).starts_with(": ")) {
-      text.remove_prefix(kProgram.size() + 2);
-    }
-    return printable(text);
-  }
-
- private:
-  char* m_text = nullptr;
-  std::size_t m_size = 0;
-  FILE* m_stream;
-  FILE* m_standardError;
+// The options, as GNU programs take them: short ones alone or together
+// (-uq, -s';', -s ';'), long ones as --name=value or --name value, and any
+// unambiguous start of a long name (--sep). Options and file names may come
+// in any order; "--" ends the options, and "-" is a file name.
+struct OptionSpec {
+  std::string_view name;
+  char letter;  // 0: a long option only
+  bool takesValue;
+};
+constexpr OptionSpec kOptions[] = {
+    {"separator", 's', true}, {"unbuild", 'u', false}, {"on-line-error", 0, true},
+    {"quiet", 'q', false},    {"help", 'h', false},    {"version", 'V', false},
 };
 
-Options parseOptions(const std::vector<std::string>& args) {
-  std::vector<std::string> argvStrings = {std::string(kProgram)};
-  argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argvStrings) argv.push_back(arg.data());
-  argv.push_back(nullptr);
+void apply(const OptionSpec& option, const std::string& value, Options& options) {
+  switch (option.letter) {
+    case 's':
+      options.separator = value;
+      return;
+    case 'u':
+      options.unbuild = true;
+      return;
+    case 'q':
+      options.quiet = true;
+      return;
+    case 'h':
+      options.help = true;
+      return;
+    case 'V':
+      options.version = true;
+      return;
+    default:
+      break;
+  }
+  if (value == "ask") {
+    options.onLineError = LineErrorPolicy::Ask;
+  } else if (value == "continue") {
+    options.onLineError = LineErrorPolicy::Continue;
+  } else if (value == "stop") {
+    options.onLineError = LineErrorPolicy::Stop;
+  } else {
+    throw UsageError{"invalid argument '" + printable(value) +
+                     "' for '--on-line-error'\nValid arguments are 'ask', 'continue' and 'stop'."};
+  }
+}
 
+// The long option that `name` names, whole or by an unambiguous start.
+const OptionSpec& longOption(std::string_view name, std::string_view typed) {
+  const OptionSpec* found = nullptr;
+  int starts = 0;
+  std::string possibilities;
+  for (const OptionSpec& option : kOptions) {
+    if (option.name == name) return option;
+    if (!option.name.starts_with(name)) continue;
+    found = &option;
+    ++starts;
+    possibilities += " '--" + std::string(option.name) + "'";
+  }
+  if (starts == 0) throw UsageError{"unrecognized option '" + printable(typed) + "'"};
+  if (starts > 1)
+    throw UsageError{"option '" + printable(typed) + "' is ambiguous; possibilities:" + possibilities};
+  return *found;
+}
+
+Options parseOptions(const std::vector<std::string>& args) {
   Options options;
-  CaughtMessages messages;
-  optind = 0;  // starts getopt afresh, also for a second call in one process
-  for (;;) {
-    const int result =
-        getopt_long(static_cast<int>(argvStrings.size()), argv.data(), kShortOptions, kLongOptions, nullptr);
-    if (result == -1) break;
-    switch (result) {
-      case 's':
-        options.separator = optarg;
-        break;
-      case 'u':
-        options.unbuild = true;
-        break;
-      case 'q':
-        options.quiet = true;
-        break;
-      case 'h':
-        options.help = true;
-        break;
-      case 'V':
-        options.version = true;
-        break;
-      case kOnLineError: {
-        const std::string_view value = optarg;
-        if (value == "ask") {
-          options.onLineError = LineErrorPolicy::Ask;
-        } else if (value == "continue") {
-          options.onLineError = LineErrorPolicy::Continue;
-        } else if (value == "stop") {
-          options.onLineError = LineErrorPolicy::Stop;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg == "-" || !arg.starts_with('-')) {
+      options.files.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg.starts_with("--")) {
+      const std::size_t equals = arg.find('=');
+      const OptionSpec& option =
+          longOption(std::string_view(arg).substr(2, equals - 2), arg.substr(0, equals));
+      const std::string full = "--" + std::string(option.name);
+      if (!option.takesValue && equals != std::string::npos)
+        throw UsageError{"option '" + full + "' doesn't allow an argument"};
+      std::string value;
+      if (equals != std::string::npos) {
+        value = arg.substr(equals + 1);
+      } else if (option.takesValue) {
+        if (++i == args.size()) throw UsageError{"option '" + full + "' requires an argument"};
+        value = args[i];
+      }
+      apply(option, value, options);
+    } else {
+      for (std::size_t at = 1; at < arg.size(); ++at) {
+        const auto option = std::find_if(std::begin(kOptions), std::end(kOptions), [&](const OptionSpec& o) {
+          return o.letter != 0 && o.letter == arg[at];
+        });
+        if (option == std::end(kOptions))
+          throw UsageError{"invalid option -- '" + printable(std::string_view(arg).substr(at, 1)) + "'"};
+        if (!option->takesValue) {
+          apply(*option, {}, options);
+          continue;
+        }
+        if (at + 1 < arg.size()) {
+          apply(*option, arg.substr(at + 1), options);
+        } else if (++i < args.size()) {
+          apply(*option, args[i], options);
         } else {
-          throw UsageError{"invalid argument '" + printable(value) +
-                           "' for '--on-line-error'\nValid arguments are 'ask', 'continue' and 'stop'."};
+          throw UsageError{"option requires an argument -- '" + std::string(1, option->letter) + "'"};
         }
         break;
       }
-      default:
-        throw UsageError{messages.latest()};
     }
   }
-  options.files.assign(argvStrings.begin() + optind, argvStrings.end());
   return options;
 }
 
-// The descriptor that a name leads to through the program's own: "-" (for
+// The handle that a name leads to through the program's own: "-" (for
 // `standard`), /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and
-// /proc/self/fd/N. -1 for any other name, and for a number not open.
-int descriptorNamed(std::string_view name, int standard, const Inherited& inherited) {
-  int fd = -1;
+// /proc/self/fd/N; kNoFile for any other name. A number that the program was
+// not started with is a usage error: it could only be one of the program's own.
+FileHandle handleNamed(const std::string& name, FileHandle standard, const Inherited& inherited) {
   if (name == "-") return standard;
-  if (name == "/dev/stdin") fd = STDIN_FILENO;
-  if (name == "/dev/stdout") fd = STDOUT_FILENO;
-  if (name == "/dev/stderr") fd = STDERR_FILENO;
+  int fd = -1;
+  if (name == "/dev/stdin") fd = 0;
+  if (name == "/dev/stdout") fd = 1;
+  if (name == "/dev/stderr") fd = 2;
   for (const std::string_view folder : {"/dev/fd/", "/proc/self/fd/"}) {
     if (!name.starts_with(folder)) continue;
-    const std::string_view digits = name.substr(folder.size());
+    const std::string_view digits = std::string_view(name).substr(folder.size());
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), fd);
-    if (error != std::errc() || end != digits.data() + digits.size() || digits.starts_with('+')) fd = -1;
+    if (error != std::errc() || end != digits.data() + digits.size() || digits.starts_with('+'))
+      return kNoFile;
   }
-  if (fd == STDIN_FILENO) fd = inherited.input;
-  if (fd == STDOUT_FILENO) fd = inherited.output;
-  return fd >= 0 && ::fcntl(fd, F_GETFD) != -1 ? fd : -1;
+  if (fd == 0) return inherited.input;
+  if (fd == 1) return inherited.output;
+  if (fd < 0) return kNoFile;
+  const auto& open = inherited.descriptors;
+  if (std::find(open.begin(), open.end(), fd) == open.end())
+    throw UsageError{"'" + printable(name) + "' names no descriptor that tavrin-cli was started with"};
+  return fd;
 }
 
 // Columns a character takes on a terminal, whatever the user's locale says.
@@ -232,24 +246,20 @@ int columnsOf(char32_t code) {
 
 // The terminal that line errors are asked about on. Answers never come from
 // standard input, which may be the very input of the run.
-class Terminal {
+class AskingTerminal {
  public:
-  explicit Terminal(const std::string& path)
-      : m_fd(path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
-  ~Terminal() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  Terminal(const Terminal&) = delete;
-  Terminal& operator=(const Terminal&) = delete;
+  explicit AskingTerminal(const std::string& name) : m_terminal(openTerminal(name)) {}
+  ~AskingTerminal() { closeTerminal(m_terminal); }
+  AskingTerminal(const AskingTerminal&) = delete;
+  AskingTerminal& operator=(const AskingTerminal&) = delete;
 
-  bool isThere() const { return m_fd >= 0; }
+  bool isThere() const { return m_terminal.output != kNoFile; }
 
   void write(std::string_view text) {
     while (!text.empty()) {
-      const ssize_t count = ::write(m_fd, text.data(), text.size());
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) return;
-      text.remove_prefix(static_cast<std::size_t>(count));
+      const Moved moved = writeTo(m_terminal.output, text.data(), text.size());
+      if (moved.error != 0) return;
+      text.remove_prefix(moved.count);
     }
   }
 
@@ -257,24 +267,23 @@ class Terminal {
   std::optional<std::string> readLine() {
     std::string line;
     for (char c;;) {
-      const ssize_t count = ::read(m_fd, &c, 1);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) return line.empty() ? std::nullopt : std::optional(line);
+      const Moved moved = readFrom(m_terminal.input, &c, 1);
+      if (moved.count == 0) return line.empty() ? std::nullopt : std::optional(line);
       if (c == '\n') return line;
-      line += c;
+      if (c != '\r') line += c;
     }
   }
 
  private:
-  int m_fd;
+  Terminal m_terminal;
 };
 
 // The terminal's side of a run: the options stand in for the window's fields,
 // standard error for its message boxes and status bar.
 class CliHost final : public RunHost {
  public:
-  CliHost(const Options& options, LineErrorPolicy policy, Terminal& terminal, std::ostream& err,
-          const Inherited& inherited)
+  CliHost(const Options& options, LineErrorPolicy policy, AskingTerminal& terminal, std::ostream& err,
+          const Inherited& inherited, FileHandle input, FileHandle output)
       : m_separator(options.separator),
         m_inputName(options.files[0]),
         m_outputName(options.files[1]),
@@ -283,15 +292,17 @@ class CliHost final : public RunHost {
         m_terminal(terminal),
         m_err(err),
         m_inherited(inherited),
-        m_showProgress(inherited.errorTerminal >= 0 && !options.quiet) {}
+        m_input(input),
+        m_output(output),
+        m_showProgress(inherited.errorTerminal != kNoFile && !options.quiet && !isOutputOnErrorTerminal()) {}
 
   std::string GetSeparator() override { return m_separator; }
   void SetSeparator(std::string_view text) override { m_separator = text; }
   std::string GetInputFileName() override { return m_inputName; }
   std::string GetOutputFileName() override { return m_outputName; }
   bool IsUnbuildChecked() override { return m_unbuild; }
-  int inheritedInput() override { return descriptorNamed(m_inputName, m_inherited.input, m_inherited); }
-  int inheritedOutput() override { return descriptorNamed(m_outputName, m_inherited.output, m_inherited); }
+  FileHandle inheritedInput() override { return m_input; }
+  FileHandle inheritedOutput() override { return m_output; }
 
   void SetStatusText(std::string_view text) override {
     if (m_showProgress) m_status = text;
@@ -314,6 +325,7 @@ class CliHost final : public RunHost {
     m_runReported = true;
     say(text);
   }
+  bool asksAPerson() override { return m_policy == LineErrorPolicy::Ask; }
   bool AskYesNo(std::string_view text) override {
     m_troubleReported = true;
     sayAboutLine(text);
@@ -326,9 +338,11 @@ class CliHost final : public RunHost {
         break;
     }
     // Someone reading only the terminal must see what the question is about.
-    if (m_inherited.errorTerminal < 0) m_terminal.write(printable(shortenForDisplay(text)) + "\n");
+    if (m_inherited.errorTerminal == kNoFile) m_terminal.write(printable(shortenForDisplay(text)) + "\n");
+    const std::string_view question =
+        m_closing ? "write the rest of the output again?" : "go on with the next line?";
     for (;;) {
-      m_terminal.write(std::string(kProgram) + ": go on with the next line? [Y/n] ");
+      m_terminal.write(std::string(kProgram) + ": " + std::string(question) + " [Y/n] ");
       const std::optional<std::string> answer = m_terminal.readLine();
       if (!answer) return true;  // no one to ask: the default
       if (answer->empty() || *answer == "y" || *answer == "Y" || *answer == "yes") return true;
@@ -339,11 +353,21 @@ class CliHost final : public RunHost {
     m_troubleReported = true;
     sayAboutLine(std::string(title) + ": " + std::string(text));
   }
+  bool goOnAfterWarning() override { return m_policy != LineErrorPolicy::Stop; }
+  void closingOutput() override { m_closing = true; }
+  void outputIncomplete() override { m_outputIncomplete = true; }
 
   void finish() { clearProgress(); }
-  int exitStatus() const { return m_runReported ? 2 : m_troubleReported ? 1 : 0; }
+  int exitStatus() const { return m_runReported || m_outputIncomplete ? 2 : m_troubleReported ? 1 : 0; }
 
  private:
+  // The progress line and the output would mix on one terminal.
+  bool isOutputOnErrorTerminal() const {
+    const std::optional<FileInfo> terminal = infoOf(m_inherited.errorTerminal);
+    const std::optional<FileInfo> output = m_output != kNoFile ? infoOf(m_output) : infoOf(m_outputName);
+    return terminal && output && terminal->id == output->id;
+  }
+
   void say(std::string_view text) {
     clearProgress();
     m_err << kProgram << ": " << printable(shortenForDisplay(text)) << '\n' << std::flush;
@@ -354,10 +378,9 @@ class CliHost final : public RunHost {
     say(m_inputName + ':' + std::to_string(m_lineNumber) + ": " + std::string(text));
   }
 
-  int terminalColumns() const {
-    winsize size{};
-    if (::ioctl(m_inherited.errorTerminal, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
-    return size.ws_col;
+  int columns() const {
+    const int columns = terminalColumns(m_inherited.errorTerminal);
+    return columns > 0 ? columns : 80;
   }
 
   // One frame of the progress line, fitted to the terminal so that it is
@@ -369,37 +392,55 @@ class CliHost final : public RunHost {
     const std::string_view count = std::string_view(m_status).substr(0, dash + 3);
     const std::string_view token = std::string_view(m_status).substr(dash + 3);
     // The last column stays free: writing into it wraps on some terminals.
-    int room = terminalColumns() - 1 - static_cast<int>(count.size() + share.size());
+    int room = columns() - 1 - static_cast<int>(count.size() + share.size());
     if (room < 4) {
       share.clear();
-      room = terminalColumns() - 1 - static_cast<int>(count.size());
+      room = columns() - 1 - static_cast<int>(count.size());
     }
     std::string shown;
     int used = 0;
     std::size_t offset = 0;
     std::size_t fitsWithMark = 0;  // how much of the token fits beside "..."
+    int usedWithMark = 0;
     for (; offset < token.size();) {
       const Character c = characterAt(token, offset);
       // Control characters in a token must not steer the terminal.
       const bool plain = c.wellFormed && c.code >= 0x20 && !(c.code >= 0x7F && c.code < 0xA0);
-      const int columns = plain ? columnsOf(c.code) : 1;
-      if (used + columns > room) break;
-      if (used + columns <= room - 3) fitsWithMark = shown.size() + (plain ? c.size : 1);
+      const int width = plain ? columnsOf(c.code) : 1;
+      if (used + width > room) break;
+      if (used + width <= room - 3) {
+        fitsWithMark = shown.size() + (plain ? c.size : 1);
+        usedWithMark = used + width;
+      }
       plain ? shown.append(token, offset, c.size) : shown.append("?");
-      used += columns;
+      used += width;
       offset += c.size;
     }
     if (offset < token.size()) {
       shown.resize(fitsWithMark);
       shown += "...";
+      used = usedWithMark + 3;
     }
-    m_err << '\r' << count << shown << share << "\x1b[K" << std::flush;
-    m_progressShown = true;
+    const int width = static_cast<int>(count.size() + share.size()) + used;
+    m_err << '\r' << count << shown << share;
+    if (m_inherited.terminalTakesEscapes) {
+      m_err << "\x1b[K";
+    } else if (width < m_progressWidth) {
+      m_err << std::string(static_cast<std::size_t>(m_progressWidth - width), ' ');
+    }
+    m_err << std::flush;
+    m_progressWidth = std::max(width, m_inherited.terminalTakesEscapes ? 0 : m_progressWidth);
   }
 
   void clearProgress() {
-    if (m_progressShown) m_err << "\r\x1b[K" << std::flush;
-    m_progressShown = false;
+    if (m_progressWidth < 0) return;
+    if (m_inherited.terminalTakesEscapes) {
+      m_err << "\r\x1b[K";
+    } else {
+      m_err << '\r' << std::string(static_cast<std::size_t>(m_progressWidth), ' ') << '\r';
+    }
+    m_err << std::flush;
+    m_progressWidth = -1;
   }
 
   std::string m_separator;
@@ -407,17 +448,21 @@ class CliHost final : public RunHost {
   std::string m_outputName;
   bool m_unbuild;
   LineErrorPolicy m_policy;
-  Terminal& m_terminal;
+  AskingTerminal& m_terminal;
   std::ostream& m_err;
   const Inherited& m_inherited;
+  FileHandle m_input;
+  FileHandle m_output;
   bool m_showProgress;
   std::string m_status;
   std::uint64_t m_lineNumber = 0;
   std::uint64_t m_bytesRead = 0;
   std::uint64_t m_bytesTotal = 0;
-  bool m_progressShown = false;
+  int m_progressWidth = -1;  // the columns that the progress line covers; -1 when none is shown
+  bool m_closing = false;
   bool m_runReported = false;
   bool m_troubleReported = false;
+  bool m_outputIncomplete = false;
 };
 
 // Help and version: a failed write must not pass for success.
@@ -433,7 +478,9 @@ int writeOut(std::ostream& out, std::ostream& err, std::string_view text) {
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         const Inherited& inherited) {
   Options options;
-  std::optional<Terminal> terminal;
+  std::optional<AskingTerminal> terminal;
+  FileHandle input = kNoFile;
+  FileHandle output = kNoFile;
   try {
     options = parseOptions(args);
     if (options.help) return writeOut(out, err, kHelp);
@@ -443,6 +490,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       throw UsageError{options.files.size() < 2 ? "INPUT and OUTPUT files are needed"
                                                 : "too many arguments: only INPUT and OUTPUT are taken"};
     }
+    input = handleNamed(options.files[0], inherited.input, inherited);
+    output = handleNamed(options.files[1], inherited.output, inherited);
     if (options.onLineError.value_or(LineErrorPolicy::Ask) == LineErrorPolicy::Ask) {
       terminal.emplace(inherited.terminal);
       if (!terminal->isThere() && options.onLineError) {
@@ -456,7 +505,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (!terminal) terminal.emplace(std::string());
   const LineErrorPolicy policy =
       options.onLineError.value_or(terminal->isThere() ? LineErrorPolicy::Ask : LineErrorPolicy::Continue);
-  CliHost host(options, policy, *terminal, err, inherited);
+  CliHost host(options, policy, *terminal, err, inherited, input, output);
   ConversionRun(host);
   host.finish();
   return host.exitStatus();

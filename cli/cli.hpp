@@ -1,19 +1,24 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <iosfwd>
 #include <string>
 #include <vector>
+
+#include "engine/platform.hpp"
 
 namespace tavrin {
 
 // What the program was given by whoever started it.
 struct Inherited {
-  int input = STDIN_FILENO;    // "-" and /dev/stdin as INPUT read it
-  int output = STDOUT_FILENO;  // "-" and /dev/stdout as OUTPUT write it
-  int errorTerminal = -1;      // standard error when it is a terminal: the progress line fits its width
-  std::string terminal;        // where line errors are asked about; empty when there is none
+  FileHandle input = 0;   // "-" and /dev/stdin as INPUT read it
+  FileHandle output = 1;  // "-" and /dev/stdout as OUTPUT write it
+  FileHandle errorTerminal =
+      kNoFile;                       // standard error when it is a terminal: the progress line fits its width
+  bool terminalTakesEscapes = true;  // false for TERM=dumb: the progress line is redrawn with blanks
+  std::string terminal;              // where line errors are asked about; empty when there is none
+  // The descriptors open when the program started: only these may /dev/fd/N
+  // and /proc/self/fd/N name, not one that the program opened itself.
+  std::vector<FileHandle> descriptors = {0, 1, 2};
 };
 
 // The command-line front end: `args` without the program name. Messages go to

@@ -1,9 +1,5 @@
 #include "engine/conversion_run.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +9,7 @@
 
 #include "engine/blank.hpp"
 #include "engine/failure.hpp"
+#include "engine/platform.hpp"
 #include "engine/progress_pacer.hpp"
 #include "engine/text.hpp"
 #include "engine/text_file.hpp"
@@ -24,47 +21,55 @@ namespace tavrin {
 namespace {
 
 constexpr std::string_view kQuoteText = "\"";
+// An output that refuses this many writes in a row, with nothing taken in
+// between, is given up when no person is asked.
+constexpr int kRefusalsBeforeGivingUp = 8;
+// The status shows the start of a long token: no front end shows more.
+constexpr std::size_t kStatusTokenMost = 1000;
 
-// Whether a regular file at `name` is protected against writing, as rm sees
-// it before removing one: for a normal user, not writable by them; for root,
-// without any write permission bit.
-bool isWriteProtected(const std::string& name) {
-  struct stat entry {};
-  if (::lstat(name.c_str(), &entry) != 0 || !S_ISREG(entry.st_mode)) return false;
-  if (::geteuid() == 0) return (entry.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-  return ::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
-}
+// The host asked to stop the run: no failure, and nothing more to say.
+struct RunStopped {};
 
 Failure outputIsInput(const std::string& outputName, const std::string& inputName) {
   return Failure(EINVAL, "The output file \"" + outputName + "\" is the input file \"" + inputName +
                              "\"; both are left as they are");
 }
 
-// Runs `step` and gives back the failure that it raised, if any; running out
-// of memory is a failure like any other.
-template <typename Step>
-std::optional<Failure> failureOf(Step&& step) {
-  try {
-    step();
-    return std::nullopt;
-  } catch (const Failure& failure) {
-    return failure;
-  } catch (const std::bad_alloc&) {
-    return outOfMemory();
-  }
-}
-
 class Run {
  public:
   explicit Run(RunHost& host) : m_host(host) {
-    m_input.setBeforeMove([this] { keepStatusToken(); });
+    m_input.setBeforeMove([this] { keepForReports(); });
+    const WhileWaiting whileWaiting = [this] { checkKeepGoing(); };
+    m_input.setWhileWaiting(whileWaiting);
+    m_output.setWhileWaiting(whileWaiting);
   }
 
+  ~Run() { setSurrogatesAreCharacters(false); }
+
   void execute() {
-    if (setUp()) processLines();
+    try {
+      if (setUp()) processLines();
+    } catch (const RunStopped&) {
+      m_input.close();
+      m_output.removeUnfinished();
+    }
   }
 
  private:
+  // Runs `step` and gives back the failure that it raised, if any; running
+  // out of memory is a failure like any other.
+  template <typename Step>
+  std::optional<Failure> failureOf(Step&& step) {
+    try {
+      step();
+      return std::nullopt;
+    } catch (const Failure& failure) {
+      return failure;
+    } catch (const std::bad_alloc&) {
+      return outOfMemoryHere();
+    }
+  }
+
   // Opens both files and reads the first line; false when the run is over.
   bool setUp() {
     bool linesWaiting = false;
@@ -77,47 +82,59 @@ class Run {
       if (linesWaiting) readLine();
     });
     if (failure) {
-      m_host.ShowMessage(runReport(*failure));
+      showRunReport(*failure);
       linesWaiting = false;
     }
-    if (!linesWaiting) closeFiles();
+    if (!linesWaiting) finish();
     return linesWaiting;
   }
 
   // Nothing is deleted, emptied or written before it is sure that the output
-  // is not the input, by any name, link or inherited descriptor.
+  // is not the input, by any name, link or inherited handle. The new output
+  // is created right after the old one is gone, so that no one can put
+  // something else in its place meanwhile; the input is opened just before,
+  // so that a missing input leaves no output, and read only after.
   void openFiles() {
     const std::string outputName = m_host.GetOutputFileName();
     const std::string inputName = m_host.GetInputFileName();
-    const int inheritedInput = m_host.inheritedInput();
-    const int inheritedOutput = m_host.inheritedOutput();
-    if (inheritedOutput < 0) {
-      const std::optional<FileId> input = inheritedInput < 0 ? fileIdOf(inputName) : fileIdOf(inheritedInput);
-      const std::optional<FileId> output = fileIdOf(outputName);
-      if (input && output && input->isSameRegularFile(*output)) throw outputIsInput(outputName, inputName);
+    m_inputName = inputName;
+    m_outOfMemory = outOfMemory("the input file \"" + inputName + '"');
+    const FileHandle inheritedInput = m_host.inheritedInput();
+    const FileHandle inheritedOutput = m_host.inheritedOutput();
+    OldOutput old;
+    if (inheritedOutput == kNoFile) {
+      const std::optional<FileInfo> input =
+          inheritedInput == kNoFile ? infoOf(inputName) : infoOf(inheritedInput);
+      const std::optional<FileInfo> output = infoOf(outputName);
+      if (input && output && input->id.isSameRegularFile(output->id))
+        throw outputIsInput(outputName, inputName);
       if (isWriteProtected(outputName))
         throw fileFailure(EACCES, "Cannot replace the output file \"" + outputName + '"');
-      DeleteFile(outputName);
+      old = removeOldOutput(outputName);
     }
-    if (inheritedInput < 0) {
+    if (inheritedInput == kNoFile) {
       m_input.open(inputName);
     } else {
       m_input.adopt(inheritedInput, inputName);
     }
-    if (inheritedOutput < 0) {
-      m_output.open(m_host.GetOutputFileName());
+    if (inheritedOutput == kNoFile) {
+      m_output.open(m_host.GetOutputFileName(), old);
     } else {
       m_output.adopt(inheritedOutput, outputName);
     }
     const std::optional<FileId> input = m_input.fileId();
     const std::optional<FileId> output = m_output.fileId();
     if (input && output && input->isSameRegularFile(*output)) throw outputIsInput(outputName, inputName);
-    m_output.start(m_input.getEncoding());
+    m_input.start();
+    const Encoding encoding = m_input.getEncoding();
+    setSurrogatesAreCharacters(encoding == Encoding::Utf16LittleEndian ||
+                               encoding == Encoding::Utf16BigEndian);
+    m_output.start(encoding);
   }
 
   void processLines() {
     bool lineWaiting = true;  // the first line was read during setup
-    for (bool inputEnded = false; !inputEnded;) {
+    for (bool inputEnded = false; !inputEnded && !m_stoppedAtWarning;) {
       const std::optional<Failure> failure = failureOf([&] {
         if (!lineWaiting) {
           inputEnded = m_input.atEnd();
@@ -127,35 +144,64 @@ class Run {
         lineWaiting = false;
         processLine(m_input.line());
       });
-      if (!failure) continue;
-      handOverStatus();  // the token that failed, if one did
-      if (failure->endsRun()) {
-        m_host.ShowMessage(runReport(*failure));
-        m_output.abandon();
-        break;
-      }
-      if (!m_host.AskYesNo(lineReport(m_input.line(), *failure))) break;
+      // The line's own failure first, then the output's, which did not end
+      // the line: the records of all its tokens were taken.
+      if (failure && !goesOnAfter(*failure, false)) break;
+      if (m_output.hasFailure() && !goesOnAfter(m_output.takeFailure(), true)) break;
     }
-    handOverStatus();
-    closeFiles();
+    finish();
   }
 
-  // Both files are closed whatever happens: what the output could not take
-  // is reported and dropped, and the file holds all that came before it.
-  void closeFiles() {
-    m_input.close();
-    const std::optional<Failure> failure = failureOf([&] { m_output.close(); });
-    if (!failure) return;
-    if (failure->endsRun()) {
-      m_host.ShowMessage(runReport(*failure));
-    } else {
-      m_host.AskYesNo(lineReport(m_input.line(), *failure));
+  // Whether the run goes on with the next line after a failure of this one.
+  bool goesOnAfter(const Failure& failure, bool ofOutput) {
+    handOverStatus();  // the token that failed, if one did
+    if (failure.endsRun() || (ofOutput && isGivenUp())) {
+      showRunReport(failure);
+      if (ofOutput) m_output.abandon();
+      return false;
     }
+    if (askAbout(failure)) return true;
+    if (ofOutput) dropWhatWaits();
+    return false;
+  }
+
+  // Both files are closed whatever happens. What the output could not take
+  // is tried again as long as the answer is Yes; No leaves the gap-free
+  // start that it holds.
+  void finish() {
+    handOverStatus();
+    m_input.close();
+    m_host.closingOutput();
+    for (bool reported = false;;) {
+      const std::optional<Failure> failure = failureOf([&] { m_output.close(); });
+      if (!failure) return;
+      if (failure->endsRun() || isGivenUp()) {
+        showRunReport(*failure);
+        m_output.abandon();
+        return;
+      }
+      // Without a person the same report would only come again.
+      if (reported && !m_host.asksAPerson()) continue;
+      reported = true;
+      if (!askAbout(*failure)) {
+        dropWhatWaits();
+        return;
+      }
+    }
+  }
+
+  bool isGivenUp() const {
+    return !m_host.asksAPerson() && m_output.refusalsInARow() >= kRefusalsBeforeGivingUp;
+  }
+
+  void dropWhatWaits() {
     m_output.abandon();
+    m_host.outputIncomplete();
   }
 
   void readLine() {
     m_input.readLine();
+    m_lineKept = false;
     m_host.lineRead(++m_lineNumber, m_input.bytesRead(), m_input.fileSize());
   }
 
@@ -165,7 +211,8 @@ class Run {
     } catch (const Failure& failure) {
       // The tokenizer refuses the line: its warning, and nothing written.
       handOverStatus();
-      warnOfRefusedLine(m_host, failure);
+      warnOfRefusedLine(m_host, failure, m_lineNumber, line);
+      m_stoppedAtWarning = !m_host.goOnAfterWarning();
       return;
     }
     // The host's choices change only while it has control.
@@ -173,9 +220,13 @@ class Run {
     m_tokens.forEach([this](std::string_view token) { processToken(token); });
   }
 
-  // The reader is about to move the text of earlier lines: a status still to
-  // come keeps its own copy of its token.
-  void keepStatusToken() {
+  // The reader is about to move the text of earlier lines: what a report or
+  // a status still to come quotes is copied, as the front ends show it.
+  void keepForReports() {
+    if (!m_lineKept) {
+      m_keptLine = shortenForDisplay(m_input.line());
+      m_lineKept = true;
+    }
     if (statusPending() && m_statusToken.data() != m_keptStatusToken.data()) {
       m_keptStatusToken.assign(m_statusToken);
       m_statusToken = m_keptStatusToken;
@@ -188,9 +239,10 @@ class Run {
     if (m_tokenCounter == std::numeric_limits<std::int32_t>::max()) throw counterOverflow();
     ++m_tokenCounter;
 
-    m_statusToken = trimmed;
+    m_statusToken = headOf(trimmed, kStatusTokenMost);
     if (m_statusPacer.isDue()) {
       handOverStatus();
+      checkKeepGoing();
       m_unbuildChecked = m_host.IsUnbuildChecked();
     }
 
@@ -212,63 +264,89 @@ class Run {
     m_output.writeLine(trimmed);
   }
 
+  void checkKeepGoing() {
+    if (!m_host.keepGoing()) throw RunStopped{};
+  }
+
   // The status text of the latest token, "12 - abc", when the host has not
   // had it yet. Out of the token loop, which it would crowd.
   [[gnu::noinline]] void handOverStatus() {
     if (!statusPending()) return;
-    m_statusShownFor = m_tokenCounter;
-    std::string text = std::to_string(m_tokenCounter);
-    text += kStatusDash;
-    text += m_statusToken;
-    m_host.SetStatusText(text);
-    m_host.RefreshStatus();
+    try {
+      std::string text = std::to_string(m_tokenCounter);
+      text += kStatusDash;
+      text += m_statusToken;
+      m_host.SetStatusText(text);
+      m_host.RefreshStatus();
+      m_statusShownFor = m_tokenCounter;
+    } catch (const std::bad_alloc&) {
+      // A status is not worth failing for.
+    }
   }
 
   // Whether a token has come since the host's status was last set.
   bool statusPending() const { return m_tokenCounter != m_statusShownFor; }
+
+  // No report may fail for want of memory: it then goes unsaid.
+  void showRunReport(const Failure& failure) {
+    try {
+      m_host.ShowMessage(runReport(failure));
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
+  bool askAbout(const Failure& failure) {
+    try {
+      return m_host.AskYesNo(lineReport(m_lineKept ? m_keptLine : m_input.line(), failure));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+
+  Failure outOfMemoryHere() {
+    try {
+      return outOfMemory("line " + std::to_string(m_lineNumber) + " of the input file \"" + m_inputName +
+                         '"');
+    } catch (const std::bad_alloc&) {
+      return m_outOfMemory;
+    }
+  }
 
   static constexpr std::string_view kStatusDash = " - ";
 
   RunHost& m_host;
   TextReader m_input;
   TextWriter m_output;
+  std::string m_inputName;
+  Failure m_outOfMemory = outOfMemory("the input file");  // made beforehand, for when nothing can be made
   std::uint64_t m_lineNumber = 0;
   std::int32_t m_tokenCounter = 0;
   bool m_firstRecord = false;
   bool m_unbuildChecked = false;  // the host's answer, asked again after every call to it
+  bool m_stoppedAtWarning = false;
   TokenList m_tokens;
   ProgressPacer m_statusPacer{m_host.statusInterval()};
   std::int32_t m_statusShownFor = 0;  // the count of the token that the host's status shows
   std::string_view m_statusToken;     // in the current line, or in m_keptStatusToken
   std::string m_keptStatusToken;
+  // The current line as reports show it, once the reader has moved it.
+  std::string m_keptLine;
+  bool m_lineKept = false;
   UnbuildStep m_unbuild;
 };
 
 }  // namespace
 
 void ConversionRun(RunHost& host) {
-  Run(host).execute();
+  try {
+    Run(host).execute();
+  } catch (const std::bad_alloc&) {
+    // Not even the run could be made.
+  }
 }
 
 void DeleteFile(std::string_view FileName) {
-  const std::string name(FileName);
-  struct stat entry {};
-  if (::lstat(name.c_str(), &entry) != 0) return;
-  if (S_ISLNK(entry.st_mode)) {
-    // A link is removed, never written through: a dangling one would make
-    // the new output somewhere else.
-    struct stat target {};
-    if (::stat(name.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return;
-    // /dev/stdout and its kin lead through /proc to a descriptor of this
-    // process: they name where the output goes, not a file to replace.
-    constexpr std::string_view kProc = "/proc/";
-    char start[kProc.size()];
-    const ssize_t size = ::readlink(name.c_str(), start, sizeof start);
-    if (size == static_cast<ssize_t>(kProc.size()) && std::string_view(start, kProc.size()) == kProc) return;
-  } else if (!S_ISREG(entry.st_mode)) {
-    return;
-  }
-  ::unlink(name.c_str());
+  removeOldOutput(std::string(FileName));
 }
 
 std::string runReport(const Failure& failure) {
@@ -277,7 +355,7 @@ std::string runReport(const Failure& failure) {
 
 std::string lineReport(std::string_view line, const Failure& failure) {
   std::string report = "Error processing line: ";
-  report += line;
+  report += shortenForDisplay(line);
   report += "\r\nDescription: ";
   report += failure.description();
   report += "\r\nNumber: ";

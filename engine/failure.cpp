@@ -16,11 +16,16 @@ Failure invalidArgument() {
 }
 
 Failure counterOverflow() {
-  return Failure(EOVERFLOW, std::strerror(EOVERFLOW));
+  return Failure(EOVERFLOW, std::string("More than 2147483647 recipients: ") + std::strerror(EOVERFLOW))
+      .endingRun();
 }
 
-Failure outOfMemory() {
-  return Failure(ENOMEM, std::strerror(ENOMEM));
+Failure outOfMemory(std::string_view where) {
+  std::string description = "Out of memory at ";
+  description += where;
+  description += ": ";
+  description += std::strerror(ENOMEM);
+  return Failure(ENOMEM, std::move(description)).endingRun();
 }
 
 Failure fileFailure(int number, std::string_view action) {

@@ -18,8 +18,8 @@ class Failure : public std::runtime_error {
   const std::string& description() const { return m_description; }
   const std::string& source() const { return m_source; }
 
-  // Whether no answer of the user can let the run go on: the output refuses
-  // all data (a closed pipe, a disk that stays full).
+  // Whether no answer of the user can let the run go on: the input cannot
+  // be read, the output refuses all data, memory or the count ran out.
   bool endsRun() const { return m_endsRun; }
   Failure& endingRun() {
     m_endsRun = true;
@@ -36,10 +36,11 @@ class Failure : public std::runtime_error {
 // Asking for a negative number of characters, and the unpacker's and the
 // tokenizer's refusals that stem from it.
 Failure invalidArgument();
-// The token counter went beyond the largest 32-bit number.
+// The token counter went beyond the largest 32-bit number; it ends the run.
 Failure counterOverflow();
-// Memory could not be had (std::bad_alloc).
-Failure outOfMemory();
+// Memory could not be had (std::bad_alloc) for `where`, as in: line 3 of
+// the input file "in.txt"; it ends the run.
+Failure outOfMemory(std::string_view where);
 // A file operation failed with errno `number`; `action` says what was tried
 // on which file, as in: Cannot open the input file "in.txt".
 Failure fileFailure(int number, std::string_view action);

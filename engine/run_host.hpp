@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/platform.hpp"
+
 namespace tavrin {
 
 // The front end's side of a conversion run. The run reads the user's choices
@@ -34,11 +36,30 @@ class RunHost {
   virtual bool AskYesNo(std::string_view text) = 0;
   virtual void ShowWarning(std::string_view text, std::string_view title) = 0;
 
-  // A descriptor that the host already holds for the input or the output
-  // (standard input or output), or -1 to open the file by its name. The run
-  // reads or writes it as it stands: it is neither deleted nor emptied.
-  virtual int inheritedInput() { return -1; }
-  virtual int inheritedOutput() { return -1; }
+  // Whether a person answers AskYesNo. A person may answer Yes to an output
+  // that refuses data as often as they like; an automatic answer is given up
+  // on after a few refusals in a row.
+  virtual bool asksAPerson() { return false; }
+  // Asked after each warning: false ends the run there, as No to a line
+  // report does.
+  virtual bool goOnAfterWarning() { return true; }
+  // Called after the status was handed over at the pace of statusInterval,
+  // and every tenth of a second while a pipe or a device keeps the run
+  // waiting, so that the host may handle its requests meanwhile. False stops
+  // the run at once, and the output that it created is removed.
+  virtual bool keepGoing() { return true; }
+  // The run writes the last of its output now: a question that follows is
+  // about writing that again, not about the next line.
+  virtual void closingOutput() {}
+  // The run ended with an output that lacks lines it took: the output
+  // refused them, and the answer was to stop.
+  virtual void outputIncomplete() {}
+
+  // A handle that the host already holds for the input or the output
+  // (standard input or output), or kNoFile to open the file by its name. The
+  // run reads or writes it as it stands: it is neither deleted nor emptied.
+  virtual FileHandle inheritedInput() { return kNoFile; }
+  virtual FileHandle inheritedOutput() { return kNoFile; }
 
   // After every line read: its number (from 1) and how much of the input has
   // been read; bytesTotal is 0 when the size is not known (a pipe). Hosts

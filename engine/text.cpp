@@ -12,7 +12,13 @@ bool isContinuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
 }
 
+bool surrogatesAreCharacters = false;
+
 }  // namespace
+
+void setSurrogatesAreCharacters(bool whole) {
+  surrogatesAreCharacters = whole;
+}
 
 Character decodeCharacter(std::string_view text, std::size_t offset) {
   if (offset >= text.size()) return {0, 0, false};
@@ -32,7 +38,8 @@ Character decodeCharacter(std::string_view text, std::size_t offset) {
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     size = 3;
     code = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;  // no overlong forms; surrogates after 0xED are kept
+    if (lead == 0xE0) low = 0xA0;                               // no overlong forms
+    if (lead == 0xED && !surrogatesAreCharacters) high = 0x9F;  // no surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     size = 4;
     code = lead & 0x07;

@@ -8,15 +8,19 @@ namespace tavrin {
 
 // Texts are UTF-8 inside the program and positions count characters. A byte
 // that does not begin a well-formed sequence is a character of its own, so any
-// byte string is a text and passes through unchanged. A three-byte sequence for
-// a lone surrogate (it can only come from a UTF-16 file) is one character, so
-// such a file round-trips.
+// byte string is a text and passes through unchanged.
 
 inline constexpr std::size_t kNotFound = std::string_view::npos;
 
 // Longest input line the program accepts, in bytes of UTF-8: it keeps a run's
 // memory bounded on endless input such as /dev/zero.
 inline constexpr std::size_t kLongestLine = std::size_t{256} << 20;
+
+// Whether the three bytes of a surrogate code point make one character.
+// UTF-8 has no surrogates, so they are three stray bytes; but the lone
+// surrogates of a UTF-16 file come through the reader so, and must stay whole
+// to go back into UTF-16. A run on a UTF-16 file sets this while it lasts.
+void setSurrogatesAreCharacters(bool whole);
 
 struct Character {
   char32_t code;     // the code point; for a stray byte, the byte's value

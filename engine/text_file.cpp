@@ -1,18 +1,15 @@
 #include "engine/text_file.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "engine/byte_scan.hpp"
 #include "engine/failure.hpp"
-#include "engine/process_guard.hpp"
 #include "engine/text.hpp"
 
 namespace tavrin {
@@ -22,9 +19,9 @@ namespace {
 // Each read is marked, then its lines are split and copied: a read this size
 // is still in the processor's cache for the later passes.
 constexpr std::size_t kChunk = std::size_t{1} << 18;
-// An output that refuses this many writes in a row, with nothing taken in
-// between, is given up: the run ends instead of failing line after line.
-constexpr int kRefusalsBeforeGivingUp = 8;
+// How long the program waits on a pipe or a device before the front end
+// gets control again.
+constexpr std::chrono::milliseconds kWaitSlice{100};
 
 std::string_view byteOrderMark(Encoding encoding) {
   switch (encoding) {
@@ -69,14 +66,37 @@ std::size_t encodeUtf8(char32_t code, char* out) {
   return 4;
 }
 
-FileId fileIdOf(const struct stat& info) {
-  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-          S_ISREG(info.st_mode)};
+// A character on its way back to UTF-16: the text of a UTF-16 file is
+// well-formed but for lone surrogates, which it holds as three bytes each.
+Character utf16Character(std::string_view text, std::size_t offset) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[offset + i]); };
+  if (text.size() - offset >= 3 && byte(0) == 0xED && byte(1) >= 0xA0 && byte(1) <= 0xBF &&
+      (byte(2) & 0xC0) == 0x80) {
+    return {0xD000 | static_cast<char32_t>(byte(1) & 0x3F) << 6 | (byte(2) & 0x3F), 3, true};
+  }
+  return characterAt(text, offset);
 }
 
-// A copy of an inherited descriptor, so that closing it leaves the program's own.
-int copyOf(int fd) {
-  return ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+bool hasUtf16Form(std::string_view text) {
+  for (std::size_t offset = 0; offset < text.size();) {
+    const Character c = utf16Character(text, offset);
+    if (!c.wellFormed) return false;
+    offset += c.size;
+  }
+  return true;
+}
+
+// Runs `step` until it gives something other than EAGAIN, waiting on the
+// file between tries.
+template <typename Step>
+Moved whenReady(FileHandle file, bool writing, const WhileWaiting& whileWaiting, Step&& step) {
+  for (;;) {
+    const Moved moved = step();
+    if (moved.error != EAGAIN) return moved;
+    while (!waitForFile(file, writing, kWaitSlice)) {
+      if (whileWaiting) whileWaiting();
+    }
+  }
 }
 
 std::string fileAction(std::string_view action, std::string_view role, const std::string& path) {
@@ -89,51 +109,66 @@ std::string fileAction(std::string_view action, std::string_view role, const std
   return text;
 }
 
+Failure openFailure(int number, const std::string& path) {
+  return fileFailure(number, fileAction("Cannot open", "input", path));
+}
+
+Failure createFailure(int number, const std::string& path) {
+  return fileFailure(number, fileAction("Cannot create", "output", path));
+}
+
+// Grows a page buffer to `size` bytes, keeping what it holds.
+void resize(PageBuffer& buffer, std::size_t size) {
+  char* const bytes = resizePages(buffer.get(), size);
+  if (bytes == nullptr) throw std::bad_alloc();
+  buffer.release();
+  buffer.reset(bytes);
+}
+
 }  // namespace
 
+void FreeBytes::operator()(char* bytes) const {
+  freePages(bytes);
+}
+
 PageBuffer pageBuffer(std::size_t size) {
-  void* const bytes = std::aligned_alloc(kPageSize, (size + kPageSize - 1) / kPageSize * kPageSize);
+  char* const bytes = allocatePages(size);
   if (bytes == nullptr) throw std::bad_alloc();
-  return PageBuffer(static_cast<char*>(bytes));
-}
-
-std::optional<FileId> fileIdOf(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return fileIdOf(info);
-}
-
-std::optional<FileId> fileIdOf(int fd) {
-  struct stat info {};
-  if (fd < 0 || ::fstat(fd, &info) != 0) return std::nullopt;
-  return fileIdOf(info);
+  return PageBuffer(bytes);
 }
 
 void TextReader::fail(int number, std::string_view what) {
   m_failed = true;
-  throw fileFailure(number, fileAction(what, "input", m_path));
+  const std::string line = "Cannot read line " + std::to_string(m_linesRead + 1) + " of";
+  throw fileFailure(number, fileAction(line, "input", m_path) + std::string(what)).endingRun();
 }
 
 void TextReader::open(const std::string& path) {
   m_path = path;
-  m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (m_fd < 0) fail(errno, "Cannot open");
-  start();
+  take(openForReading(path));
 }
 
-void TextReader::adopt(int fd, const std::string& name) {
+void TextReader::adopt(FileHandle inherited, const std::string& name) {
   m_path = name;
-  m_fd = copyOf(fd);
-  if (m_fd < 0) fail(errno, "Cannot open");
-  start();
+  take(copyOf(inherited));
+}
+
+void TextReader::take(const Opened& opened) {
+  if (opened.error != 0) throw openFailure(opened.error, m_path);
+  m_file = opened.file;
+  const std::optional<FileInfo> info = infoOf(m_file);
+  if (!info) throw openFailure(EBADF, m_path);
+  if (info->directory) throw openFailure(EISDIR, m_path);
+  m_fileSize = info->size;
+  m_waitsForData = !info->id.regular;
+}
+
+std::optional<FileId> TextReader::fileId() const {
+  const std::optional<FileInfo> info = infoOf(m_file);
+  return info ? std::optional(info->id) : std::nullopt;
 }
 
 void TextReader::start() {
-  struct stat info {};
-  if (::fstat(m_fd, &info) != 0) fail(errno, "Cannot open");
-  if (S_ISDIR(info.st_mode)) fail(EISDIR, "Cannot open");
-  if (S_ISREG(info.st_mode)) m_fileSize = static_cast<std::uint64_t>(info.st_size);
-
   // Enough bytes to recognise a byte order mark.
   makeRoom(kChunk);
   while (m_end < 3 && !m_endOfFile) m_end += readRaw(m_buffer.get() + m_end, m_capacity - m_end);
@@ -156,47 +191,45 @@ void TextReader::start() {
 }
 
 void TextReader::close() noexcept {
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = -1;
+  closeFile(m_file);
+  m_file = kNoFile;
 }
 
 std::size_t TextReader::readRaw(char* into, std::size_t size) {
-  for (;;) {
-    const ssize_t count = ::read(m_fd, into, size);
-    if (count > 0) {
-      m_bytesRead += static_cast<std::uint64_t>(count);
-      return static_cast<std::size_t>(count);
+  // A pipe or a device is read only once it has something, so that the
+  // front end stays alive while it waits.
+  if (m_waitsForData) {
+    while (!waitForFile(m_file, false, kWaitSlice)) {
+      if (m_whileWaiting) m_whileWaiting();
     }
-    if (count == 0) {
-      m_endOfFile = true;
-      return 0;
-    }
-    if (errno != EINTR) fail(errno, "Cannot read");
   }
+  const Moved moved = whenReady(m_file, false, m_whileWaiting, [&] { return readFrom(m_file, into, size); });
+  if (moved.error != 0) fail(moved.error, "");
+  if (moved.count == 0) m_endOfFile = true;
+  m_bytesRead += moved.count;
+  return moved.count;
 }
 
 void TextReader::makeRoom(std::size_t bytes) {
   if (m_capacity - m_end >= bytes) return;
   if (m_beforeMove) m_beforeMove();
-  // Keep the current line (the line report quotes it) and what follows it,
-  // put so that they end on a block: the kernel copies the next read faster
-  // into an aligned place.
-  const std::size_t keep = m_end - m_lineStart;
+  // Keep what is not read yet, put so that it ends on a block: the kernel
+  // copies the next read faster into an aligned place. The buffer has a
+  // block of room past its capacity for the padding.
+  const std::size_t keep = m_end - m_begin;
   const std::size_t pad = (kBlockSize - keep % kBlockSize) % kBlockSize;
-  if (pad + keep + bytes <= m_capacity) {
-    std::memmove(m_buffer.get() + pad, m_buffer.get() + m_lineStart, keep);
-  } else {
+  if (keep > 0) std::memmove(m_buffer.get() + pad, m_buffer.get() + m_begin, keep);
+  if (pad > 0) std::memset(m_buffer.get(), 0, pad);
+  if (pad + keep + bytes > m_capacity) {
     const std::size_t capacity = std::max(2 * m_capacity, pad + keep + bytes);
-    PageBuffer buffer = pageBuffer(capacity + kReadablePast);
-    std::memset(buffer.get(), 0, pad);
-    if (keep > 0) std::memcpy(buffer.get() + pad, m_buffer.get() + m_lineStart, keep);
-    m_buffer = std::move(buffer);
+    resize(m_buffer, capacity + kReadablePast);
     m_lineEnds = std::make_unique_for_overwrite<std::uint64_t[]>(capacity / kBlockSize + 1);
     m_capacity = capacity;
   }
-  const std::size_t lineStart = m_lineStart;
-  for (std::size_t* offset : {&m_lineStart, &m_begin, &m_end, &m_searched})
-    *offset = *offset >= lineStart ? *offset - lineStart + pad : pad;
+  m_searched = m_searched >= m_begin ? m_searched - m_begin + pad : pad;
+  m_begin = m_lineStart = pad;
+  m_lineSize = 0;
+  m_end = pad + keep;
   m_marked = 0;  // the kept bytes are marked again with those read next
 }
 
@@ -277,7 +310,7 @@ bool TextReader::atEndOfBuffer() {
     if (m_endOfFile) {
       if (!m_raw.empty()) {
         m_raw.clear();
-        fail(EILSEQ, "Cannot read the last character of");
+        fail(EILSEQ, ", which ends in half a character");
       }
       return true;
     }
@@ -300,9 +333,10 @@ std::string_view TextReader::scanForLine() {
       m_lineSize = m_end - m_begin;
       m_skipLineFeed = false;
       m_begin = m_end;
+      ++m_linesRead;
       return line();
     }
-    if (m_end - m_begin > kLongestLine) fail(EFBIG, "A line longer than 256 MiB stops reading");
+    if (m_end - m_begin > kLongestLine) fail(EFBIG, ", which is longer than 256 MiB");
     fill();
   }
 }
@@ -311,22 +345,35 @@ TextWriter::~TextWriter() {
   abandon();
 }
 
-void TextWriter::open(const std::string& path) {
+void TextWriter::open(const std::string& path, const OldOutput& old) {
   m_path = path;
-  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  m_created = m_fd >= 0;
-  // Something the old output's deletion left at the name; a symbolic link
-  // put there meanwhile is not followed (ELOOP).
-  if (m_fd < 0 && errno == EEXIST) m_fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (m_fd < 0) throw fileFailure(errno, fileAction("Cannot create", "output", m_path));
-  if (m_created) markOutputUnfinished(m_path, m_fd);
+  for (;;) {
+    const Opened opened = openOutput(path, old);
+    if (opened.error == EAGAIN) {
+      // A named pipe without a reader yet.
+      std::this_thread::sleep_for(kWaitSlice);
+      if (m_whileWaiting) m_whileWaiting();
+      continue;
+    }
+    if (opened.error != 0) throw createFailure(opened.error, path);
+    m_file = opened.file;
+    break;
+  }
+  m_created = !old.kept;
+  if (m_created) markOutputUnfinished(m_path, m_file);
 }
 
-void TextWriter::adopt(int fd, const std::string& name) {
+void TextWriter::adopt(FileHandle inherited, const std::string& name) {
   m_path = name;
   m_adopted = true;
-  m_fd = copyOf(fd);
-  if (m_fd < 0) throw fileFailure(errno, fileAction("Cannot write", "output", m_path));
+  const Opened opened = copyOf(inherited);
+  if (opened.error != 0) throw fileFailure(opened.error, writeAction());
+  m_file = opened.file;
+}
+
+std::optional<FileId> TextWriter::fileId() const {
+  const std::optional<FileInfo> info = infoOf(m_file);
+  return info ? std::optional(info->id) : std::nullopt;
 }
 
 void TextWriter::start(Encoding encoding) {
@@ -335,28 +382,39 @@ void TextWriter::start(Encoding encoding) {
   m_pendingCapacity = kFlushSize + kSpareRoom;
   m_pending = pageBuffer(m_pendingCapacity);
   if (m_created || m_adopted || !fileId().value_or(FileId{}).regular) return;
-  if (::ftruncate(m_fd, 0) != 0) throw fileFailure(errno, fileAction("Cannot create", "output", m_path));
+  if (const int number = truncateFile(m_file); number != 0) throw createFailure(number, m_path);
+}
+
+std::string TextWriter::writeAction() const {
+  return fileAction("Cannot write", "output", m_path);
 }
 
 void TextWriter::writeLineSlowly(std::initializer_list<std::string_view> parts) {
   // Whole pages: the next write then starts at a page of the file, which
   // the kernel copies into faster.
-  if (m_pendingSize >= kFlushSize) flush(m_pendingSize / kPageSize * kPageSize);
-  if (m_bytesWritten == 0 && m_pendingSize == 0) appendBytes(byteOrderMark(m_encoding));
-  if (!m_utf16) m_copyBelow = kFlushSize;
+  if (!m_failure && m_pendingSize >= kFlushSize) flush(m_pendingSize / kPageSize * kPageSize);
+  if (!m_firstLineTaken) {
+    appendBytes(byteOrderMark(m_encoding));
+    m_firstLineTaken = true;
+    if (!m_utf16) m_copyBelow = kFlushSize;
+  }
   if (m_utf16) {
-    const std::size_t lineStart = m_pendingSize;
-    try {
-      for (const std::string_view part : parts) appendUtf16(part);
-    } catch (const Failure&) {
-      m_pendingSize = lineStart;  // no part of a refused line stays
-      throw;
+    // No part of a line that has no UTF-16 form is taken.
+    for (const std::string_view part : parts) {
+      if (!hasUtf16Form(part)) throw fileFailure(EILSEQ, writeAction());
     }
+    for (const std::string_view part : parts) appendUtf16(part);
     appendUtf16("\r\n");
     return;
   }
   std::size_t size = 2;
   for (const std::string_view part : parts) size += part.size();
+  // A long line goes past the buffer instead of into it.
+  if (size > kSpareRoom && !m_failure && flush(m_pendingSize)) {
+    for (const std::string_view part : parts) writeThrough(part);
+    writeThrough("\r\n");
+    return;
+  }
   if (m_pendingCapacity - m_pendingSize < size) grow(size);
   char* out = m_pending.get() + m_pendingSize;
   for (const std::string_view part : parts) out = std::copy(part.begin(), part.end(), out);
@@ -365,26 +423,42 @@ void TextWriter::writeLineSlowly(std::initializer_list<std::string_view> parts) 
   m_pendingSize += size;
 }
 
+void TextWriter::writeThrough(std::string_view bytes) {
+  while (!bytes.empty() && !m_failure) {
+    const Moved moved = writeSome(bytes.data(), bytes.size());
+    bytes.remove_prefix(moved.count);
+    if (moved.count > 0) {
+      m_refusals = 0;
+      m_waitingAfterFailure = 0;
+    }
+    if (moved.error != 0) refuse(moved.error);
+  }
+  appendBytes(bytes);
+}
+
+Moved TextWriter::writeSome(const char* bytes, std::size_t size) {
+  return whenReady(m_file, true, m_whileWaiting, [&] { return writeTo(m_file, bytes, size); });
+}
+
 void TextWriter::grow(std::size_t bytes) {
   const std::size_t capacity = std::max(2 * m_pendingCapacity, m_pendingSize + bytes);
-  PageBuffer pending = pageBuffer(capacity);
-  if (m_pendingSize > 0) std::memcpy(pending.get(), m_pending.get(), m_pendingSize);
-  m_pending = std::move(pending);
+  resize(m_pending, capacity);
   m_pendingCapacity = capacity;
 }
 
 void TextWriter::appendUtf16(std::string_view text) {
   const bool little = m_encoding == Encoding::Utf16LittleEndian;
+  char units[kPageSize + 4];
+  std::size_t size = 0;
   auto putUnit = [&](char32_t unit) {
     const char high = static_cast<char>(unit >> 8);
     const char low = static_cast<char>(unit & 0xFF);
-    const char bytes[2] = {little ? low : high, little ? high : low};
-    appendBytes({bytes, 2});
+    units[size++] = little ? low : high;
+    units[size++] = little ? high : low;
   };
+  // A page at a time, so that a long line is written as it is encoded.
   for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = characterAt(text, offset);
-    // Text read from a UTF-16 file is always well-formed; anything else has no UTF-16 form.
-    if (!c.wellFormed) throw fileFailure(EILSEQ, fileAction("Cannot write", "output", m_path));
+    const Character c = utf16Character(text, offset);
     if (c.code >= 0x10000) {
       putUnit(0xD800 + ((c.code - 0x10000) >> 10));
       putUnit(0xDC00 + ((c.code - 0x10000) & 0x3FF));
@@ -392,47 +466,74 @@ void TextWriter::appendUtf16(std::string_view text) {
       putUnit(c.code);
     }
     offset += c.size;
+    if (size >= kPageSize || offset == text.size()) {
+      if (!m_failure && m_pendingSize >= kFlushSize) flush(m_pendingSize / kPageSize * kPageSize);
+      appendBytes({units, size});
+      size = 0;
+    }
   }
 }
 
-void TextWriter::flush(std::size_t size) {
+bool TextWriter::flush(std::size_t size) {
   std::size_t done = 0;
   int number = 0;
   while (done < size && number == 0) {
-    const ssize_t count = ::write(m_fd, m_pending.get() + done, size - done);
-    if (count > 0) {
-      done += static_cast<std::size_t>(count);
-    } else if (count == 0 || errno != EINTR) {
-      number = count == 0 ? EIO : errno;
-    }
+    const Moved moved = writeSome(m_pending.get() + done, size - done);
+    done += moved.count;
+    number = moved.error;
   }
-  if (done > 0) std::memmove(m_pending.get(), m_pending.get() + done, m_pendingSize - done);
-  m_pendingSize -= done;
-  m_bytesWritten += done;
-  if (number == 0) {
+  if (done > 0) {
+    std::memmove(m_pending.get(), m_pending.get() + done, m_pendingSize - done);
+    m_pendingSize -= done;
     m_refusals = 0;
-    return;
+    m_waitingAfterFailure = 0;
   }
-  m_refusals = done > 0 ? 1 : m_refusals + 1;
-  Failure failure = fileFailure(number, fileAction("Cannot write", "output", m_path));
-  if (number == EPIPE || m_refusals >= kRefusalsBeforeGivingUp) failure.endingRun();
-  throw failure;
+  if (number == 0) return true;
+  refuse(number);
+  return false;
+}
+
+void TextWriter::refuse(int number) {
+  ++m_refusals;
+  Failure failure = fileFailure(number, writeAction());
+  // Nothing can reach a closed pipe; and a second line while the lines of an
+  // earlier one still wait would let memory grow with the output.
+  if (number == EPIPE || m_waitingAfterFailure > kFlushSize + kSpareRoom) throw failure.endingRun();
+  m_failure = std::move(failure);
+}
+
+Failure TextWriter::takeFailure() {
+  Failure failure = std::move(*m_failure);
+  m_failure.reset();
+  m_waitingAfterFailure = m_pendingSize;
+  return failure;
 }
 
 void TextWriter::close() {
-  if (m_fd < 0) return;
-  flush(m_pendingSize);
-  const int result = ::close(m_fd);
-  m_fd = -1;
-  markOutputFinished();
-  if (result != 0) throw fileFailure(errno, fileAction("Cannot write", "output", m_path));
+  if (m_file == kNoFile) return;
+  m_failure.reset();  // this attempt is the one that counts
+  if (!flush(m_pendingSize)) throw takeFailure();
+  const int number = closeFile(m_file);
+  m_file = kNoFile;
+  if (m_created) markOutputFinished();
+  if (number != 0) throw fileFailure(number, writeAction());
 }
 
 void TextWriter::abandon() noexcept {
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = -1;
+  closeFile(m_file);
+  m_file = kNoFile;
   m_pendingSize = 0;
-  markOutputFinished();
+  if (m_created) markOutputFinished();
+}
+
+void TextWriter::removeUnfinished() noexcept {
+  if (!m_created || m_file == kNoFile) {
+    abandon();
+    return;
+  }
+  removeUnfinishedOutput(m_file);
+  m_file = kNoFile;
+  m_pendingSize = 0;
 }
 
 }  // namespace tavrin

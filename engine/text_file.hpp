@@ -3,7 +3,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -13,6 +12,8 @@
 #include <string_view>
 
 #include "engine/byte_scan.hpp"
+#include "engine/failure.hpp"
+#include "engine/platform.hpp"
 #include "engine/text.hpp"
 
 namespace tavrin {
@@ -25,30 +26,19 @@ enum class Encoding { Utf8, Utf8WithBom, Utf16LittleEndian, Utf16BigEndian };
 // faster than into one that starts anywhere.
 inline constexpr std::size_t kPageSize = 4096;
 struct FreeBytes {
-  void operator()(char* bytes) const { std::free(bytes); }
+  void operator()(char* bytes) const;
 };
 using PageBuffer = std::unique_ptr<char[], FreeBytes>;
 PageBuffer pageBuffer(std::size_t size);
 
-// Which file a name or a descriptor leads to.
-struct FileId {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  bool regular = false;
-
-  // Whether both lead to one regular file, so that writing one destroys the
-  // other. A terminal or a pipe may well be both input and output.
-  bool isSameRegularFile(const FileId& other) const {
-    return regular && other.regular && device == other.device && inode == other.inode;
-  }
-};
-// Follows symbolic links; nothing when the name leads nowhere.
-std::optional<FileId> fileIdOf(const std::string& path);
-std::optional<FileId> fileIdOf(int fd);
+// Called again and again while a pipe or a device keeps the program waiting,
+// so that a front end may stay alive; it may raise a failure to give up.
+using WhileWaiting = std::function<void()>;
 
 // Reads a text file line by line, streaming: memory grows with the longest
 // line, not with the file. A carriage return with a line feed, a lone line feed
 // and a lone carriage return each end a line; the last line needs none.
+// A failure to read ends the run: no answer can cure it.
 class TextReader {
  public:
   TextReader() = default;
@@ -56,11 +46,13 @@ class TextReader {
   TextReader& operator=(const TextReader&) = delete;
   ~TextReader() { close(); }
 
-  // Opens the file for reading and reads its byte order mark, if any.
+  // Opens the file for reading, without reading anything yet.
   void open(const std::string& path);
-  // Reads from a copy of a descriptor that the program inherited (standard
+  // Reads from a copy of a handle that the program inherited (standard
   // input); `name` stands for it in messages.
-  void adopt(int fd, const std::string& name);
+  void adopt(FileHandle inherited, const std::string& name);
+  // Reads the start of the file and its byte order mark, if any.
+  void start();
   // Whether no further line is there. After a failed read it is true, so a
   // broken file ends the run instead of failing for ever.
   bool atEnd() {
@@ -73,7 +65,7 @@ class TextReader {
     return m_begin >= m_end && atEndOfBuffer();
   }
   // Reads the next line, without its line end. The view, like line(), stays
-  // valid until the next call of AtEnd or ReadLine.
+  // valid until the next call of atEnd or readLine.
   std::string_view readLine() {
     // The usual case, a line whose end is marked, without a call.
     if (!atEnd()) {
@@ -90,15 +82,16 @@ class TextReader {
   // Called before the reader moves or drops text that it has read: views of
   // earlier lines stay valid until then, and a holder of one copies it here.
   void setBeforeMove(std::function<void()> beforeMove) { m_beforeMove = std::move(beforeMove); }
+  void setWhileWaiting(WhileWaiting whileWaiting) { m_whileWaiting = std::move(whileWaiting); }
 
   Encoding getEncoding() const { return m_encoding; }
-  std::optional<FileId> fileId() const { return fileIdOf(m_fd); }
+  std::optional<FileId> fileId() const;
   std::uint64_t bytesRead() const { return m_bytesRead; }
   // The file's size, or 0 when it has none (a pipe, a device).
   std::uint64_t fileSize() const { return m_fileSize; }
 
  private:
-  void start();
+  void take(const Opened& opened);
   bool atEndOfBuffer();
   // Reads and decodes more of the file, or notes its end.
   void fill();
@@ -124,17 +117,21 @@ class TextReader {
     m_lineSize = end - m_begin;
     m_skipLineFeed = m_buffer[end] == '\r';
     m_begin = end + 1;
+    ++m_linesRead;
     return line();
   }
+  // A failure to read the line after the last one read.
   [[noreturn]] void fail(int number, std::string_view what);
 
-  int m_fd = -1;
+  FileHandle m_file = kNoFile;
   std::string m_path;
   Encoding m_encoding = Encoding::Utf8;
   std::uint64_t m_bytesRead = 0;
   std::uint64_t m_fileSize = 0;
+  bool m_waitsForData = false;  // a pipe or a device, which may keep a read waiting
   bool m_endOfFile = false;
   bool m_failed = false;
+  std::uint64_t m_linesRead = 0;
 
   // Decoded text: [m_lineStart, m_lineStart + m_lineSize) is the current
   // line, [m_begin, m_end) the text not yet read.
@@ -156,15 +153,21 @@ class TextReader {
   std::string m_raw;
 
   std::function<void()> m_beforeMove;
+  WhileWaiting m_whileWaiting;
 };
 
 // Writes a text file line by line; every line ends with a carriage return and
 // a line feed. The byte order mark of the encoding goes before the first line,
 // so a file without lines stays empty.
 //
-// Nothing accepted is ever dropped: bytes that a write did not take wait for
-// the next attempt, so the file is at all times a gap-free start of the whole
-// output, and the whole output once writes succeed again.
+// Nothing accepted is ever dropped. A line is taken into the buffer before
+// anything is written, so a write that fails is no failure of the line: its
+// bytes wait, writes are held until the caller has taken the failure
+// (takeFailure), and the next write sends them first. The file is at all
+// times a gap-free start of the whole output, and the whole output once
+// writes succeed again. While writes fail the buffer takes the lines of one
+// more input line beyond its usual megabyte; past that, and for a closed
+// pipe, the failure ends the run.
 class TextWriter {
  public:
   TextWriter() = default;
@@ -172,21 +175,20 @@ class TextWriter {
   TextWriter& operator=(const TextWriter&) = delete;
   ~TextWriter();
 
-  // Opens the file without emptying it yet. A free name is created, never
-  // through a symbolic link, which is refused; a device or pipe is opened as
-  // it stands, and so is a file that could not be deleted.
-  void open(const std::string& path);
-  // Writes to a copy of a descriptor that the program inherited (standard
+  // Opens the output after removeOldOutput (see openOutput), waiting while
+  // a named pipe has no reader yet.
+  void open(const std::string& path, const OldOutput& old);
+  // Writes to a copy of a handle that the program inherited (standard
   // output), as it stands: appending redirections keep what was there.
-  void adopt(int fd, const std::string& name);
-  std::optional<FileId> fileId() const { return fileIdOf(m_fd); }
-  // Empties a regular file that was there (never an inherited one), and
-  // takes the encoding of the lines to come.
+  void adopt(FileHandle inherited, const std::string& name);
+  std::optional<FileId> fileId() const;
+  // Empties a regular file that was kept (never an inherited one), and takes
+  // the encoding of the lines to come.
   void start(Encoding encoding);
+  void setWhileWaiting(WhileWaiting whileWaiting) { m_whileWaiting = std::move(whileWaiting); }
 
-  // Writes the parts (texts) as one line. When the waiting bytes cannot be
-  // written, this line is not accepted either; a closed pipe, or an output
-  // that keeps refusing data, raises a failure that ends the run.
+  // Takes the parts (texts) as one line. A line that has no form in the
+  // output's encoding raises a failure, and so does a run-ending refusal.
   template <typename... Parts>
   void writeLine(const Parts&... parts) {
     const std::string_view texts[] = {parts...};
@@ -214,11 +216,22 @@ class TextWriter {
     std::memcpy(end, "\r\n", 2);
     m_pendingSize = static_cast<std::size_t>(end - m_pending.get()) + 2;
   }
+
+  // Whether a write has failed since the failure was last taken.
+  bool hasFailure() const { return m_failure.has_value(); }
+  // That failure, once; writes go on with the next line.
+  Failure takeFailure();
+  // Failed writes in a row, with nothing written in between.
+  int refusalsInARow() const { return m_refusals; }
+
   // Writes what is waiting and closes the file. When that fails the file stays
   // open, so the caller may try again or give up with abandon().
   void close();
   // Closes the file, dropping what could not be written.
   void abandon() noexcept;
+  // Closes the file and removes it, when the run created it: a run that was
+  // stopped leaves no output that looks finished.
+  void removeUnfinished() noexcept;
 
  private:
   static constexpr std::size_t kFlushSize = std::size_t{1} << 20;
@@ -254,8 +267,15 @@ class TextWriter {
   }
 
   void writeLineSlowly(std::initializer_list<std::string_view> parts);
-  // Writes the first `size` waiting bytes; the rest wait on.
-  void flush(std::size_t size);
+  // Writes the first `size` waiting bytes; the rest wait on. False when a
+  // write failed, which is then kept for takeFailure.
+  bool flush(std::size_t size);
+  // Writes `bytes` past the buffer, which must be empty; what a failed
+  // write leaves goes into the buffer.
+  void writeThrough(std::string_view bytes);
+  // Writes at most `size` bytes, waiting while a pipe cannot take them.
+  Moved writeSome(const char* bytes, std::size_t size);
+  void refuse(int number);
   void appendUtf16(std::string_view text);
   void appendBytes(std::string_view bytes) {
     if (bytes.empty()) return;  // an empty view may hold no address for memcpy
@@ -264,21 +284,27 @@ class TextWriter {
     m_pendingSize += bytes.size();
   }
   void grow(std::size_t bytes);
+  std::string writeAction() const;
 
-  int m_fd = -1;
+  FileHandle m_file = kNoFile;
   std::string m_path;
   bool m_created = false;  // by this run, under a name that was free
   bool m_adopted = false;
   Encoding m_encoding = Encoding::Utf8;
   bool m_utf16 = false;
+  bool m_firstLineTaken = false;
   PageBuffer m_pending;  // [0, m_pendingSize) waits to be written
   std::size_t m_pendingCapacity = 0;
   std::size_t m_pendingSize = 0;
   // writeLine copies in place while m_pendingSize is below this: 0 until the
   // byte order mark is written, and for UTF-16; kFlushSize after that.
   std::size_t m_copyBelow = 0;
-  std::uint64_t m_bytesWritten = 0;
-  int m_refusals = 0;  // failed writes in a row
+  std::optional<Failure> m_failure;  // not yet taken; writes are held meanwhile
+  // What waited when a failure was taken: a second line that fails to be
+  // written while this much waits may not add its lines as well.
+  std::size_t m_waitingAfterFailure = 0;
+  int m_refusals = 0;
+  WhileWaiting m_whileWaiting;
 };
 
 }  // namespace tavrin

@@ -158,6 +158,17 @@ void warnOfRefusedLine(RunHost& host, const Failure& failure) {
   host.ShowWarning("Error: " + failure.description(), failure.source());
 }
 
+void warnOfRefusedLine(RunHost& host, const Failure& failure, std::uint64_t lineNumber,
+                       std::string_view line) {
+  constexpr std::size_t kStartShown = 60;
+  std::string description = failure.description() + ": a quote stays open to the end of line " +
+                            std::to_string(lineNumber) + ", which begins ";
+  const std::string_view start = headOf(line, kStartShown);
+  description += start;
+  if (start.size() < line.size()) description += "\u2026";
+  warnOfRefusedLine(host, Failure(failure.number(), std::move(description), failure.source()));
+}
+
 std::int32_t GetTokens(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
                        std::string_view Quotes, RunHost& host) {
   try {

@@ -77,5 +77,9 @@ std::int32_t GetTokens(std::string_view TokenString, std::string_view Delimeter,
 void splitLine(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
                std::string_view Quotes);
 void warnOfRefusedLine(RunHost& host, const Failure& failure);
+// The same for line `lineNumber` of a run, whose number and start the
+// warning shows, so that many of them can be told apart.
+void warnOfRefusedLine(RunHost& host, const Failure& failure, std::uint64_t lineNumber,
+                       std::string_view line);
 
 }  // namespace tavrin

@@ -111,25 +111,31 @@ void findBracketAndComma(std::string_view name, std::size_t& bracket, std::size_
 
 }  // namespace
 
-std::string_view tidyDisplayName(std::string_view name, std::string_view email, std::string& scratch) {
+DisplayName tidyDisplayName(std::string_view name, std::string_view email) {
   std::size_t bracket;
   std::size_t comma;
   findBracketAndComma(name, bracket, comma);
   const char* const start = name.data();
   if (bracket != kNotFound) name = trim(name.substr(0, bracket));
-  if (endsLikeACompany(name) || repeatsTheAddress(name, email) || isBlankName(name)) {
-    name = kGenericName;
-    comma = kNotFound;
-  } else if (comma != kNotFound) {
-    comma -= static_cast<std::size_t>(name.data() - start);  // the blanks trimmed off its start
-  }
-  if (comma != kNotFound) {
-    scratch.assign(name.substr(comma + 1));
-    scratch += ' ';
-    scratch.append(name.substr(0, comma));
-    name = trim(scratch);
-  }
-  return name;
+  if (endsLikeACompany(name) || repeatsTheAddress(name, email) || isBlankName(name)) return {kGenericName};
+  if (comma == kNotFound) return {name};
+  comma -= static_cast<std::size_t>(name.data() - start);  // the blanks trimmed off its start
+  // "Last, First" becomes "First Last", trimmed as a whole: a blank side
+  // goes with the blank between.
+  const std::string_view first = trim(name.substr(comma + 1));
+  const std::string_view last = trim(name.substr(0, comma));
+  if (first.empty() || last.empty()) return {first.empty() ? last : first};
+  return {std::string_view(first.data(), name.data() + name.size() - first.data()), " ",
+          std::string_view(name.data(), last.data() + last.size() - name.data())};
+}
+
+std::string_view tidyDisplayName(std::string_view name, std::string_view email, std::string& scratch) {
+  const DisplayName tidied = tidyDisplayName(name, email);
+  if (tidied.blank.empty()) return tidied.first;
+  scratch.assign(tidied.first);
+  scratch += tidied.blank;
+  scratch += tidied.last;
+  return scratch;
 }
 
 namespace {
@@ -282,19 +288,23 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
   return static_cast<std::size_t>(out - line);
 }
 
-std::string_view UnbuildStep::generalRecord(std::string_view recipient) {
+UnbuildStep::General UnbuildStep::generalRecord(std::string_view recipient) {
   const Recipient unpacked = unpackRecipient(recipient, m_name, m_email);
   if (unpacked.refused) throw invalidArgument();
-  m_record.assign(tidyDisplayName(unpacked.name, unpacked.email, m_scratch));
-  m_record += ',';
-  m_record += unpacked.email;
-  return m_record;
+  return {tidyDisplayName(unpacked.name, unpacked.email), unpacked.email};
 }
 
 std::string_view UnbuildStep::record(std::string_view token) {
   const std::string_view recipient = trim(token);
   const std::size_t size = shortRecord(recipient, m_line);
-  return size != 0 ? std::string_view(m_line, size) : generalRecord(recipient);
+  if (size != 0) return {m_line, size};
+  const General general = generalRecord(recipient);
+  m_record.assign(general.name.first);
+  m_record += general.name.blank;
+  m_record += general.name.last;
+  m_record += ',';
+  m_record += general.email;
+  return m_record;
 }
 
 void UnbuildStep::write(std::string_view recipient, TextWriter& output, bool& firstRecord) {
@@ -305,13 +315,18 @@ void UnbuildStep::write(std::string_view recipient, TextWriter& output, bool& fi
       output.endLine(room + size);
       return;
     }
-    output.writeLine(generalRecord(recipient));
+  } else if (const std::size_t size = shortRecord(recipient, m_line); size != 0) {
+    if (firstRecord) output.writeLine(kUnbuildHeader);
+    firstRecord = false;
+    output.writeLine(std::string_view(m_line, size));
     return;
   }
-  const std::string_view line = record(recipient);
+  // In parts, so that a long name and address are never copied.
+  const General general = generalRecord(recipient);
   if (firstRecord) output.writeLine(kUnbuildHeader);
   firstRecord = false;
-  output.writeLine(line);
+  output.writeLine(general.name.first, general.name.blank, general.name.last, std::string_view(","),
+                   general.email);
 }
 
 }  // namespace tavrin

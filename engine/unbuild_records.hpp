@@ -10,10 +10,19 @@ namespace tavrin {
 inline constexpr std::string_view kUnbuildHeader = "DisplayName,EMail1";
 inline constexpr std::string_view kGenericName = "Partner";
 
+// A tidied display name: one text, or two with a blank between when a name
+// written "Last, First" was turned round; views of the name or of a constant.
+struct DisplayName {
+  std::string_view first;
+  std::string_view blank = {};  // " " between the two, else empty
+  std::string_view last = {};
+};
+
 // The display-name rules, in order: cut a parenthesised tail; a company name
 // (ending in inc, inc., corp or corp.), a blank name or one that repeats the
-// address becomes "Partner"; "Last, First" becomes "First Last". The result is
-// a view of `name`, of `scratch` or of a constant.
+// address becomes "Partner"; "Last, First" becomes "First Last".
+DisplayName tidyDisplayName(std::string_view name, std::string_view email);
+// The same as one text: a view of `name`, of `scratch` or of a constant.
 std::string_view tidyDisplayName(std::string_view name, std::string_view email, std::string& scratch);
 
 // The unbuild-mode record step. It keeps its texts from token to token so
@@ -30,12 +39,15 @@ class UnbuildStep {
   void write(std::string_view recipient, TextWriter& output, bool& firstRecord);
 
  private:
+  struct General {
+    DisplayName name;
+    std::string_view email;
+  };
   std::size_t shortRecord(std::string_view recipient, char* line);
-  std::string_view generalRecord(std::string_view recipient);
+  General generalRecord(std::string_view recipient);
 
   std::string m_name;  // room for a name or address that is no part of the token
   std::string m_email;
-  std::string m_scratch;
   std::string m_record;
   // A short recipient's bytes, and room for a whole block to be read from
   // any of them.

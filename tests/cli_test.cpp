@@ -195,7 +195,10 @@ TEST(Cli, WarningsAndRunReportsSetTheExitStatus) {
   const std::string input = dir.write("in.txt", "x\r\na,\"b\r\nc");
   CliResult r = runTool({input, dir.file("out.txt")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "tavrin-cli: " + input + ":2: Tavrin: Error: Invalid argument\n");
+  EXPECT_EQ(r.err,
+            "tavrin-cli: " + input +
+                ":2: Tavrin: Error: Invalid argument: a quote stays open to the end of line 2, which begins "
+                "a,\"b\n");
   EXPECT_EQ(readFile(dir.file("out.txt")), "EMail1\r\nx\r\nc\r\n");
 
   r = runTool({dir.file("missing.txt"), dir.file("out.txt")});

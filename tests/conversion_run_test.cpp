@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,7 +138,8 @@ TEST_F(ConversionRunTest, RunThatFailsEveryTokenWritesNoHeader) {
 
 TEST_F(ConversionRunTest, UnclosedQuoteWarnsAndTheRunGoesOn) {
   convert("a,\"b\r\nc");
-  EXPECT_EQ(host.warnings, Lines{"Tavrin: Error: Invalid argument"});
+  EXPECT_EQ(host.warnings, Lines{"Tavrin: Error: Invalid argument: a quote stays open to the end of line 1, "
+                                 "which begins a,\"b"});
   EXPECT_TRUE(host.questions.empty());
   EXPECT_EQ(host.statusTexts, Lines{"1 - c"});
   EXPECT_EQ(output(), crLf({"EMail1", "c"}));
@@ -213,15 +215,79 @@ TEST_F(ConversionRunTest, OutputNamingTheInputLeavesBothUntouched) {
   }
 }
 
-TEST_F(ConversionRunTest, FullDiskGivesALineReportWhenTheOutputIsClosed) {
-  host.inputFileName = dir.write("in.txt", "a\r\nb");
-  host.outputFileName = "/dev/full";
-  ConversionRun(host);
-  EXPECT_TRUE(host.messages.empty());
-  EXPECT_EQ(host.questions, Lines{"Error processing line: b\r\nDescription: Cannot write the output file "
-                                  "\"/dev/full\": " +
-                                  std::string(std::strerror(ENOSPC)) + "\r\nNumber: 28"});
-  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+// A file system of its own, which fills up and frees space as a test says.
+class SmallDisk {
+ public:
+  static constexpr std::size_t kSize = 8 << 20;
+  SmallDisk() : m_mounted(::mount("tmpfs", m_dir.file("").c_str(), "tmpfs", 0, "size=8m") == 0) {}
+  ~SmallDisk() {
+    if (m_mounted) ::umount2(m_dir.file("").c_str(), MNT_DETACH);
+  }
+  bool isMounted() const { return m_mounted; }
+  std::string file(std::string_view name) const { return m_dir.file(name); }
+  // Leaves `free` bytes.
+  void fill(std::size_t free) const { m_dir.write("filler", std::string(kSize - free, 'f')); }
+  void makeRoom() const { std::filesystem::remove(file("filler")); }
+
+ private:
+  TempDir m_dir;
+  bool m_mounted;
+};
+
+TEST(FullDisk, NothingTakenIsLostWhateverTheAnswers) {
+  struct Case {
+    std::string name;
+    int lines;         // of one address each: 2,600 bytes of output per 100
+    std::size_t free;  // on the disk at the start
+    bool person;       // asked; else only a few tries are made
+    std::vector<bool> answers;
+    int makeRoomAt;  // before this answer, -1 never
+    bool complete;   // the output holds all; else a gap-free start of it
+    std::size_t questions;
+    std::size_t messages;
+  };
+  const std::vector<Case> cases = {
+      {"the last write fails, room is made, Yes", 4000, 8192, true, {true}, 0, true, 1, 0},
+      {"Yes again and again", 4000, 8192, true, {true, true, true}, 2, true, 3, 0},
+      {"the last write fails, No", 4000, 8192, true, {false}, -1, false, 1, 0},
+      {"a write fails during the run, room is made, Yes", 100000, 512 << 10, true, {true}, 0, true, 1, 0},
+      {"a write fails during the run, No", 100000, 512 << 10, true, {false}, -1, false, 1, 0},
+      {"no one to ask: a few lines, then given up", 100000, 512 << 10, false, {}, -1, false, 7, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmallDisk disk;
+    if (!disk.isMounted())
+      GTEST_SKIP() << "a small disk needs root, to mount a tmpfs: " << std::strerror(errno);
+    TempDir dir;
+    std::string input;
+    std::string expected = "EMail1\r\n";
+    for (int i = 0; i < c.lines; ++i) {
+      const std::string address = "recipient" + std::to_string(1000000 + i) + "@example.org";
+      input += address + "\n";
+      expected += address + "\r\n";
+    }
+    RecordingHost host;
+    host.inputFileName = dir.write("in.txt", input);
+    host.outputFileName = disk.file("out.csv");
+    host.person = c.person;
+    host.answers = c.answers;
+    host.beforeAnswer = [&](std::size_t question) {
+      if (static_cast<int>(question) == c.makeRoomAt) disk.makeRoom();
+    };
+    disk.fill(c.free);
+    ConversionRun(host);
+
+    const std::string output = readFile(host.outputFileName);
+    EXPECT_EQ(output.size() == expected.size(), c.complete) << output.size();
+    EXPECT_TRUE(expected.starts_with(output));
+    EXPECT_EQ(host.questions.size(), c.questions);
+    for (const std::string& question : host.questions) {
+      EXPECT_TRUE(question.ends_with("No space left on device\r\nNumber: 28")) << question;
+    }
+    EXPECT_EQ(host.messages.size(), c.messages);
+    EXPECT_EQ(host.incompleteOutputs, c.complete || c.messages > 0 ? 0 : 1);
+  }
 }
 
 TEST_F(ConversionRunTest, OutputKeepsTheInputsEncoding) {

@@ -19,8 +19,9 @@
 
 namespace tavrin::literal {
 
-// One character, kept as its bytes: a well-formed UTF-8 sequence (a three-byte
-// lone surrogate included), or one byte that does not begin such a sequence.
+// One character, kept as its bytes: a well-formed UTF-8 sequence, or one byte
+// that does not begin such a sequence. In the text of a UTF-16 file the three
+// bytes of a lone surrogate are one character too.
 using Char = std::string;
 using Text = std::vector<Char>;
 
@@ -31,19 +32,26 @@ inline constexpr std::string_view kInvalidArgument = "Invalid argument";
 inline constexpr int kInvalidArgumentNumber = EINVAL;
 inline constexpr std::string_view kSource = "Tavrin";
 
-// Bytes of the sequence that begins `bytes`, by the table of well-formed UTF-8
-// with the surrogates D800 to DFFF let in (lead ED, second byte up to BF).
+inline bool surrogatesAreCharacters = false;  // the text of a UTF-16 file
+
+// Bytes of the sequence that begins `bytes`, by the table of well-formed UTF-8,
+// with the surrogates D800 to DFFF let in (lead ED, second byte A0 to BF) for
+// the text of a UTF-16 file.
 inline std::size_t sequenceSize(std::string_view bytes) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  if (surrogatesAreCharacters && bytes.size() >= 3 && byte(0) == 0xED && byte(1) >= 0xA0 && byte(1) <= 0xBF &&
+      byte(2) >= 0x80 && byte(2) <= 0xBF) {
+    return 3;
+  }
   struct Form {
     unsigned char leadLow, leadHigh, secondLow, secondHigh;
     std::size_t size;
   };
   static constexpr Form kForms[] = {
       {0x00, 0x7F, 0x00, 0x00, 1}, {0xC2, 0xDF, 0x80, 0xBF, 2}, {0xE0, 0xE0, 0xA0, 0xBF, 3},
-      {0xE1, 0xEF, 0x80, 0xBF, 3}, {0xF0, 0xF0, 0x90, 0xBF, 4}, {0xF1, 0xF3, 0x80, 0xBF, 4},
-      {0xF4, 0xF4, 0x80, 0x8F, 4},
+      {0xE1, 0xEC, 0x80, 0xBF, 3}, {0xED, 0xED, 0x80, 0x9F, 3}, {0xEE, 0xEF, 0x80, 0xBF, 3},
+      {0xF0, 0xF0, 0x90, 0xBF, 4}, {0xF1, 0xF3, 0x80, 0xBF, 4}, {0xF4, 0xF4, 0x80, 0x8F, 4},
   };
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   for (const Form& form : kForms) {
     if (byte(0) < form.leadLow || byte(0) > form.leadHigh) continue;
     if (form.size == 1) return 1;
@@ -282,9 +290,43 @@ inline std::string tidyDisplayName(std::string_view name, std::string_view email
   return toBytes(Name);
 }
 
+// The first characters of a text that fit in `size` bytes.
+inline Text headOf(const Text& text, std::size_t size) {
+  Text head;
+  for (const Char& c : text) {
+    if (c.size() > size) break;
+    head.push_back(c);
+    size -= c.size();
+  }
+  return head;
+}
+
+// A text of over 4000 bytes as people are shown it: its first 2500 bytes and
+// its last 1000, whole characters, with a mark between.
+inline std::string shortened(std::string_view bytes) {
+  if (bytes.size() <= 4000) return std::string(bytes);
+  const Text text = toText(bytes);
+  Text tail;
+  std::size_t size = 0;
+  for (auto c = text.rbegin(); c != text.rend() && size + c->size() <= 1000; ++c) {
+    size += c->size();
+    tail.insert(tail.begin(), *c);
+  }
+  return toBytes(headOf(text, 2500)) + " [\u2026] " + toBytes(tail);
+}
+
 inline std::string lineReport(std::string_view line) {
-  return "Error processing line: " + std::string(line) + "\r\nDescription: " + std::string(kInvalidArgument) +
+  return "Error processing line: " + shortened(line) + "\r\nDescription: " + std::string(kInvalidArgument) +
          "\r\nNumber: " + std::to_string(kInvalidArgumentNumber);
+}
+
+// The tokenizer's warning in a run, which names the line and shows its start.
+inline std::string openQuoteWarning(int lineNumber, std::string_view line) {
+  const Text text = toText(line);
+  const Text start = headOf(text, 60);
+  return std::string(kSource) + ": Error: " + std::string(kInvalidArgument) +
+         ": a quote stays open to the end of line " + std::to_string(lineNumber) + ", which begins " +
+         toBytes(start) + (start.size() < text.size() ? "\u2026" : "");
 }
 
 struct RunOutcome {
@@ -340,17 +382,20 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
   for (const std::string& line : contentLines) {
     ++lineNumber;
     const Tokenized tokens = GetTokens(line, toBytes(sep), "\"");
-    outcome.warnings.insert(outcome.warnings.end(), tokens.warnings.begin(), tokens.warnings.end());
-    outcome.said.insert(outcome.said.end(), tokens.warnings.begin(), tokens.warnings.end());
-    outcome.saidOnLine.insert(outcome.saidOnLine.end(), tokens.warnings.size(), lineNumber);
-    outcome.shownWhenSaid.insert(outcome.shownWhenSaid.end(), tokens.warnings.size(),
-                                 outcome.statusTexts.empty() ? "" : outcome.statusTexts.back());
+    if (!tokens.warnings.empty()) {
+      outcome.warnings.push_back(openQuoteWarning(lineNumber, line));
+      outcome.said.push_back(outcome.warnings.back());
+      outcome.saidOnLine.push_back(lineNumber);
+      outcome.shownWhenSaid.push_back(outcome.statusTexts.empty() ? "" : outcome.statusTexts.back());
+    }
     for (std::int32_t j = 1; j <= tokens.result; ++j) {
       const std::string& token = tokens.tokens[j - 1];
       const std::string trimmed = toBytes(trim(toText(token)));
       if (trimmed.empty()) continue;
       ++tokenCounter;
-      outcome.statusTexts.push_back(std::to_string(tokenCounter) + " - " + trimmed);
+      // A long token shows its start: no front end shows more.
+      outcome.statusTexts.push_back(std::to_string(tokenCounter) + " - " +
+                                    toBytes(headOf(toText(trimmed), 1000)));
       if (!unbuild) {
         if (firstRecord) writeLine("EMail1");
         firstRecord = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ class RecordingHost : public RunHost {
   std::string outputFileName;
   bool unbuild = false;
   std::vector<bool> answers;
+  bool person = false;                            // answers as a person would: asksAPerson
+  std::function<void(std::size_t)> beforeAnswer;  // called with each question's index
 
   std::vector<std::string> separatorsSet;
   std::vector<std::string> statusTexts;
@@ -23,6 +26,7 @@ class RecordingHost : public RunHost {
   std::vector<std::string> messages;
   std::vector<std::string> questions;
   std::vector<std::string> warnings;  // "title: text"
+  int incompleteOutputs = 0;
 
   std::string GetSeparator() override { return separator; }
   void SetSeparator(std::string_view text) override {
@@ -35,7 +39,10 @@ class RecordingHost : public RunHost {
   void SetStatusText(std::string_view text) override { statusTexts.emplace_back(text); }
   void RefreshStatus() override { ++refreshes; }
   void ShowMessage(std::string_view text) override { messages.emplace_back(text); }
+  bool asksAPerson() override { return person; }
+  void outputIncomplete() override { ++incompleteOutputs; }
   bool AskYesNo(std::string_view text) override {
+    if (beforeAnswer) beforeAnswer(questions.size());
     const bool answer = questions.size() < answers.size() ? answers[questions.size()] : true;
     questions.emplace_back(text);
     return answer;

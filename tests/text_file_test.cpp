@@ -22,6 +22,7 @@ ReadResult readLines(const std::string& content) {
   TempDir dir;
   TextReader reader;
   reader.open(dir.write("in.txt", content));
+  reader.start();
   ReadResult result{{}, reader.getEncoding()};
   while (!reader.atEnd()) result.lines.emplace_back(reader.readLine());
   return result;
@@ -99,6 +100,7 @@ TEST(TextReader, OddByteAtTheEndOfUtf16IsReportedAfterTheTextBeforeIt) {
   TempDir dir;
   TextReader reader;
   reader.open(dir.write("in.txt", utf16(u"ab\ncd", true) + "e"));
+  reader.start();
   ASSERT_FALSE(reader.atEnd());
   EXPECT_EQ(reader.readLine(), "ab");
   ASSERT_FALSE(reader.atEnd());
@@ -150,6 +152,7 @@ TEST(TextReader, OpenFailuresNameTheFile) {
     TextReader reader;
     try {
       reader.open(c.path);
+      reader.start();
       ADD_FAILURE() << "no failure";
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.number(), c.number);
@@ -184,7 +187,7 @@ TEST(TextWriter, WritesTheEncodingWithItsMarkBeforeTheFirstLineOnly) {
     SCOPED_TRACE(testing::PrintToString(c.bytes));
     TempDir dir;
     TextWriter writer;
-    writer.open(dir.file("out.txt"));
+    writer.open(dir.file("out.txt"), {});
     writer.start(c.encoding);
     for (const std::string& line : c.lines) writer.writeLine(line);
     writer.close();
@@ -197,8 +200,9 @@ TEST(TextWriter, RoundTripKeepsEveryCharacterOfUtf16) {
   TempDir dir;
   TextReader reader;
   reader.open(dir.write("in.txt", content));
+  reader.start();
   TextWriter writer;
-  writer.open(dir.file("out.txt"));
+  writer.open(dir.file("out.txt"), {});
   writer.start(reader.getEncoding());
   while (!reader.atEnd()) writer.writeLine(reader.readLine());
   writer.close();
@@ -207,7 +211,7 @@ TEST(TextWriter, RoundTripKeepsEveryCharacterOfUtf16) {
 
 TEST(TextWriter, FullDiskIsReportedWhenTheFileIsClosedAndKeepsTheLine) {
   TextWriter writer;
-  writer.open("/dev/full");
+  writer.open("/dev/full", removeOldOutput("/dev/full"));
   writer.start(Encoding::Utf8);
   writer.writeLine("EMail1");
   try {
@@ -235,7 +239,7 @@ TEST(TextWriter, CreateFailuresNameTheFile) {
     SCOPED_TRACE(c.path);
     TextWriter writer;
     try {
-      writer.open(c.path);
+      writer.open(c.path, removeOldOutput(c.path));
       writer.start(Encoding::Utf8);
       ADD_FAILURE() << "no failure";
     } catch (const Failure& failure) {

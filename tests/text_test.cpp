@@ -35,7 +35,8 @@ TEST(Text, CharactersAreWholeSequencesOrSingleStrayBytes) {
       {"\xC0\xAF", {"\xC0", "\xAF"}},                          // overlong
       {"\xE0\x80\xAF", {"\xE0", "\x80", "\xAF"}},              // overlong
       {"\xF4\x90\x80\x80", {"\xF4", "\x90", "\x80", "\x80"}},  // beyond U+10FFFF
-      {"\xED\xA0\x80", {"\xED\xA0\x80"}},                      // lone surrogate from UTF-16
+      {"\xED\xA0\x80", {"\xED", "\xA0", "\x80"}},              // a surrogate has no UTF-8
+      {"\xED\x9F\xBF", {"\xED\x9F\xBF"}},                      // U+D7FF, just below
       {"\xFF\xFE", {"\xFF", "\xFE"}},
       {std::string("a\0b", 3), {"a", std::string(1, '\0'), "b"}},
   };

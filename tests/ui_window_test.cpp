@@ -485,7 +485,9 @@ void WindowTest::messageBoxes_data() {
       << "^Error processing line: \"<b>x</b>\"\nDescription: " << int(QMessageBox::Question) << "Tavrin"
       << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::Yes) << "1 - \"<b>x</b>\""
       << int(QMessageBox::No) << QByteArray() << "1 - \"<b>x</b>\"";
-  QTest::newRow("warning") << QByteArray("x,\"open\nlast\n") << false << "^Error: " + einval + "$"
+  QTest::newRow("warning") << QByteArray("x,\"open\nlast\n") << false
+                           << "^Error: " + einval +
+                                  ": a quote stays open to the end of line 1, which begins x,\"open$"
                            << int(QMessageBox::Warning) << "Tavrin" << int(QMessageBox::Ok)
                            << int(QMessageBox::NoButton) << "" << int(QMessageBox::Ok)
                            << QByteArray("EMail1\r\nlast\r\n") << "1 - last";

@@ -17,7 +17,7 @@ namespace {
 std::string records(const std::vector<std::string>& tokens) {
   TempDir dir;
   TextWriter output;
-  output.open(dir.file("out.csv"));
+  output.open(dir.file("out.csv"), {});
   output.start(Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;
@@ -111,7 +111,7 @@ TEST(UnbuildStep, HeaderComesOnceBeforeTheFirstRecord) {
 TEST(UnbuildStep, FailingTokenWritesNothingAndKeepsTheHeaderForLater) {
   TempDir dir;
   TextWriter output;
-  output.open(dir.file("out.csv"));
+  output.open(dir.file("out.csv"), {});
   output.start(Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrin {
+
+// The calls that differ between POSIX and Windows: files, handles, and what
+// becomes of an unfinished output when the program is stopped. The rest of
+// the engine is written once, over these. Errors are errno numbers on both
+// systems, so that reports read alike.
+
+// A descriptor on POSIX, a HANDLE on Windows.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// Which file a name or a handle leads to.
+struct FileId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;  // the file index on Windows
+  bool regular = false;
+
+  bool operator==(const FileId&) const = default;
+  // Whether both lead to one regular file, so that writing one destroys the
+  // other. A terminal or a pipe may well be both input and output.
+  bool isSameRegularFile(const FileId& other) const { return regular && *this == other; }
+};
+
+struct FileInfo {
+  FileId id;
+  bool directory = false;
+  std::uint64_t size = 0;  // of a regular file
+};
+
+// Follows links; nothing when the name or handle leads nowhere.
+std::optional<FileInfo> infoOf(const std::string& path);
+std::optional<FileInfo> infoOf(FileHandle file);
+
+// A handle, or the errno number of why there is none.
+struct Opened {
+  FileHandle file = kNoFile;
+  int error = 0;
+};
+
+// Opens a file for reading, shared with other programs that read or write
+// it. Opening never waits, not even for the writer of a named pipe.
+Opened openForReading(const std::string& path);
+// A copy of a handle that the program was given (standard input or output),
+// so that closing it leaves the program's own.
+Opened copyOf(FileHandle inherited);
+
+// The permission bits and owner of a file that a new output replaces.
+struct Ownership {
+  std::uint32_t mode = 0;
+  std::uint32_t user = 0;
+  std::uint32_t group = 0;
+};
+
+// What stood at the output's name before a run, once the old output is gone.
+struct OldOutput {
+  std::optional<FileId> kept;         // an entry that was not deleted: a device, a pipe, a protected file
+  std::optional<Ownership> replaced;  // the regular file that was deleted
+};
+
+// Deletes a regular file, or a link to one or to nothing, and tells what it
+// kept and what it deleted. Folders, devices, pipes and the process's own
+// descriptors (/dev/stdout) stay. Every failure is ignored.
+OldOutput removeOldOutput(const std::string& path);
+// Whether a regular file is protected against writing, as rm sees it: for a
+// normal user, not writable by them; for root, without any write permission.
+bool isWriteProtected(const std::string& path);
+
+// Opens the output after removeOldOutput. A free name is created, never
+// through a link, with the permissions (and, for root, the owner) of the
+// file it replaces; a name that someone took meanwhile is refused (EEXIST).
+// An entry that was kept is opened only while it is the very one that was
+// kept, and, in a sticky folder that everyone may write, only when it is the
+// user's or the folder owner's (EACCES otherwise). EAGAIN: a named pipe that
+// has no reader yet; try again later.
+Opened openOutput(const std::string& path, const OldOutput& old);
+int truncateFile(FileHandle file);
+
+// Bytes moved, or an errno number. Reading 0 bytes without an error is the
+// end of the file; EAGAIN means nothing can move now (see waitForFile).
+struct Moved {
+  std::size_t count = 0;
+  int error = 0;
+};
+Moved readFrom(FileHandle file, char* into, std::size_t size);
+Moved writeTo(FileHandle file, const char* from, std::size_t size);
+// Waits at most `slice` until the file can be read (or written) without
+// blocking; false when the time ran out first.
+bool waitForFile(FileHandle file, bool writing, std::chrono::milliseconds slice);
+// 0, or the errno number of a failure that closing reports (a delayed write).
+int closeFile(FileHandle file) noexcept;
+
+// Memory that starts on a page, or null when there is none. Resizing keeps
+// the bytes, and moves the pages of a large block instead of copying them.
+char* allocatePages(std::size_t size);
+char* resizePages(char* bytes, std::size_t size);
+void freePages(char* bytes) noexcept;
+
+// The terminal that a front end asks its questions on, never standard
+// input: `name` on POSIX (/dev/tty), the console on Windows. Both handles
+// are kNoFile when there is none; on POSIX they are one descriptor.
+struct Terminal {
+  FileHandle input = kNoFile;
+  FileHandle output = kNoFile;
+};
+Terminal openTerminal(const std::string& name);
+void closeTerminal(const Terminal& terminal) noexcept;
+// The width of the terminal that `file` shows, or 0 when it is none.
+int terminalColumns(FileHandle file);
+// The descriptors open now, at the start of the program; empty where no
+// name stands for a descriptor (Windows).
+std::vector<FileHandle> openDescriptors();
+
+// What a front end does first, so that no run can damage a file it was not
+// asked to write: standard input, output and error that were closed are
+// opened on the null device, so that no file the run opens takes their place;
+// an interrupt (Ctrl-C, SIGTERM, SIGHUP; a closed console on Windows) removes
+// an output that a run created and has not finished, then ends the program
+// as the interrupt would. A file size limit makes a write fail instead of
+// ending the program.
+void guardProcess();
+// The output that a run created at `path` is under way: an interrupt
+// removes it, if the name still leads to that file.
+void markOutputUnfinished(const std::string& path, FileHandle file);
+// The run is over: an interrupt leaves the output as it is.
+void markOutputFinished() noexcept;
+// Removes the unfinished output now, as an interrupt would, and closes it.
+void removeUnfinishedOutput(FileHandle file) noexcept;
+
+}  // namespace tavrin

@@ -1,0 +1,298 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "engine/platform.hpp"
+
+namespace tavrin {
+
+namespace {
+
+int descriptor(FileHandle file) {
+  return static_cast<int>(file);
+}
+
+FileInfo infoOf(const struct stat& entry) {
+  return {{static_cast<std::uint64_t>(entry.st_dev), static_cast<std::uint64_t>(entry.st_ino),
+           S_ISREG(entry.st_mode)},
+          S_ISDIR(entry.st_mode),
+          S_ISREG(entry.st_mode) ? static_cast<std::uint64_t>(entry.st_size) : 0};
+}
+
+FileId idOf(const struct stat& entry) {
+  return infoOf(entry).id;
+}
+
+Opened failed() {
+  return {kNoFile, errno};
+}
+
+// The folder that holds `path`'s entry.
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A file or named pipe of another user in a sticky folder that everyone may
+// write (/tmp) may have been put there to catch what is written to it. The
+// kernel refuses such opens only with fs.protected_regular and
+// fs.protected_fifos set; the program refuses them always, root's too.
+bool isPlantedByAnotherUser(const std::string& path, const struct stat& entry) {
+  if (!S_ISREG(entry.st_mode) && !S_ISFIFO(entry.st_mode)) return false;
+  if (entry.st_uid == ::geteuid()) return false;
+  struct stat folder {};
+  if (::stat(folderOf(path).c_str(), &folder) != 0) return true;
+  const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+  return shared && entry.st_uid != folder.st_uid;
+}
+
+// What the signal handler needs, kept where it may read it safely.
+char unfinishedPath[PATH_MAX];
+dev_t unfinishedDevice;
+ino_t unfinishedInode;
+volatile std::sig_atomic_t outputUnfinished = 0;
+
+constexpr int kCleanUpSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Only calls that are safe in a signal handler.
+void removeIfStillUnfinished() {
+  if (!outputUnfinished) return;
+  struct stat entry {};
+  if (::lstat(unfinishedPath, &entry) == 0 && S_ISREG(entry.st_mode) && entry.st_dev == unfinishedDevice &&
+      entry.st_ino == unfinishedInode) {
+    ::unlink(unfinishedPath);
+  }
+  outputUnfinished = 0;
+}
+
+extern "C" void removeUnfinishedOutputAndDie(int signal) {
+  removeIfStillUnfinished();
+  // The conventional end: killed by the signal, as the shell reports it.
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+}  // namespace
+
+std::optional<FileInfo> infoOf(const std::string& path) {
+  struct stat entry {};
+  if (::stat(path.c_str(), &entry) != 0) return std::nullopt;
+  return infoOf(entry);
+}
+
+std::optional<FileInfo> infoOf(FileHandle file) {
+  struct stat entry {};
+  if (file == kNoFile || ::fstat(descriptor(file), &entry) != 0) return std::nullopt;
+  return infoOf(entry);
+}
+
+Opened openForReading(const std::string& path) {
+  // Without O_NONBLOCK the open of a named pipe would wait for its writer;
+  // reads wait in waitForFile instead, where the front end stays alive.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return failed();
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return {fd, 0};
+}
+
+Opened copyOf(FileHandle inherited) {
+  const int fd = ::fcntl(descriptor(inherited), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  return fd < 0 ? failed() : Opened{fd, 0};
+}
+
+OldOutput removeOldOutput(const std::string& path) {
+  struct stat entry {};
+  if (::lstat(path.c_str(), &entry) != 0) return {};
+  const OldOutput kept{idOf(entry), std::nullopt};
+  if (S_ISLNK(entry.st_mode)) {
+    // A link is removed, never written through: a dangling one would make
+    // the new output somewhere else.
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return kept;
+    // /dev/stdout and its kin lead through /proc to a descriptor of this
+    // process: they name where the output goes, not a file to replace.
+    constexpr std::string_view kProc = "/proc/";
+    char start[kProc.size()];
+    const ssize_t size = ::readlink(path.c_str(), start, sizeof start);
+    if (size == static_cast<ssize_t>(kProc.size()) && std::string_view(start, kProc.size()) == kProc)
+      return kept;
+    return ::unlink(path.c_str()) == 0 ? OldOutput{} : kept;
+  }
+  if (!S_ISREG(entry.st_mode) || ::unlink(path.c_str()) != 0) return kept;
+  return {std::nullopt,
+          Ownership{static_cast<std::uint32_t>(entry.st_mode & 07777), entry.st_uid, entry.st_gid}};
+}
+
+bool isWriteProtected(const std::string& path) {
+  struct stat entry {};
+  if (::lstat(path.c_str(), &entry) != 0 || !S_ISREG(entry.st_mode)) return false;
+  if (::geteuid() == 0) return (entry.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
+}
+
+Opened openOutput(const std::string& path, const OldOutput& old) {
+  if (!old.kept) {
+    // Addresses are personal data: a replaced file's permissions carry over,
+    // set-user and set-group bits excepted, and for root also its owner.
+    const mode_t mode = old.replaced ? old.replaced->mode & 0777 : 0666;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return failed();
+    if (old.replaced) {
+      if (::geteuid() == 0) (void)::fchown(fd, old.replaced->user, old.replaced->group);
+      ::fchmod(fd, mode);  // without the umask, as it was
+    }
+    return {fd, 0};
+  }
+  struct stat entry {};
+  if (::lstat(path.c_str(), &entry) != 0) return failed();
+  if (S_ISLNK(entry.st_mode)) return {kNoFile, ELOOP};  // never followed
+  if (idOf(entry) != *old.kept) return {kNoFile, EEXIST};
+  if (isPlantedByAnotherUser(path, entry)) return {kNoFile, EACCES};
+  // Without O_NONBLOCK the open of a named pipe would wait for its reader.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return {kNoFile, errno == ENXIO && S_ISFIFO(entry.st_mode) ? EAGAIN : errno};
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || idOf(opened) != *old.kept) {
+    ::close(fd);
+    return {kNoFile, EEXIST};
+  }
+  return {fd, 0};
+}
+
+int truncateFile(FileHandle file) {
+  return ::ftruncate(descriptor(file), 0) == 0 ? 0 : errno;
+}
+
+Moved readFrom(FileHandle file, char* into, std::size_t size) {
+  for (;;) {
+    const ssize_t count = ::read(descriptor(file), into, size);
+    if (count >= 0) return {static_cast<std::size_t>(count), 0};
+    if (errno != EINTR) return {0, errno};
+  }
+}
+
+Moved writeTo(FileHandle file, const char* from, std::size_t size) {
+  for (;;) {
+    const ssize_t count = ::write(descriptor(file), from, size);
+    if (count > 0) return {static_cast<std::size_t>(count), 0};
+    if (count == 0) return {0, EIO};
+    if (errno != EINTR) return {0, errno == EWOULDBLOCK ? EAGAIN : errno};
+  }
+}
+
+bool waitForFile(FileHandle file, bool writing, std::chrono::milliseconds slice) {
+  pollfd entry{descriptor(file), static_cast<short>(writing ? POLLOUT : POLLIN), 0};
+  return ::poll(&entry, 1, static_cast<int>(slice.count())) > 0;
+}
+
+int closeFile(FileHandle file) noexcept {
+  if (file == kNoFile) return 0;
+  // Linux closes the descriptor also when close is interrupted.
+  return ::close(descriptor(file)) == 0 || errno == EINTR ? 0 : errno;
+}
+
+char* allocatePages(std::size_t size) {
+  constexpr std::size_t kPage = 4096;
+  return static_cast<char*>(std::aligned_alloc(kPage, (size + kPage - 1) / kPage * kPage));
+}
+
+// The C library moves the pages of a large block with mremap: a long line's
+// buffer grows without a second copy of it in memory.
+char* resizePages(char* bytes, std::size_t size) {
+  return static_cast<char*>(std::realloc(bytes, size));
+}
+
+void freePages(char* bytes) noexcept {
+  std::free(bytes);
+}
+
+Terminal openTerminal(const std::string& name) {
+  if (name.empty()) return {};
+  const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  return fd < 0 ? Terminal{} : Terminal{fd, fd};
+}
+
+void closeTerminal(const Terminal& terminal) noexcept {
+  closeFile(terminal.input);
+}
+
+int terminalColumns(FileHandle file) {
+  winsize size{};
+  if (file == kNoFile || ::ioctl(descriptor(file), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+std::vector<FileHandle> openDescriptors() {
+  std::vector<FileHandle> open;
+  DIR* const folder = ::opendir("/proc/self/fd");
+  if (folder == nullptr) {
+    for (int fd = 0; fd < 1024; ++fd) {
+      if (::fcntl(fd, F_GETFD) != -1) open.push_back(fd);
+    }
+    return open;
+  }
+  while (const dirent* entry = ::readdir(folder)) {
+    const int fd = std::atoi(entry->d_name);
+    if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9' && fd != ::dirfd(folder)) open.push_back(fd);
+  }
+  ::closedir(folder);
+  return open;
+}
+
+void guardProcess() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1) {
+      // open takes the lowest free number, which is this one.
+      ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    }
+  }
+  // A signal that the program was started with ignored stays ignored.
+  for (const int signal : kCleanUpSignals) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = removeUnfinishedOutputAndDie;
+    sigemptyset(&action.sa_mask);
+    for (const int other : kCleanUpSignals) sigaddset(&action.sa_mask, other);
+    ::sigaction(signal, &action, nullptr);
+  }
+  // Past a file size limit, writes fail with EFBIG and are reported, instead
+  // of the signal ending the program with a cut output.
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void markOutputUnfinished(const std::string& path, FileHandle file) {
+  struct stat entry {};
+  if (path.size() >= sizeof unfinishedPath || path.find('\0') != std::string::npos ||
+      ::fstat(descriptor(file), &entry) != 0 || !S_ISREG(entry.st_mode)) {
+    return;
+  }
+  outputUnfinished = 0;
+  std::memcpy(unfinishedPath, path.data(), path.size());
+  unfinishedPath[path.size()] = '\0';
+  unfinishedDevice = entry.st_dev;
+  unfinishedInode = entry.st_ino;
+  outputUnfinished = 1;
+}
+
+void markOutputFinished() noexcept {
+  outputUnfinished = 0;
+}
+
+void removeUnfinishedOutput(FileHandle file) noexcept {
+  removeIfStillUnfinished();
+  closeFile(file);
+}
+
+}  // namespace tavrin
