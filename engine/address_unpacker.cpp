@@ -56,6 +56,7 @@ std::string_view withoutBrackets(std::string_view text, std::size_t from, bool a
   std::size_t bracket = inside.find_first_of(brackets);
   if (bracket == kNotFound) return inside;
   space.clear();
+  space.reserve(inside.size());  // one allocation, whose unused end costs no memory
   std::size_t start = 0;
   for (; bracket != kNotFound; bracket = inside.find_first_of(brackets, start)) {
     space.append(inside, start, bracket - start);

@@ -78,8 +78,7 @@ class Run {
       if (IsBlank(m_host.GetSeparator())) m_host.SetSeparator(kDefaultSeparator);
       openFiles();
       m_firstRecord = true;
-      linesWaiting = !m_input.atEnd();
-      if (linesWaiting) readLine();
+      linesWaiting = readLine();
     });
     if (failure) {
       showRunReport(*failure);
@@ -137,9 +136,8 @@ class Run {
     for (bool inputEnded = false; !inputEnded && !m_stoppedAtWarning;) {
       const std::optional<Failure> failure = failureOf([&] {
         if (!lineWaiting) {
-          inputEnded = m_input.atEnd();
+          inputEnded = !readLine();
           if (inputEnded) return;
-          readLine();
         }
         lineWaiting = false;
         processLine(m_input.line());
@@ -199,10 +197,15 @@ class Run {
     m_host.outputIncomplete();
   }
 
-  void readLine() {
+  // Reads the next line; false at the end of the input.
+  bool readLine() {
+    m_reading = true;
+    if (m_input.atEnd()) return false;
     m_input.readLine();
+    m_reading = false;
     m_lineKept = false;
     m_host.lineRead(++m_lineNumber, m_input.bytesRead(), m_input.fileSize());
+    return true;
   }
 
   void processLine(std::string_view line) {
@@ -305,8 +308,8 @@ class Run {
 
   Failure outOfMemoryHere() {
     try {
-      return outOfMemory("line " + std::to_string(m_lineNumber) + " of the input file \"" + m_inputName +
-                         '"');
+      const std::uint64_t line = m_lineNumber + (m_reading ? 1 : 0);
+      return outOfMemory("line " + std::to_string(line) + " of the input file \"" + m_inputName + '"');
     } catch (const std::bad_alloc&) {
       return m_outOfMemory;
     }
@@ -324,6 +327,7 @@ class Run {
   bool m_firstRecord = false;
   bool m_unbuildChecked = false;  // the host's answer, asked again after every call to it
   bool m_stoppedAtWarning = false;
+  bool m_reading = false;  // the next line, not the current one
   TokenList m_tokens;
   ProgressPacer m_statusPacer{m_host.statusInterval()};
   std::int32_t m_statusShownFor = 0;  // the count of the token that the host's status shows

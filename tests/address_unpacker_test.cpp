@@ -28,6 +28,14 @@ TEST(UnBuildMailTo, EveryShapeOfRecipient) {
     std::string name;
     std::string email;
   };
+  // Megabytes of brackets take the time of megabytes, not of their square.
+  std::string openings;
+  std::string closings;
+  for (int i = 0; i < 1 << 20; ++i) {
+    openings += "x<";
+    closings += "x>";
+  }
+  const std::string xs(1 << 20, 'x');
   for (const Address& address : kAddresses) {
     const std::string& a = address.text;
     const std::vector<Case> cases = {
@@ -53,6 +61,8 @@ TEST(UnBuildMailTo, EveryShapeOfRecipient) {
         {"First \"Nick\" Last <" + a + ">", "irst ", "ick\" Last <" + a},
         {"\t\"Last\" <" + a + ">", "", "ast\" <" + a},  // the tab takes the opening quote's place
         {"", "", ""},
+        {"Name <" + a + openings, "Name ", a + xs},
+        {"Name <" + a + closings, "Name ", a + xs},
     };
     for (const Case& c : cases) {
       SCOPED_TRACE(c.mailTo);
@@ -91,6 +101,9 @@ TEST(UnBuildMailTo, CutsWholeCharactersAtTheEnds) {
   EXPECT_EQ(email, "\xC3\xA9@x>");
   UnBuildMailTo("\"Ana\" \xC3\xA9\xC3\xA9", name, email);
   EXPECT_EQ(email, "");
+  // The three bytes of a surrogate are no character in UTF-8, but three.
+  UnBuildMailTo("\"\"\xED\xA0\x80", name, email);
+  EXPECT_EQ(email, "\xA0");
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ struct Case {
   std::string name;
   std::string separator = ",";
   bool unbuild = false;
-  bool answerNo = false;     // No to every line report: --on-line-error stop
+  bool answerNo = false;     // No to every line report, and a stop at a warning: --on-line-error stop
   bool engineOnly = false;   // a command line cannot carry a NUL character
   bool saidEscaped = false;  // tavrin-cli escapes what it says: only whom it is about is compared
   Make make = nullptr;
@@ -227,6 +227,7 @@ Outcome runEngine(const Case& c, const Files& files) {
   host.outputFileName = files.output;
   host.unbuild = c.unbuild;
   host.answers.assign(64, !c.answerNo);
+  host.stopAtWarnings = c.answerNo;
   ConversionRun(host);
   return {host.messages, host.questions, host.warnings, 0, {}, {}};
 }
@@ -360,6 +361,16 @@ TEST(BadInput, InputThatCannotBeReadEndsTheRunWithItsReport) {
        .said = {message(R"(Cannot read line 1 of the input file "{in}": Input/output error(5))")},
        .exitStatus = 2,
        .written = ""},
+      {.name = "a line over the limit after the first",
+       .make = [](const TempDir& d) -> Files {
+         const std::string input = d.write("in.txt", "a\n");
+         fs::resize_file(input, (std::uintmax_t{257} << 20) + 2);  // zeros that take no room
+         return {input, d.write("out.txt", kOldOutput)};
+       },
+       .said = {message(
+           R"(Cannot read line 2 of the input file "{in}", which is longer than 256 MiB: File too large(27))")},
+       .exitStatus = 2,
+       .written = crLf({"EMail1", "a"})},
       {.name = "endless input without a line end",
        .make = device("/dev/zero"),
        .said = {message(
@@ -578,7 +589,7 @@ void openTo(const TempDir& d, const std::string& file, mode_t folderMode, mode_t
 }
 
 TEST(BadInput, FilesWithoutPermissionAreReported) {
-  const std::vector<Case> cases = {
+  std::vector<Case> cases = {
       {.name = "input may not be read",
        .make = [](const TempDir& d) -> Files {
          const std::string input = d.write("in.txt", "a,b\n");
@@ -602,6 +613,30 @@ TEST(BadInput, FilesWithoutPermissionAreReported) {
        .exitStatus = 2,
        .output = OutputIs::AsBefore},
   };
+  // Put in a shared sticky folder by a third user, to catch what is written
+  // there: the program refuses them, whatever the kernel's settings.
+  std::vector<Case> planted;
+  for (const bool pipe : {false, true}) {
+    planted.push_back(
+        {.name = pipe ? "another user's pipe in a sticky folder" : "another user's file in a sticky folder",
+         .make = [pipe](const TempDir& d) -> Files {
+           const std::string input = d.write("in.txt", "a,b\n");
+           const std::string output = d.file("out.txt");
+           if (pipe) {
+             ::mkfifo(output.c_str(), 0666);
+           } else {
+             d.write("out.txt", kOldOutput);
+           }
+           if (::chown(output.c_str(), 12345, 12345) != 0) ADD_FAILURE() << std::strerror(errno);
+           openTo(d, output, 01777, 0666);
+           fs::permissions(input, fs::perms(0644));
+           return {input, output};
+         },
+         .said = {message(R"(Cannot create the output file "{out}": Permission denied(13))")},
+         .exitStatus = 2,
+         .output = OutputIs::AsBefore});
+  }
+  if (::geteuid() == 0) cases.insert(cases.end(), planted.begin(), planted.end());
   AsNobody asNobody;
   for (const Case& c : cases) {
     verify(c, std::ref(asNobody));
@@ -689,6 +724,16 @@ TEST(BadInput, StrangeContentIsConvertedCharacterForCharacter) {
        .said = {unclosedQuote(1, "a,\"b")},
        .exitStatus = 1,
        .written = crLf({"EMail1", "c"})},
+      {.name = "unclosed quote, stop",
+       .answerNo = true,
+       .make = holding("x\na,\"b\nc"),
+       .said = {unclosedQuote(2, "a,\"b")},
+       .exitStatus = 1,
+       .written = crLf({"EMail1", "x"})},
+      {.name = "the bytes of a surrogate are characters each",
+       .separator = "\xA0\x80",
+       .make = holding("x\xED\xA0\x80y"),
+       .written = crLf({"EMail1", "x\xED", "y"})},
       {.name = "quoted name with nothing after it, Yes",
        .unbuild = true,
        .make = holding("\"Last\"\n\"Last, First\" <a@x>"),

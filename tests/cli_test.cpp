@@ -6,6 +6,8 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -91,14 +93,15 @@ TEST(Cli, HelpAndVersionGoToStandardOutput) {
 
 TEST(Cli, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
   struct Case {
-    std::vector<std::string> args;
+    std::vector<std::string> args;  // "a" is an input file, "b" an old output
     std::string message;
   };
   const std::vector<Case> cases = {
       {{}, "INPUT and OUTPUT files are needed"},
-      {{"in.txt"}, "INPUT and OUTPUT files are needed"},
+      {{"a"}, "INPUT and OUTPUT files are needed"},
       {{"a", "b", "c"}, "too many arguments: only INPUT and OUTPUT are taken"},
       {{"-x", "a", "b"}, "invalid option -- 'x'"},
+      {{"a", "b", "-x"}, "invalid option -- 'x'"},
       {{"--frobnicate", "a", "b"}, "unrecognized option '--frobnicate'"},
       {{"--\x1b[2J", "a", "b"}, "unrecognized option '--\\x1b[2J'"},
       {{"a", "b", "-s"}, "option requires an argument -- 's'"},
@@ -108,24 +111,35 @@ TEST(Cli, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
       {{"--unbuild=yes", "a", "b"}, "option '--unbuild' doesn't allow an argument"},
       {{"--on-line-error=ask", "a", "b"},
        "'--on-line-error=ask' needs a terminal to ask on, and there is none"},
+      // Not one of the descriptors that the program was started with.
+      {{"a", "/dev/fd/3"}, "'/dev/fd/3' names no descriptor that tavrin-cli was started with"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    const CliResult r = runTool(c.args);
+    TempDir dir;
+    const std::string a = dir.write("a", "x@y");
+    const std::string b = dir.write("b", "old");
+    std::vector<std::string> args = c.args;
+    std::replace(args.begin(), args.end(), std::string("a"), a);
+    std::replace(args.begin(), args.end(), std::string("b"), b);
+    const CliResult r = runTool(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "tavrin-cli: " + c.message + "\nTry 'tavrin-cli --help' for more information.\n");
+    EXPECT_EQ(readFile(b), "old") << "a usage error touches no file";
   }
 }
 
 TEST(Cli, OptionsReachTheRun) {
   struct Case {
-    std::vector<std::string> options;
+    std::vector<std::string> options;  // the file names come last unless IN and OUT stand for them
     std::string input;
     std::string output;
   };
   const std::vector<Case> cases = {
       {{}, "a,b;c", "EMail1\r\na\r\nb;c\r\n"},
+      {{"IN", "-u", "OUT"}, "x@y", "DisplayName,EMail1\r\nPartner,x@y\r\n"},
+      {{"-q", "IN", "OUT", "-s", ";"}, "a,b;c", "EMail1\r\na,b\r\nc\r\n"},
       {{"-s", ";"}, "a,b;c", "EMail1\r\na,b\r\nc\r\n"},
       {{"-s;"}, "a,b;c", "EMail1\r\na,b\r\nc\r\n"},
       {{"--separator= ; "}, "a,b;c", "EMail1\r\na,b\r\nc\r\n"},
@@ -141,14 +155,27 @@ TEST(Cli, OptionsReachTheRun) {
     SCOPED_TRACE(testing::PrintToString(c.options));
     TempDir dir;
     std::vector<std::string> args = c.options;
-    args.push_back(dir.write("in.txt", c.input));
-    args.push_back(dir.file("out.csv"));
+    const auto in = std::find(args.begin(), args.end(), "IN");
+    if (in == args.end()) args.insert(args.end(), {"IN", "OUT"});
+    std::replace(args.begin(), args.end(), std::string("IN"), dir.write("in.txt", c.input));
+    std::replace(args.begin(), args.end(), std::string("OUT"), dir.file("out.csv"));
     const CliResult r = runTool(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(readFile(dir.file("out.csv")), c.output);
   }
+}
+
+TEST(Cli, DoubleDashEndsTheOptions) {
+  TempDir dir;
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.file(""));
+  dir.write("-u", "x@y");
+  const CliResult r = runTool({"--", "-u", "-s"});
+  std::filesystem::current_path(before);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(dir.file("-s")), "EMail1\r\nx@y\r\n");
 }
 
 TEST(Cli, LineErrorsFollowThePolicyOrTheTerminalsAnswers) {
@@ -211,12 +238,13 @@ TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
   struct Case {
     std::string input;
     std::string frame;  // the frame drawn, between "\r" and "\x1b[K"
+    std::size_t columns;
   };
   const std::vector<Case> cases = {
-      {"first\x1b[2J", "1 - first?[2J  (100%)"},
+      {"first\x1b[2J", "1 - first?[2J  (100%)", 21},
       // 39 columns: the count and the share stay, the token is cut.
-      {std::string(60, 'x'), "1 - " + std::string(24, 'x') + "...  (100%)"},
-      {"\xE7\xA4\xBE" + std::string(60, 'y'), "1 - \xE7\xA4\xBE" + std::string(22, 'y') + "...  (100%)"},
+      {std::string(60, 'x'), "1 - " + std::string(24, 'x') + "...  (100%)", 39},
+      {"\xE7\xA4\xBE" + std::string(60, 'y'), "1 - \xE7\xA4\xBE" + std::string(22, 'y') + "...  (100%)", 39},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.frame);
@@ -228,6 +256,13 @@ TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
     EXPECT_EQ(r.err, "\r" + c.frame + "\x1b[K\r\x1b[K");
     r = runTool({"-q", input, dir.file("out.txt")}, {.errorTerminal = terminal.side(), .terminal = ""});
     EXPECT_EQ(r.err, "");
+    // The output on the same terminal would mix with it.
+    r = runTool({input, "-"}, {.output = terminal.side(), .errorTerminal = terminal.side(), .terminal = ""});
+    EXPECT_EQ(r.err, "");
+    // No escape sequences for a terminal that takes none: blanks clear the line.
+    r = runTool({input, dir.file("out.txt")},
+                {.errorTerminal = terminal.side(), .terminalTakesEscapes = false, .terminal = ""});
+    EXPECT_EQ(r.err, "\r" + c.frame + "\r" + std::string(c.columns, ' ') + "\r");
   }
 }
 

@@ -17,7 +17,8 @@ class RecordingHost : public RunHost {
   std::string outputFileName;
   bool unbuild = false;
   std::vector<bool> answers;
-  bool person = false;                            // answers as a person would: asksAPerson
+  bool person = false;  // answers as a person would: asksAPerson
+  bool stopAtWarnings = false;
   std::function<void(std::size_t)> beforeAnswer;  // called with each question's index
 
   std::vector<std::string> separatorsSet;
@@ -41,6 +42,7 @@ class RecordingHost : public RunHost {
   void ShowMessage(std::string_view text) override { messages.emplace_back(text); }
   bool asksAPerson() override { return person; }
   void outputIncomplete() override { ++incompleteOutputs; }
+  bool goOnAfterWarning() override { return !stopAtWarnings; }
   bool AskYesNo(std::string_view text) override {
     if (beforeAnswer) beforeAnswer(questions.size());
     const bool answer = questions.size() < answers.size() ? answers[questions.size()] : true;

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -229,17 +231,35 @@ TEST(TextWriter, FullDiskIsReportedWhenTheFileIsClosedAndKeepsTheLine) {
 
 TEST(TextWriter, CreateFailuresNameTheFile) {
   TempDir dir;
+  const std::string taken = dir.file("taken.txt");
+  const std::string pipe = dir.file("pipe");
+  // What stands at the name between the old output's removal and the new
+  // one's creation: somebody else's file, or another pipe than the one kept.
+  const auto takeName = [&] { dir.write("taken.txt", "someone else's"); };
+  const auto replacePipe = [&] {
+    ASSERT_EQ(mkfifo(dir.file("other pipe").c_str(), 0666), 0);
+    std::filesystem::rename(dir.file("other pipe"), pipe);
+  };
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0666), 0);
   struct Case {
     std::string path;
     int number;
+    std::function<void()> meanwhile = [] {};
   };
   const std::vector<Case> cases = {
-      {dir.file("no/such/folder/out.txt"), ENOENT}, {"", ENOENT}, {dir.file(""), EISDIR}};
+      {dir.file("no/such/folder/out.txt"), ENOENT},
+      {"", ENOENT},
+      {dir.file(""), EISDIR},
+      {taken, EEXIST, takeName},
+      {pipe, EEXIST, replacePipe},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
+    const OldOutput old = removeOldOutput(c.path);
+    c.meanwhile();
     TextWriter writer;
     try {
-      writer.open(c.path, removeOldOutput(c.path));
+      writer.open(c.path, old);
       writer.start(Encoding::Utf8);
       ADD_FAILURE() << "no failure";
     } catch (const Failure& failure) {
@@ -248,6 +268,7 @@ TEST(TextWriter, CreateFailuresNameTheFile) {
                 "Cannot create the output file \"" + c.path + "\": " + std::strerror(c.number));
     }
   }
+  EXPECT_EQ(readFile(taken), "someone else's");
 }
 
 }  // namespace
