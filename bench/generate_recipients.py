@@ -5,7 +5,8 @@ Realistic files hold lines of 1 to 20 comma-separated recipients in the forms
 mail programs write, with CRLF line ends. The pathological kinds stress the
 tokenizer and the reader: an unclosed quote before a million separators, one
 very long line (of realistic recipients, or of bare addresses without a single
-quote), and millions of empty lines. Two more kinds stress the per-line and
+quote, or one recipient whose address is followed by angle brackets, each
+after an x), and millions of empty lines. Two more kinds stress the per-line and
 per-quote costs: millions of very short lines, and realistic lines whose
 recipients are all quoted names with commas and doubled quotes in them.
 """
@@ -154,11 +155,14 @@ def main():
     parser.add_argument("--size-mb", type=float, default=200, help="size of a realistic file (default 200)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the random choices (default 1)")
     parser.add_argument("--kind", choices=["realistic", "quote-heavy", "open-quote", "long-line", "bare-line",
-                                           "separator-line", "empty-lines", "short-lines"],
+                                           "separator-line", "opening-brackets-line", "closing-brackets-line",
+                                           "empty-lines", "short-lines"],
                         default="realistic",
                         help="realistic lines, or a pathological input: a line with an unclosed quote "
                              "and --separators separators, one line of --size-mb (bare-line: bare "
-                             "addresses only, no quote; separator-line: commas only), or --lines empty "
+                             "addresses only, no quote; separator-line: commas only; opening- and "
+                             "closing-brackets-line: one recipient Name <a@b followed by x< or x>), "
+                             "or --lines empty "
                              "or very short lines")
     parser.add_argument("--separators", type=int, default=1_000_000,
                         help="separators after the open quote (default 1000000)")
@@ -179,6 +183,9 @@ def main():
                             kind="bare" if args.kind == "bare-line" else "realistic")
         elif args.kind == "separator-line":
             out.write(b"," * size_bytes + b"\r\n")
+        elif args.kind in ("opening-brackets-line", "closing-brackets-line"):
+            bracket = b"x<" if args.kind == "opening-brackets-line" else b"x>"
+            out.write(b"Name <a@b" + bracket * (size_bytes // 2) + b"\r\n")
         elif args.kind == "short-lines":
             write_short_lines(out, args.lines, rng)
         elif args.kind == "open-quote":
