@@ -1,7 +1,9 @@
 #include <QApplication>
+#include <QByteArray>
+#include <QString>
 #include <cstdlib>
 #include <iostream>
-#include <string_view>
+#include <vector>
 
 #include "engine/platform.hpp"
 #include "ui/frm_tavrin.hpp"
@@ -10,20 +12,39 @@
 namespace tavrin {
 namespace {
 
-// Without a display Qt aborts with a message about platform plugins; on a
-// server or over SSH a plain answer serves better. A platform that the user
-// names with -platform or QT_QPA_PLATFORM may need no display, so it is left
-// to Qt.
-bool hasDisplayOrPlatform(int argc, char* argv[]) {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
+// Without a display that answers (none at all, or one left from an old ssh -X
+// session or sudo), Qt reports a fatal error and aborts; on a server or over
+// SSH a plain answer serves better. What else Qt says while it starts is held
+// back until it has started, so that the answer stands alone.
+struct HeldMessage {
+  QtMsgType type;
+  QByteArray category;
+  QString text;
+};
+QtMessageHandler qtHandler = nullptr;
+bool started = false;
+std::vector<HeldMessage> heldBack;
+
+void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (started) {
+    qtHandler(type, context, text);
+  } else if (type != QtFatalMsg) {
+    heldBack.push_back({type, context.category, text});
+  } else {
+    std::cerr << "tavrin: no display found; the window needs a desktop session.\n"
+                 "Without one, run it as 'xvfb-run tavrin', or use tavrin-cli for the same conversion on the "
+                 "command line.\n";
+    std::_Exit(2);
   }
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (argument == "-platform" || argument == "--platform") return true;
+}
+
+void startedNow() {
+  started = true;
+  for (const HeldMessage& message : heldBack) {
+    qtHandler(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),
+              message.text);
   }
-  return false;
+  heldBack.clear();
 }
 
 }  // namespace
@@ -31,13 +52,9 @@ bool hasDisplayOrPlatform(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
   tavrin::guardProcess();
-  if (!tavrin::hasDisplayOrPlatform(argc, argv)) {
-    std::cerr << "tavrin: no display found; the window needs a desktop session.\n"
-                 "Without one, run it as 'xvfb-run tavrin', or use tavrin-cli for the same conversion on the "
-                 "command line.\n";
-    return 2;
-  }
+  tavrin::qtHandler = qInstallMessageHandler(tavrin::handleMessage);
   QApplication app(argc, argv);
+  tavrin::startedNow();
   QApplication::setApplicationName(QString::fromUtf8(tavrin::kProductName));
   QApplication::setApplicationVersion(QString::fromUtf8(tavrin::kVersionText));
   QApplication::setDesktopFileName(QStringLiteral("org.example.tavrin"));

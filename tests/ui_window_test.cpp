@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
@@ -18,8 +22,13 @@
 #include <QUrl>
 #include <QWindow>
 #include <cerrno>
+#include <condition_variable>
+#include <csignal>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <thread>
 
 #include "tests/ui_modal.hpp"
 #include "ui/frm_tavrin.hpp"
@@ -70,6 +79,60 @@ QString strerror(int number) {
   return QString::fromLocal8Bit(std::strerror(number));
 }
 
+// Drops a file on a control as a file manager does: its address, and the same
+// as text, through the window, which finds the control under the point.
+bool dropFile(QWidget& window, QWidget* target, const QString& path) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(path)});
+  data.setText(QUrl::fromLocalFile(path).toString());
+  const QPointF point = target->mapTo(&window, target->rect().center());
+  QDragEnterEvent enter(point.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window.windowHandle(), &enter);
+  QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window.windowHandle(), &drop);
+  return enter.isAccepted() && drop.isAccepted();
+}
+
+// A named pipe whose writer sends its text only when told, so that a run
+// that reads it waits until then.
+class SlowPipe {
+ public:
+  explicit SlowPipe(const QString& path) : m_path(path.toStdString()) {
+    if (::mkfifo(m_path.c_str(), 0600) != 0) qFatal("mkfifo: %s", std::strerror(errno));
+    m_writer = std::thread([this] { feed(); });
+  }
+  ~SlowPipe() {
+    send({});
+    m_writer.join();
+  }
+  // The text to send, then the end; an empty text sends only the end.
+  void send(const std::string& text) {
+    const std::lock_guard lock(m_mutex);
+    if (!m_text) m_text = text;
+    m_told.notify_all();
+  }
+
+ private:
+  void feed() {
+    int fd = -1;  // once a reader has opened the pipe
+    std::unique_lock lock(m_mutex);
+    while (!m_text && (fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
+      m_told.wait_for(lock, std::chrono::milliseconds(5));
+    // A run that never gets its text must not hang the test.
+    m_told.wait_for(lock, std::chrono::seconds(10), [this] { return m_text.has_value(); });
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, 0);
+    if (m_text) (void)::write(fd, m_text->data(), m_text->size());
+    ::close(fd);
+  }
+
+  std::string m_path;
+  std::mutex m_mutex;
+  std::condition_variable m_told;
+  std::optional<std::string> m_text;
+  std::thread m_writer;
+};
+
 }  // namespace
 
 class WindowTest : public QObject {
@@ -104,6 +167,9 @@ class WindowTest : public QObject {
   void fileDrop();
   void startWithoutDisplay_data();
   void startWithoutDisplay();
+  void aliveDuringRun();
+  void inputDuringRun_data();
+  void inputDuringRun();
   void nothingElseDuringRun();
   void closeEndsProgram_data();
   void closeEndsProgram();
@@ -119,6 +185,7 @@ class WindowTest : public QObject {
 
 void WindowTest::initTestCase() {
   m_interfaceFont = QApplication::font();
+  std::signal(SIGPIPE, SIG_IGN);  // a pipe's writer whose run was stopped
 }
 
 void WindowTest::cleanup() {
@@ -275,6 +342,8 @@ void WindowTest::windowFrame_data() {
   QTest::newRow("11 pt") << 11.0 << QSize(521, 271);
   QTest::newRow("12 pt, half as large again") << 12.0 << QSize(569, 296);
   QTest::newRow("16 pt, twice as large") << 16.0 << QSize(758, 394);
+  // 800 by 600 pixels: the design grows only as far as the window fits.
+  QTest::newRow("20 pt, as large as the screen allows") << 20.0 << QSize();
 }
 
 void WindowTest::windowFrame() {
@@ -288,14 +357,24 @@ void WindowTest::windowFrame() {
   QCOMPARE(window.windowTitle(), QStringLiteral("Tavrin"));
   // The user's own font, not one of the program's choosing.
   QCOMPARE(window.font(), QApplication::font());
+  const QRect screen = window.screen()->availableGeometry();
+  if (size.isEmpty()) {
+    QVERIFY(screen.contains(window.frameGeometry()));
+    QVERIFY(window.width() < qRound(379 * pointSize / 8) && window.width() > 379);
+    size = window.size();
+  }
   QCOMPARE(window.size(), size);
   QCOMPARE(window.minimumSize(), size);
   QCOMPARE(window.maximumSize(), size);
+  // A window of its own for screen readers, which speak its title.
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&window);
+  QCOMPARE(accessible->role(), QAccessible::Window);
+  QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Tavrin"));
   const Qt::WindowFlags flags = window.windowFlags();
   QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
   QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
   QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-  const QPoint offCentre = window.geometry().center() - window.screen()->availableGeometry().center();
+  const QPoint offCentre = window.geometry().center() - screen.center();
   QVERIFY2(offCentre.manhattanLength() <= 2,
            qPrintable(QStringLiteral("%1,%2").arg(offCentre.x()).arg(offCentre.y())));
 }
@@ -673,20 +752,8 @@ void WindowTest::fileDrop() {
   type(input, QStringLiteral("typed in.txt"));
   type(output, QStringLiteral("typed out.txt"));
 
-  // As a file manager offers a file: its address, and the same as text.
   const QString path = m_dir->filePath(QStringLiteral("Empf\u00e4nger list #1.csv"));
-  QMimeData data;
-  data.setUrls({QUrl::fromLocalFile(path)});
-  data.setText(QUrl::fromLocalFile(path).toString());
-  // Through the window, which finds the control under the point.
-  auto* widget = control<QWidget>(window, qPrintable(target));
-  const QPointF point = widget->mapTo(&window, widget->rect().center());
-  QDragEnterEvent enter(point.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(window.windowHandle(), &enter);
-  QVERIFY(enter.isAccepted());
-  QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(window.windowHandle(), &drop);
-  QVERIFY(drop.isAccepted());
+  QVERIFY(dropFile(window, control<QWidget>(window, qPrintable(target)), path));
 
   QCOMPARE(input->text(), textBox == "txtInputFileName" ? path : "typed in.txt");
   QCOMPARE(output->text(), textBox == "txtOutputFileName" ? path : "typed out.txt");
@@ -695,20 +762,37 @@ void WindowTest::fileDrop() {
 }
 
 void WindowTest::startWithoutDisplay_data() {
-  QTest::addColumn<QString>("displays");  // what DISPLAY and WAYLAND_DISPLAY are set to; "-": unset
-  QTest::newRow("unset") << "-";
-  QTest::newRow("empty") << "";
+  // What DISPLAY, WAYLAND_DISPLAY and XDG_SESSION_TYPE are set to; "-": unset.
+  QTest::addColumn<QString>("display");
+  QTest::addColumn<QString>("waylandDisplay");
+  QTest::addColumn<QString>("session");
+  QTest::newRow("unset") << "-"
+                         << "-"
+                         << "-";
+  QTest::newRow("empty") << ""
+                         << ""
+                         << "-";
+  QTest::newRow("a display that does not answer") << ":73"
+                                                  << "-"
+                                                  << "-";
+  QTest::newRow("a Wayland display that leads nowhere") << "-"
+                                                        << "nowhere"
+                                                        << "wayland";
 }
 
 void WindowTest::startWithoutDisplay() {
-  QFETCH(QString, displays);
+  QFETCH(QString, display);
+  QFETCH(QString, waylandDisplay);
+  QFETCH(QString, session);
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-  for (const QString& name : {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY")}) {
-    if (displays == "-")
-      environment.remove(name);
+  const std::pair<const char*, QString> settings[] = {
+      {"DISPLAY", display}, {"WAYLAND_DISPLAY", waylandDisplay}, {"XDG_SESSION_TYPE", session}};
+  for (const auto& [name, value] : settings) {
+    if (value == "-")
+      environment.remove(QLatin1String(name));
     else
-      environment.insert(name, displays);
+      environment.insert(QLatin1String(name), value);
   }
   QProcess program;
   program.setProcessEnvironment(environment);
@@ -724,6 +808,79 @@ void WindowTest::startWithoutDisplay() {
     QVERIFY2(message.contains(QLatin1String(part)), qPrintable(message));
 }
 
+void WindowTest::aliveDuringRun() {
+  const QString pipe = m_dir->filePath(QStringLiteral("pipe"));
+  const QString outputPath = m_dir->filePath(QStringLiteral("out.txt"));
+  SlowPipe input(pipe);
+  FrmTavrin window;
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+  // The run waits for its input until a timer of the window's thread has
+  // fired three times: the window handles its events meanwhile.
+  int ticks = 0;
+  QTimer ticker;
+  connect(&ticker, &QTimer::timeout, [&] {
+    if (++ticks == 3) input.send("a\n");
+  });
+  ticker.start(10);
+  process(window, pipe, outputPath, QStringLiteral(","), false);
+  QVERIFY2(ticks >= 3, qPrintable(QString::number(ticks)));
+  QCOMPARE(read(outputPath), kPlainHeader.toLatin1() + "a\r\n");
+}
+
+void WindowTest::inputDuringRun_data() {
+  QTest::addColumn<QString>("input");
+  QTest::newRow("a second click on Process") << "click";
+  QTest::newRow("typing into the separator box") << "type";
+  QTest::newRow("a file dropped on the input box") << "drop";
+  QTest::newRow("the close box") << "close";
+}
+
+// While a run waits for its input, the user acts on the window.
+void WindowTest::inputDuringRun() {
+  QFETCH(QString, input);
+  const QString pipe = m_dir->filePath(QStringLiteral("pipe"));
+  const QString other = m_dir->filePath(QStringLiteral("other.txt"));
+  const QString outputPath = m_dir->filePath(QStringLiteral("out.txt"));
+  write(other, "z@q.r\n");
+  write(outputPath, "from before");
+  SlowPipe feed(pipe);
+  FrmTavrin window;
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  auto* txtInputFileName = control<QLineEdit>(window, "txtInputFileName");
+  auto* txtSeparator = control<QLineEdit>(window, "txtSeparator");
+
+  bool actedDuringRun = false;
+  QTimer::singleShot(50, &window, [&] {
+    actedDuringRun = true;
+    if (input == "click") QTest::mouseClick(control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
+    if (input == "type") QTest::keyClicks(txtSeparator, QStringLiteral(";"));
+    if (input == "drop") dropFile(window, txtInputFileName, other);
+    // A close request stops the run, which would otherwise wait for ever.
+    if (input == "close")
+      window.windowHandle()->close();
+    else
+      feed.send("a,b\n");
+  });
+  process(window, pipe, outputPath, QStringLiteral(","), false);
+  QVERIFY(actedDuringRun);
+
+  if (input == "close") {
+    QVERIFY(!window.isVisible());
+    QVERIFY(!QFile::exists(outputPath));  // the output that the run created, and nothing else
+    return;
+  }
+  // Nothing of it comes back after the run either.
+  txtInputFileName->setText(other);
+  QTest::qWait(100);
+  QVERIFY(window.isVisible());
+  QCOMPARE(read(outputPath), kPlainHeader.toLatin1() + "a\r\nb\r\n");
+  QCOMPARE(txtSeparator->text(), QStringLiteral(","));
+  QCOMPARE(txtInputFileName->text(), other);
+}
+
 void WindowTest::nothingElseDuringRun() {
   const QString inputPath = m_dir->filePath(QStringLiteral("in.txt"));
   const QString otherInput = m_dir->filePath(QStringLiteral("other.txt"));
@@ -736,7 +893,7 @@ void WindowTest::nothingElseDuringRun() {
   QVERIFY(QTest::qWaitForWindowExposed(&window));
 
   // While the line report waits, the window is asked to start a second run
-  // (on other files, so that one would show) and to close.
+  // (on other files, so that one would show).
   int boxes = 0;
   const auto watch = onNextModal([&](QWidget* modal) {
     ++boxes;
@@ -745,9 +902,6 @@ void WindowTest::nothingElseDuringRun() {
     control<QPushButton>(window, "cmdProcess")->click();
     QTest::mouseClick(control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
     QVERIFY(!QFile::exists(otherOutput));
-    control<QPushButton>(window, "cmdClose")->click();
-    QVERIFY(!window.close());
-    QVERIFY(window.isVisible());
     qobject_cast<QMessageBox*>(modal)->done(QMessageBox::Yes);
   });
   process(window, inputPath, outputPath, QStringLiteral(","), true);

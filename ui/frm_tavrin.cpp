@@ -1,10 +1,14 @@
 #include "ui/frm_tavrin.hpp"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QFont>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
@@ -17,6 +21,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 #include <limits>
@@ -38,14 +43,17 @@ constexpr auto kFrameTime = 16ms;
 // The design is measured in twips and was drawn for an 8-point interface font
 // at 96 dots per inch, where 15 twips make a pixel. A larger interface font
 // enlarges the whole design by the same ratio, so that every caption keeps its
-// room; a smaller one leaves the design as drawn. Qt's own high-DPI scaling
-// comes on top of this.
+// room, as far as the window, frame included, still fits the screen; a
+// smaller one leaves the design as drawn. Qt's own high-DPI scaling comes on
+// top of this.
 constexpr int kTwipsPerPixel = 15;
 constexpr double kDesignPointSize = 8.0;
+constexpr QSize kDesignPixels(5685 / kTwipsPerPixel, 2955 / kTwipsPerPixel);
 
 class DesignScale {
  public:
-  explicit DesignScale(const QFont& font) : m_factor(std::max(1.0, pointSize(font) / kDesignPointSize)) {}
+  DesignScale(const QFont& font, const QRect& screen)
+      : m_factor(std::max(1.0, std::min(pointSize(font) / kDesignPointSize, fittingFactor(font, screen)))) {}
 
   QRect pixels(int left, int top, int width, int height) const {
     return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
@@ -58,6 +66,16 @@ class DesignScale {
   // 8-point font must leave the design as drawn.
   static double pointSize(const QFont& font) {
     return font.pointSizeF() > 0 ? font.pointSizeF() : QFontInfo(font).pointSizeF();
+  }
+
+  // The largest factor at which the window fits the screen's free area. The
+  // window manager's frame is not known before the window is shown: its
+  // title bar is taken as twice the font's height, its borders as half each.
+  static double fittingFactor(const QFont& font, const QRect& screen) {
+    const int line = QFontMetrics(font).height();
+    const QSize room = screen.size() - QSize(line, 3 * line);
+    return std::min(double(room.width()) / kDesignPixels.width(),
+                    double(room.height()) / kDesignPixels.height());
   }
 
   double m_factor;
@@ -87,8 +105,8 @@ QMessageBox::StandardButton showBox(QWidget* window, QMessageBox::Icon icon, std
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-// The sample recipient is the longest caption; a system font wider than the
-// one the design was drawn for is narrowed until the caption fits its box.
+// A caption in a font wider than the one the design was drawn for, or in a
+// design that could not grow with its font, is narrowed until it fits.
 void narrowToFit(QWidget* control) {
   QFont narrowed = control->font();
   for (int stretch = 95; stretch >= 50 && control->sizeHint().width() > control->width(); stretch -= 5) {
@@ -134,6 +152,46 @@ bool isEnter(const QEvent* event) {
   return key == Qt::Key_Return || key == Qt::Key_Enter;
 }
 
+// Keys, clicks, wheels and drops: what a user does, as opposed to what the
+// window system asks of the window (paint, close, a screen reader's query).
+bool isUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::NativeGesture:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::DragLeave:
+    case QEvent::Drop:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Screen readers take a window for a frame of its own only with this role,
+// which Qt gives no top-level QWidget by itself.
+QAccessibleInterface* accessibleWindow(const QString&, QObject* object) {
+  auto* window = dynamic_cast<FrmTavrin*>(object);
+  return window != nullptr ? new QAccessibleWidget(window, QAccessible::Window) : nullptr;
+}
+
 // The local path of a file dragged from a file manager, or an empty text for
 // anything else (plain text, a web address).
 QString droppedFile(const QMimeData* data) {
@@ -154,8 +212,11 @@ FrmTavrin::FrmTavrin(QWidget* parent)
   icon.addFile(QStringLiteral(":/icons/tavrin-16x16-16.png"));
   for (int size : {48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/tavrin-%1x%1.png").arg(size));
   setWindowIcon(icon);
+  static const bool accessibleAsWindow = (QAccessible::installFactory(accessibleWindow), true);
+  (void)accessibleAsWindow;
   // The user's interface font, and the design enlarged to match it.
-  const DesignScale twips(font());
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  const DesignScale twips(font(), screen);
 
   Label1 = makeLabel(this, "Label1", QStringLiteral("Input Filename:"), twips.pixels(120, 300, 1575, 255));
   txtInputFileName = makeTextBox(this, "txtInputFileName", QString(), twips.pixels(1740, 300, 2775, 285),
@@ -186,7 +247,6 @@ FrmTavrin::FrmTavrin(QWidget* parent)
   chkUnbuildMailTo->setGeometry(twips.pixels(1740, 1440, 2715, 315));
   // The caption is only a sample of what the box unpacks.
   chkUnbuildMailTo->setAccessibleName(QStringLiteral("Unpack names and addresses"));
-  narrowToFit(chkUnbuildMailTo);
 
   cmdProcess = makeButton(this, "cmdProcess", QStringLiteral("Process"), twips.pixels(1740, 2100, 1035, 345),
                           QStringLiteral("Process"));
@@ -208,6 +268,15 @@ FrmTavrin::FrmTavrin(QWidget* parent)
   m_statusPanel->setGeometry(StatusBar1->rect());
 
   CommonDialog1 = new CommonDialog(this);
+  for (QWidget* captioned : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
+                             static_cast<QWidget*>(Label3), static_cast<QWidget*>(chkUnbuildMailTo),
+                             static_cast<QWidget*>(cmdInputFile), static_cast<QWidget*>(cmdOutputFile),
+                             static_cast<QWidget*>(cmdProcess), static_cast<QWidget*>(cmdClose)})
+    narrowToFit(captioned);
+
+  m_separator = txtSeparator->text().toStdString();
+  connect(txtSeparator, &QLineEdit::textChanged, this,
+          [this](const QString& text) { m_separator = text.toStdString(); });
 
   QWidget::setTabOrder(txtInputFileName, txtOutputFileName);
   QWidget::setTabOrder(txtOutputFileName, cmdProcess);
@@ -225,14 +294,13 @@ FrmTavrin::FrmTavrin(QWidget* parent)
 
   const QSize clientSize = twips.pixels(0, 0, 5685, 2955).size();
   setFixedSize(clientSize);
-  setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, clientSize,
-                                  QGuiApplication::primaryScreen()->availableGeometry()));
+  setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, clientSize, screen));
 }
 
 FrmTavrin::~FrmTavrin() = default;
 
 std::string FrmTavrin::GetSeparator() {
-  return txtSeparator->text().toStdString();
+  return m_separator;
 }
 
 void FrmTavrin::SetSeparator(std::string_view text) {
@@ -279,11 +347,18 @@ void FrmTavrin::ShowWarning(std::string_view text, std::string_view title) {
   showBox(this, QMessageBox::Warning, title, text, QMessageBox::Ok);
 }
 
+bool FrmTavrin::keepGoing() {
+  // Paint, the window manager's ping and close request, a screen reader's
+  // query: the window stays alive. Input is dropped meanwhile (eventFilter).
+  QCoreApplication::processEvents();
+  return !m_closeRequested;
+}
+
 void FrmTavrin::closeEvent(QCloseEvent* event) {
-  // While a run holds the thread only its own message boxes take input; a
-  // close that slips through from one of them must not end the program under
-  // the run.
+  // A close request during a run stops the run, which removes the output it
+  // created; the window closes once the run has ended.
   if (m_running) {
+    m_closeRequested = true;
     event->ignore();
     return;
   }
@@ -300,7 +375,14 @@ void FrmTavrin::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
 }
 
+bool FrmTavrin::isInputDuringRun(QObject* watched, const QEvent* event) const {
+  if (!m_running || !isUserInput(event->type())) return false;
+  const auto* widget = qobject_cast<const QWidget*>(watched);
+  return watched == windowHandle() || (widget != nullptr && widget->window() == this);
+}
+
 bool FrmTavrin::eventFilter(QObject* watched, QEvent* event) {
+  if (isInputDuringRun(watched, event)) return true;
   if (auto* button = qobject_cast<QPushButton*>(watched); button != nullptr && isEnter(event)) {
     button->click();
     return true;
@@ -345,9 +427,15 @@ void FrmTavrin::cmdProcessClick() {
   // must not start a second run.
   if (m_running) return;
   m_running = true;
+  // The window takes no input while the run goes on, but for the answers to
+  // the run's message boxes: what comes is dropped, not kept for later.
+  qApp->installEventFilter(this);
   ConversionRun(*this);
+  QCoreApplication::processEvents();
+  qApp->removeEventFilter(this);
   m_running = false;
   showStatus();
+  if (m_closeRequested) close();
 }
 
 void FrmTavrin::showStatus() {

@@ -36,6 +36,8 @@ class FrmTavrin : public QWidget, public RunHost {
   void ShowMessage(std::string_view text) override;
   bool AskYesNo(std::string_view text) override;
   void ShowWarning(std::string_view text, std::string_view title) override;
+  bool asksAPerson() override { return true; }
+  bool keepGoing() override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -48,6 +50,7 @@ class FrmTavrin : public QWidget, public RunHost {
   void cmdOutputFileClick();
   void cmdProcessClick();
   void showStatus();
+  bool isInputDuringRun(QObject* watched, const QEvent* event) const;
 
   QLabel* Label1;
   QLineEdit* txtInputFileName;
@@ -67,7 +70,11 @@ class FrmTavrin : public QWidget, public RunHost {
   // The run hands over a status text once a frame, and the latest before
   // each message box and at its end.
   std::string m_statusText;
+  // The separator box's text, kept current as it changes: the run asks for it
+  // before every line.
+  std::string m_separator;
   bool m_running = false;
+  bool m_closeRequested = false;  // during the run, which stops for it
 };
 
 }  // namespace tavrin
