@@ -309,6 +309,7 @@ void WindowTest::storedDesign() {
   }
   if (auto* button = qobject_cast<QPushButton*>(widget)) {
     shown = button->text();
+    QCOMPARE(button->font(), window.font());  // room enough: not narrowed
     // Inside the button's frame.
     QVERIFY(button->fontMetrics().horizontalAdvance(text) + 8 <= geometry.width());
     QVERIFY(textHeight + 4 <= geometry.height());

@@ -106,10 +106,16 @@ QMessageBox::StandardButton showBox(QWidget* window, QMessageBox::Icon icon, std
 }
 
 // A caption in a font wider than the one the design was drawn for, or in a
-// design that could not grow with its font, is narrowed until it fits.
+// design that could not grow with its font, is narrowed until it fits. A
+// button's caption needs room inside its frame, not the style's least width.
 void narrowToFit(QWidget* control) {
+  auto needed = [control] {
+    if (auto* button = qobject_cast<QPushButton*>(control))
+      return button->fontMetrics().horizontalAdvance(button->text()) + 8;
+    return control->sizeHint().width();
+  };
   QFont narrowed = control->font();
-  for (int stretch = 95; stretch >= 50 && control->sizeHint().width() > control->width(); stretch -= 5) {
+  for (int stretch = 95; stretch >= 50 && needed() > control->width(); stretch -= 5) {
     narrowed.setStretch(stretch);
     control->setFont(narrowed);
   }
