@@ -1,5 +1,6 @@
 #include "engine/address_unpacker.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 
@@ -38,31 +39,29 @@ class RecipientBytes {
 
 constexpr int kQuote = 0;
 constexpr int kOpening = 1;
+constexpr int kClosing = 2;
 constexpr int kAtSign = 3;
 
 // The part of `text` from `from` on without every '>', and every '<' too when
 // `alsoOpening`, trimmed: a view of `text` when brackets stand only at its
-// ends, as in "<ann@example.com>", else made in `space`. One pass, however
+// ends, as in "<ann@example.com>", else made in `space`, in one pass however
 // many brackets the text holds.
-std::string_view withoutBrackets(std::string_view text, std::size_t from, bool alsoOpening,
-                                 std::string& space) {
+std::string_view withoutBrackets(const RecipientBytes& bytes, std::string_view text, std::size_t from,
+                                 bool alsoOpening, std::string& space) {
   auto isBracket = [alsoOpening](char c) { return c == '>' || (alsoOpening && c == '<'); };
-  const std::string_view brackets = alsoOpening ? "<>" : ">";
   std::size_t first = from;
   std::size_t last = text.size();
   while (first < last && (text[first] == ' ' || isBracket(text[first]))) ++first;
   while (last > first && (text[last - 1] == ' ' || isBracket(text[last - 1]))) --last;
-  const std::string_view inside = text.substr(first, last - first);
-  std::size_t bracket = inside.find_first_of(brackets);
-  if (bracket == kNotFound) return inside;
+  const std::size_t bracket =
+      std::min(bytes.find(kClosing, first), alsoOpening ? bytes.find(kOpening, first) : kNotFound);
+  if (bracket >= last) return text.substr(first, last - first);
   space.clear();
-  space.reserve(inside.size());  // one allocation, whose unused end costs no memory
-  std::size_t start = 0;
-  for (; bracket != kNotFound; bracket = inside.find_first_of(brackets, start)) {
-    space.append(inside, start, bracket - start);
-    start = bracket + 1;
+  space.reserve(last - first);  // one allocation, whose unused end costs no memory
+  space.append(text, first, bracket - first);
+  for (std::size_t at = bracket + 1; at < last; ++at) {
+    if (!isBracket(text[at])) space.push_back(text[at]);
   }
-  space.append(inside, start);
   return trim(space);
 }
 
@@ -91,12 +90,12 @@ Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::
   const std::size_t address = bracketForm ? bracket + 1 : 0;
   if (bytes.find(kAtSign, address) == kNotFound) {
     // Not an address: it is the name, replacing the text before a '<'.
-    if (bracketForm) return {withoutBrackets(s, address, false, nameSpace), {}};
+    if (bracketForm) return {withoutBrackets(bytes, s, address, false, nameSpace), {}};
     return {s, {}};
   }
   // The bracket form keeps the blanks before the '<' in its name.
   const std::string_view name = bracketForm ? s.substr(0, bracket) : std::string_view();
-  return {name, withoutBrackets(s, address, true, emailSpace)};
+  return {name, withoutBrackets(bytes, s, address, true, emailSpace)};
 }
 
 void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail) {
