@@ -1,8 +1,11 @@
 #include "engine/text.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <locale>
-#include <stdexcept>
+#include <iterator>
+
+#include "lower_case_table.hpp"
 
 namespace tavrin {
 
@@ -130,17 +133,6 @@ std::size_t TextFinder::findIn(std::string_view text, std::size_t from) const {
 
 namespace {
 
-// Null where the C library has no C.UTF-8.
-const std::ctype<wchar_t>* findUnicodeCase() {
-  static_assert(sizeof(wchar_t) >= sizeof(char32_t), "a wide character holds every code point");
-  try {
-    static const std::locale unicode("C.UTF-8");
-    return &std::use_facet<std::ctype<wchar_t>>(unicode);
-  } catch (const std::runtime_error&) {
-    return nullptr;
-  }
-}
-
 char asciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
@@ -148,9 +140,16 @@ char asciiLower(char c) {
 }  // namespace
 
 char32_t toLowerBeyondAscii(char32_t code) {
-  static const std::ctype<wchar_t>* const unicodeCase = findUnicodeCase();
-  if (unicodeCase == nullptr) return code;
-  return static_cast<char32_t>(unicodeCase->tolower(static_cast<wchar_t>(code)));
+  // The last run that begins at or before the code, if any, is the only one
+  // that can hold it.
+  const auto* const after =
+      std::upper_bound(std::begin(kLowerCaseRuns), std::end(kLowerCaseRuns), code,
+                       [](char32_t c, const LowerCaseRun& run) { return c < run.first; });
+  if (after == std::begin(kLowerCaseRuns)) return code;
+  const LowerCaseRun& run = after[-1];
+  const char32_t offset = code - run.first;
+  if (offset >= run.count || (run.everyOther && offset % 2 != 0)) return code;
+  return static_cast<char32_t>(static_cast<std::int32_t>(code) + run.delta);
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {

@@ -75,9 +75,10 @@ class TextFinder {
 };
 
 char32_t toLowerBeyondAscii(char32_t code);
-// Unicode simple lower-case mapping, as the C library's C.UTF-8 locale has it;
-// any code without one is itself. Never the process's locale, so the user's
-// settings change nothing; where C.UTF-8 is missing, only A to Z have a case.
+// The Unicode simple lower-case mapping, from the UnicodeData.txt of the
+// Unicode Character Database that Debian ships (package unicode-data), built
+// into the program: the same on every system and never the process's locale,
+// so the user's settings change nothing. A code without one is itself.
 inline char32_t toLower(char32_t code) {
   if (code < 0x80) return code >= 'A' && code <= 'Z' ? code + 32 : code;
   return toLowerBeyondAscii(code);
