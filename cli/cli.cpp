@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <cwchar>
-#include <locale>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -232,16 +230,6 @@ FileHandle handleNamed(const std::string& name, FileHandle standard, const Inher
   if (std::find(open.begin(), open.end(), fd) == open.end())
     throw UsageError{"'" + printable(name) + "' names no descriptor that tavrin-cli was started with"};
   return fd;
-}
-
-// Columns a character takes on a terminal, whatever the user's locale says.
-int columnsOf(char32_t code) {
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  if (utf8 == static_cast<locale_t>(nullptr)) return 1;
-  const locale_t previous = uselocale(utf8);
-  const int columns = wcwidth(static_cast<wchar_t>(code));
-  uselocale(previous);
-  return columns < 0 ? 1 : columns;
 }
 
 // The terminal that line errors are asked about on. Answers never come from

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <cstdlib>
 #include <iostream>
 #include <string_view>
@@ -8,15 +6,17 @@
 #include "engine/platform.hpp"
 
 int main(int argc, char** argv) {
-  tavrin::guardProcess();
+  using namespace tavrin;
+  guardProcess();
   const char* const term = std::getenv("TERM");
-  const tavrin::Inherited inherited{
-      .input = STDIN_FILENO,
-      .output = STDOUT_FILENO,
-      .errorTerminal = isatty(STDERR_FILENO) == 1 ? STDERR_FILENO : tavrin::kNoFile,
+  const FileHandle error = standardHandle(2);
+  const Inherited inherited{
+      .input = standardHandle(0),
+      .output = standardHandle(1),
+      .errorTerminal = isTerminal(error) ? error : kNoFile,
       .terminalTakesEscapes = term != nullptr && std::string_view(term) != "dumb",
-      .terminal = "/dev/tty",
-      .descriptors = tavrin::openDescriptors(),
+      .terminal = ownTerminalName(),
+      .descriptors = openDescriptors(),
   };
-  return tavrin::RunCli({argv + 1, argv + argc}, std::cout, std::cerr, inherited);
+  return RunCli(programArguments(argc, argv), std::cout, std::cerr, inherited);
 }

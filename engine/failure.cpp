@@ -1,7 +1,8 @@
 #include "engine/failure.hpp"
 
 #include <cerrno>
-#include <cstring>
+
+#include "engine/platform.hpp"
 
 namespace tavrin {
 
@@ -12,11 +13,11 @@ Failure::Failure(int number, std::string description, std::string source)
       m_source(std::move(source)) {}
 
 Failure invalidArgument() {
-  return Failure(EINVAL, std::strerror(EINVAL));
+  return Failure(EINVAL, describeError(EINVAL));
 }
 
 Failure counterOverflow() {
-  return Failure(EOVERFLOW, std::string("More than 2147483647 recipients: ") + std::strerror(EOVERFLOW))
+  return Failure(EOVERFLOW, std::string("More than 2147483647 recipients: ") + describeError(EOVERFLOW))
       .endingRun();
 }
 
@@ -24,14 +25,14 @@ Failure outOfMemory(std::string_view where) {
   std::string description = "Out of memory at ";
   description += where;
   description += ": ";
-  description += std::strerror(ENOMEM);
+  description += describeError(ENOMEM);
   return Failure(ENOMEM, std::move(description)).endingRun();
 }
 
 Failure fileFailure(int number, std::string_view action) {
   std::string description(action);
   description += ": ";
-  description += std::strerror(number);
+  description += describeError(number);
   return Failure(number, std::move(description));
 }
 

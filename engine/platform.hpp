@@ -119,6 +119,20 @@ int terminalColumns(FileHandle file);
 // name stands for a descriptor (Windows).
 std::vector<FileHandle> openDescriptors();
 
+// What a front end needs of the system it runs on.
+// The program's arguments in UTF-8, without its name; on Windows they come
+// from the wide command line, whatever the code page.
+std::vector<std::string> programArguments(int argc, char** argv);
+// Standard input, output and error: 0, 1 and 2.
+FileHandle standardHandle(int which);
+bool isTerminal(FileHandle file);
+// What openTerminal takes for the program's own terminal.
+std::string ownTerminalName();
+// The columns that a character takes on a terminal, whatever the locale.
+int columnsOf(char32_t code);
+// The words for an errno number.
+std::string describeError(int number);
+
 // What a front end does first, so that no run can damage a file it was not
 // asked to write: standard input, output and error that were closed are
 // opened on the null device, so that no file the run opens takes their place;

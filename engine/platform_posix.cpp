@@ -1,15 +1,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <locale.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string_view>
 
 #include "engine/platform.hpp"
@@ -248,6 +251,35 @@ std::vector<FileHandle> openDescriptors() {
   }
   ::closedir(folder);
   return open;
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+  return {argv + std::min(argc, 1), argv + argc};
+}
+
+FileHandle standardHandle(int which) {
+  return which;
+}
+
+bool isTerminal(FileHandle file) {
+  return ::isatty(descriptor(file)) == 1;
+}
+
+std::string ownTerminalName() {
+  return "/dev/tty";
+}
+
+int columnsOf(char32_t code) {
+  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 == static_cast<locale_t>(nullptr)) return 1;
+  const locale_t previous = ::uselocale(utf8);
+  const int columns = ::wcwidth(static_cast<wchar_t>(code));
+  ::uselocale(previous);
+  return columns < 0 ? 1 : columns;
+}
+
+std::string describeError(int number) {
+  return std::strerror(number);
 }
 
 void guardProcess() {

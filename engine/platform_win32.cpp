@@ -1,0 +1,379 @@
+#include <malloc.h>
+#include <shellapi.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/platform.hpp"
+
+namespace tavrin {
+
+namespace {
+
+HANDLE handleOf(FileHandle file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+
+FileHandle fileOf(HANDLE handle) {
+  return reinterpret_cast<FileHandle>(handle);
+}
+
+// Names are UTF-8 inside the program and UTF-16 for Windows.
+std::wstring wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring converted(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size);
+  return converted;
+}
+
+std::string utf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string converted(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, converted.data(), size, nullptr, nullptr);
+  return converted;
+}
+
+// The errno number that stands for a Windows error, so that reports read as
+// on POSIX.
+int errnoOf(DWORD error) {
+  switch (error) {
+    case ERROR_SUCCESS:
+      return 0;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_DRIVE:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+      return EPIPE;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_INVALID_HANDLE:
+      return EBADF;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    case ERROR_FILE_TOO_LARGE:
+      return EFBIG;
+    case ERROR_DIRECTORY:
+      return ENOTDIR;
+    case ERROR_CANT_RESOLVE_FILENAME:
+      return ELOOP;
+    default:
+      return EIO;
+  }
+}
+
+Opened failed() {
+  return {kNoFile, errnoOf(GetLastError())};
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// An entry itself, a link or a folder included, to learn what it is.
+HANDLE openEntry(const std::wstring& path) {
+  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The output that a run created and has not finished, for the console's
+// handler, which runs on a thread of its own.
+std::atomic<HANDLE> unfinishedOutput{nullptr};
+UINT consoleCodePage = 0;  // the console's own, given back at the end
+
+void removeIfStillUnfinished() {
+  if (HANDLE output = unfinishedOutput.exchange(nullptr)) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(output, FileDispositionInfo, &disposition, sizeof disposition);
+  }
+}
+
+void restoreConsole() {
+  if (consoleCodePage != 0) SetConsoleOutputCP(consoleCodePage);
+}
+
+// Ctrl-C, Ctrl-Break, a closed console, the end of the session: the
+// unfinished output is removed once its last handle closes, which ending the
+// program does.
+BOOL WINAPI endOnInterrupt(DWORD) {
+  removeIfStillUnfinished();
+  restoreConsole();
+  return FALSE;  // the default: the program ends
+}
+
+}  // namespace
+
+std::optional<FileInfo> infoOf(const std::string& path) {
+  const HANDLE entry = CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (entry == INVALID_HANDLE_VALUE) return std::nullopt;
+  const std::optional<FileInfo> info = infoOf(fileOf(entry));
+  CloseHandle(entry);
+  return info;
+}
+
+std::optional<FileInfo> infoOf(FileHandle file) {
+  const HANDLE handle = handleOf(file);
+  if (file == kNoFile || handle == nullptr) return std::nullopt;
+  const DWORD type = GetFileType(handle);
+  if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) return std::nullopt;
+  // A console, a device or a pipe: told apart by its kind only.
+  if (type != FILE_TYPE_DISK) return FileInfo{{type, 0, false}, false, 0};
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(handle, &information)) return std::nullopt;
+  const bool directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const std::uint64_t index = std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
+  const std::uint64_t size = std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
+  return FileInfo{{information.dwVolumeSerialNumber, index, !directory}, directory, directory ? 0 : size};
+}
+
+Opened openForReading(const std::string& path) {
+  const std::wstring name = wide(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return {kNoFile, EISDIR};
+  // Others may go on reading, writing and even deleting it meanwhile.
+  const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  return file == INVALID_HANDLE_VALUE ? failed() : Opened{fileOf(file), 0};
+}
+
+Opened copyOf(FileHandle inherited) {
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), handleOf(inherited), GetCurrentProcess(), &copy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return failed();
+  }
+  return {fileOf(copy), 0};
+}
+
+OldOutput removeOldOutput(const std::string& path) {
+  const std::wstring name = wide(path);
+  const HANDLE entry = openEntry(name);
+  if (entry == INVALID_HANDLE_VALUE) return {};
+  const std::optional<FileInfo> info = infoOf(fileOf(entry));
+  CloseHandle(entry);
+  if (!info) return {};
+  const OldOutput kept{info->id, std::nullopt};
+  // Folders and devices (NUL, CON) stay; a link to a file is removed, never
+  // written through, and a file that cannot be deleted stays. New files take
+  // their permissions from their folder, so nothing carries over.
+  if (info->directory || !info->id.regular) return kept;
+  return DeleteFileW(name.c_str()) ? OldOutput{} : kept;
+}
+
+bool isWriteProtected(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+Opened openOutput(const std::string& path, const OldOutput& old) {
+  const std::wstring name = wide(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return {kNoFile, EISDIR};
+  if (!old.kept) {
+    // DELETE: a stopped run removes it through this handle.
+    const HANDLE file =
+        CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return file == INVALID_HANDLE_VALUE ? failed() : Opened{fileOf(file), 0};
+  }
+  const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return failed();
+  const std::optional<FileInfo> info = infoOf(fileOf(file));
+  if (!info || info->id != *old.kept) {
+    CloseHandle(file);
+    return {kNoFile, EEXIST};
+  }
+  return {fileOf(file), 0};
+}
+
+int truncateFile(FileHandle file) {
+  const LARGE_INTEGER start{};
+  if (!SetFilePointerEx(handleOf(file), start, nullptr, FILE_BEGIN) || !SetEndOfFile(handleOf(file))) {
+    return errnoOf(GetLastError());
+  }
+  return 0;
+}
+
+Moved readFrom(FileHandle file, char* into, std::size_t size) {
+  DWORD count = 0;
+  const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(size, 1 << 30));
+  if (ReadFile(handleOf(file), into, asked, &count, nullptr)) return {count, 0};
+  const DWORD error = GetLastError();
+  // A pipe whose writer has gone has come to its end.
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return {0, 0};
+  return {0, errnoOf(error)};
+}
+
+Moved writeTo(FileHandle file, const char* from, std::size_t size) {
+  DWORD count = 0;
+  const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(size, 1 << 30));
+  if (!WriteFile(handleOf(file), from, asked, &count, nullptr)) return {0, errnoOf(GetLastError())};
+  return count > 0 ? Moved{count, 0} : Moved{0, EIO};
+}
+
+bool waitForFile(FileHandle file, bool writing, std::chrono::milliseconds slice) {
+  const HANDLE handle = handleOf(file);
+  if (writing) return true;
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode))
+    return WaitForSingleObject(handle, static_cast<DWORD>(slice.count())) == WAIT_OBJECT_0;
+  if (GetFileType(handle) != FILE_TYPE_PIPE) return true;
+  // A pipe signals nothing: it is looked at now and then.
+  const auto end = std::chrono::steady_clock::now() + slice;
+  do {
+    DWORD waiting = 0;
+    if (!PeekNamedPipe(handle, nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0) return true;
+    Sleep(5);
+  } while (std::chrono::steady_clock::now() < end);
+  return false;
+}
+
+int closeFile(FileHandle file) noexcept {
+  if (file == kNoFile) return 0;
+  return CloseHandle(handleOf(file)) ? 0 : errnoOf(GetLastError());
+}
+
+char* allocatePages(std::size_t size) {
+  return static_cast<char*>(_aligned_malloc(size, 4096));
+}
+
+char* resizePages(char* bytes, std::size_t size) {
+  return static_cast<char*>(_aligned_realloc(bytes, size, 4096));
+}
+
+void freePages(char* bytes) noexcept {
+  _aligned_free(bytes);
+}
+
+Terminal openTerminal(const std::string& name) {
+  if (name.empty()) return {};
+  constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
+  const HANDLE input =
+      CreateFileW(L"CONIN$", kAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE output = CreateFileW(L"CONOUT$", kAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  if (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE) return {fileOf(input), fileOf(output)};
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+  return {};
+}
+
+void closeTerminal(const Terminal& terminal) noexcept {
+  closeFile(terminal.input);
+  closeFile(terminal.output);
+}
+
+int terminalColumns(FileHandle file) {
+  CONSOLE_SCREEN_BUFFER_INFO information{};
+  if (file == kNoFile || !GetConsoleScreenBufferInfo(handleOf(file), &information)) return 0;
+  return information.srWindow.Right - information.srWindow.Left + 1;
+}
+
+std::vector<FileHandle> openDescriptors() {
+  return {};
+}
+
+void guardProcess() {
+  constexpr DWORD kStandard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  for (const DWORD standard : kStandard) {
+    const HANDLE handle = GetStdHandle(standard);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) continue;
+    const HANDLE nothing =
+        CreateFileW(L"NUL", standard == STD_INPUT_HANDLE ? GENERIC_READ : GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetStdHandle(standard, nothing);
+  }
+  SetConsoleCtrlHandler(endOnInterrupt, TRUE);
+  // The console shows the program's UTF-8 while it runs, and gets its own
+  // code page back at the end.
+  consoleCodePage = GetConsoleOutputCP();
+  if (consoleCodePage != 0) {
+    SetConsoleOutputCP(CP_UTF8);
+    std::atexit(restoreConsole);
+  }
+}
+
+void markOutputUnfinished(const std::string&, FileHandle file) {
+  unfinishedOutput = handleOf(file);
+}
+
+void markOutputFinished() noexcept {
+  unfinishedOutput = nullptr;
+}
+
+void removeUnfinishedOutput(FileHandle file) noexcept {
+  removeIfStillUnfinished();
+  closeFile(file);
+}
+
+std::vector<std::string> programArguments(int, char**) {
+  int count = 0;
+  wchar_t** const arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> converted;
+  for (int i = 1; i < count; ++i) converted.push_back(utf8(arguments[i]));
+  LocalFree(arguments);
+  return converted;
+}
+
+FileHandle standardHandle(int which) {
+  constexpr DWORD kStandard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  return fileOf(GetStdHandle(kStandard[which]));
+}
+
+bool isTerminal(FileHandle file) {
+  DWORD mode = 0;
+  return GetConsoleMode(handleOf(file), &mode) != 0;
+}
+
+std::string ownTerminalName() {
+  return "CON";
+}
+
+// East Asian wide and full-width characters take two columns of a console.
+int columnsOf(char32_t code) {
+  constexpr std::pair<char32_t, char32_t> kWide[] = {
+      {0x1100, 0x115F}, {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},
+      {0xA000, 0xA4CF}, {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},
+      {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+  };
+  for (const auto& [first, last] : kWide) {
+    if (code >= first && code <= last) return 2;
+  }
+  return 1;
+}
+
+std::string describeError(int number) {
+  // The C library of Windows knows no words for a few numbers.
+  switch (number) {
+    case EOVERFLOW:
+      return "Value too large for defined data type";
+    case ELOOP:
+      return "Too many levels of symbolic links";
+    default:
+      return std::strerror(number);
+  }
+}
+
+}  // namespace tavrin
