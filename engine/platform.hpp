@@ -46,8 +46,9 @@ struct Opened {
   int error = 0;
 };
 
-// Opens a file for reading, shared with other programs that read or write
-// it. Opening never waits, not even for the writer of a named pipe.
+// Opens a file for reading, shared with other programs that read, write or
+// delete it; a folder is refused (EISDIR). Opening never waits, not even for
+// the writer of a named pipe.
 Opened openForReading(const std::string& path);
 // A copy of a handle that the program was given (standard input or output),
 // so that closing it leaves the program's own.

@@ -105,6 +105,11 @@ Opened openForReading(const std::string& path) {
   // reads wait in waitForFile instead, where the front end stays alive.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return failed();
+  struct stat entry {};
+  if (::fstat(fd, &entry) == 0 && S_ISDIR(entry.st_mode)) {
+    ::close(fd);
+    return {kNoFile, EISDIR};
+  }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return {fd, 0};
 }

@@ -1,6 +1,9 @@
+// windows.h first: the other system headers build on it.
+// clang-format off
+#include <windows.h>
 #include <malloc.h>
 #include <shellapi.h>
-#include <windows.h>
+// clang-format on
 
 #include <atomic>
 #include <cerrno>

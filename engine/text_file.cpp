@@ -158,7 +158,7 @@ void TextReader::take(const Opened& opened) {
   m_file = opened.file;
   const std::optional<FileInfo> info = infoOf(m_file);
   if (!info) throw openFailure(EBADF, m_path);
-  if (info->directory) throw openFailure(EISDIR, m_path);
+  if (info->directory) throw openFailure(EISDIR, m_path);  // an inherited handle
   m_fileSize = info->size;
   m_waitsForData = !info->id.regular;
 }

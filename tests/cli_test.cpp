@@ -1,10 +1,12 @@
 #include "cli/cli.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -32,6 +34,7 @@ CliResult runTool(const std::vector<std::string>& args, const Inherited& inherit
 }
 
 // A pseudo-terminal of the given width: the program sees its other side.
+#ifndef _WIN32  // a pseudo-terminal
 class PseudoTerminal {
  public:
   explicit PseudoTerminal(unsigned short columns) : m_main(posix_openpt(O_RDWR | O_NOCTTY)) {
@@ -76,6 +79,7 @@ class PseudoTerminal {
   int m_side = -1;
   std::string m_path;
 };
+#endif
 
 TEST(Cli, HelpAndVersionGoToStandardOutput) {
   for (const std::string option : {"-h", "--help"}) {
@@ -178,6 +182,7 @@ TEST(Cli, DoubleDashEndsTheOptions) {
   EXPECT_EQ(readFile(dir.file("-s")), "EMail1\r\nx@y\r\n");
 }
 
+#ifndef _WIN32  // a pseudo-terminal
 TEST(Cli, LineErrorsFollowThePolicyOrTheTerminalsAnswers) {
   const std::string input = "a@b\r\n\"X\",c@d\r\ne@f";
   const std::string report = "Error processing line: \"X\",c@d\nDescription: Invalid argument\nNumber: 22\n";
@@ -216,6 +221,7 @@ TEST(Cli, LineErrorsFollowThePolicyOrTheTerminalsAnswers) {
     EXPECT_EQ(readFile(dir.file("in.txt")), input);
   }
 }
+#endif
 
 TEST(Cli, WarningsAndRunReportsSetTheExitStatus) {
   TempDir dir;
@@ -234,6 +240,7 @@ TEST(Cli, WarningsAndRunReportsSetTheExitStatus) {
                        "\": No such file or directory(2)\n");
 }
 
+#ifndef _WIN32  // a pseudo-terminal
 TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
   struct Case {
     std::string input;
@@ -265,6 +272,7 @@ TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
     EXPECT_EQ(r.err, "\r" + c.frame + "\r" + std::string(c.columns, ' ') + "\r");
   }
 }
+#endif
 
 // The manual page lists exactly the options that --help lists.
 TEST(Cli, ManualPageAndHelpListTheSameOptions) {

@@ -7,8 +7,10 @@
 // CharCount recounts a candidate from its beginning on every extension. The
 // engine's fast code is checked against it.
 
+#ifndef _WIN32
 #include <locale.h>
 #include <wctype.h>
+#endif
 
 #include <cerrno>
 #include <cstdint>
@@ -155,9 +157,12 @@ inline int CharCount(const Text& InString, const Text& SearchChar) {
 // Lower case: A to Z, and every other letter by the C library's Unicode
 // tables; a stray byte is no letter.
 inline Char lower(const Char& c) {
-  static const locale_t kUnicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
   const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(c[i])); };
   if (c.size() == 1) return byte(0) >= 'A' && byte(0) <= 'Z' ? Char(1, static_cast<char>(byte(0) + 32)) : c;
+#ifdef _WIN32  // no C.UTF-8 to compare with
+  return c;
+#else
+  static const locale_t kUnicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
   if (kUnicode == locale_t{}) return c;
   char32_t code = byte(0) & (0x7F >> c.size());  // the lead byte's bits
   for (std::size_t i = 1; i < c.size(); ++i) code = (code << 6) | (byte(i) & 0x3F);
@@ -169,6 +174,7 @@ inline Char lower(const Char& c) {
   for (std::size_t i = size - 1; i > 0; --i, lower >>= 6) bytes[i] = static_cast<char>(0x80 | (lower & 0x3F));
   bytes[0] = static_cast<char>(kLead[size] | lower);
   return bytes;
+#endif
 }
 
 inline Text lower(const Text& text) {
