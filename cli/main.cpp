@@ -1,6 +1,4 @@
-#include <cstdlib>
 #include <iostream>
-#include <string_view>
 
 #include "cli/cli.hpp"
 #include "engine/platform.hpp"
@@ -8,13 +6,12 @@
 int main(int argc, char** argv) {
   using namespace tavrin;
   guardProcess();
-  const char* const term = std::getenv("TERM");
   const FileHandle error = standardHandle(2);
   const Inherited inherited{
       .input = standardHandle(0),
       .output = standardHandle(1),
       .errorTerminal = isTerminal(error) ? error : kNoFile,
-      .terminalTakesEscapes = term != nullptr && std::string_view(term) != "dumb",
+      .terminalTakesEscapes = takesEscapes(error),
       .terminal = ownTerminalName(),
       .descriptors = openDescriptors(),
   };

@@ -127,6 +127,9 @@ std::vector<std::string> programArguments(int argc, char** argv);
 // Standard input, output and error: 0, 1 and 2.
 FileHandle standardHandle(int which);
 bool isTerminal(FileHandle file);
+// Whether the terminal that `file` shows takes escape sequences: not with
+// TERM=dumb, and on Windows only when the console has them turned on.
+bool takesEscapes(FileHandle terminal);
 // What openTerminal takes for the program's own terminal.
 std::string ownTerminalName();
 // The columns that a character takes on a terminal, whatever the locale.

@@ -270,6 +270,11 @@ bool isTerminal(FileHandle file) {
   return ::isatty(descriptor(file)) == 1;
 }
 
+bool takesEscapes(FileHandle) {
+  const char* const term = std::getenv("TERM");
+  return term != nullptr && std::string_view(term) != "dumb";
+}
+
 std::string ownTerminalName() {
   return "/dev/tty";
 }

@@ -350,6 +350,11 @@ bool isTerminal(FileHandle file) {
   return GetConsoleMode(handleOf(file), &mode) != 0;
 }
 
+bool takesEscapes(FileHandle terminal) {
+  DWORD mode = 0;
+  return GetConsoleMode(handleOf(terminal), &mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
 std::string ownTerminalName() {
   return "CON";
 }

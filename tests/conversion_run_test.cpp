@@ -202,7 +202,8 @@ TEST_F(ConversionRunTest, OutputNamingTheInputLeavesBothUntouched) {
   const std::string input = dir.write("in.txt", "a,b");
   std::filesystem::create_directory(dir.file("sub"));
   std::filesystem::create_hard_link(input, dir.file("hard.txt"));
-  std::vector<std::string> outputs = {input, dir.file("sub/../in.txt"), dir.file("./in.txt"), dir.file("hard.txt")};
+  std::vector<std::string> outputs = {input, dir.file("sub/../in.txt"), dir.file("./in.txt"),
+                                      dir.file("hard.txt")};
 #ifndef _WIN32  // links that only an administrator may make on Windows
   std::filesystem::create_symlink(input, dir.file("link.txt"));
   outputs.push_back(dir.file("link.txt"));

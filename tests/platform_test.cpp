@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 std::string readAll(FileHandle file) {
   std::string text;
   char buffer[256];
-  for (Moved moved; (moved = readFrom(file, buffer, sizeof buffer)).count > 0;) text.append(buffer, moved.count);
+  for (Moved moved; (moved = readFrom(file, buffer, sizeof buffer)).count > 0;)
+    text.append(buffer, moved.count);
   return text;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <random>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <string_view>
 

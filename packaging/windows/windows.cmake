@@ -13,3 +13,37 @@ tavrin_add_windows_resources(tavrin-cli "Tavrin on the command line")
 if(TARGET tavrin)
   tavrin_add_windows_resources(tavrin "Tavrin")
 endif()
+
+# What a Windows user downloads, made by the target windows-packages: the
+# installer and a zip of the two programs with the licences, in dist/ of the
+# build folder.
+if(TARGET tavrin)
+  find_program(MAKENSIS makensis)
+  set(distDir ${PROJECT_BINARY_DIR}/dist)
+  set(stageDir ${PROJECT_BINARY_DIR}/windows/tavrin-${TAVRIN_VERSION_TEXT}-win64)
+  set(TAVRIN_INSTALLER ${distDir}/tavrin-${TAVRIN_VERSION_TEXT}-setup.exe)
+  set(portableZip ${distDir}/tavrin-${TAVRIN_VERSION_TEXT}-win64.zip)
+  set(TAVRIN_LICENSE ${stageDir}/LICENSE.txt)
+  set(TAVRIN_UNICODE_LICENSE ${stageDir}/Unicode-LICENSE.txt)
+  set(TAVRIN_WINDOW ${stageDir}/tavrin.exe)
+  set(TAVRIN_CLI ${stageDir}/tavrin-cli.exe)
+  configure_file(${TAVRIN_WINDOWS_DIR}/tavrin.nsi.in ${PROJECT_BINARY_DIR}/windows/tavrin.nsi @ONLY)
+  # The licences with Windows line ends, for Notepad; the lower-case table
+  # in the programs comes from the Unicode Character Database.
+  foreach(licence "${PROJECT_SOURCE_DIR}/LICENSE;${TAVRIN_LICENSE}"
+                  "/usr/share/doc/unicode-data/copyright;${TAVRIN_UNICODE_LICENSE}")
+    list(GET licence 0 from)
+    list(GET licence 1 to)
+    file(READ ${from} text)
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${to} "${text}")
+  endforeach()
+  add_custom_target(windows-packages
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${distDir}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tavrin> $<TARGET_FILE:tavrin-cli> ${stageDir}
+    COMMAND ${MAKENSIS} -V2 ${PROJECT_BINARY_DIR}/windows/tavrin.nsi
+    COMMAND ${CMAKE_COMMAND} -E chdir ${PROJECT_BINARY_DIR}/windows
+            ${CMAKE_COMMAND} -E tar cf ${portableZip} --format=zip tavrin-${TAVRIN_VERSION_TEXT}-win64
+    DEPENDS tavrin tavrin-cli
+    COMMENT "Making the Windows installer and the portable zip")
+endif()
