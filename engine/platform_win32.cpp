@@ -91,6 +91,13 @@ Opened failed() {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// Whether a name stands for a file or folder of a disk. Opening anything
+// else only to learn what it is could have effects of its own: a named pipe
+// would take the opener for its one reader.
+bool isOnDisk(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // An entry itself, a link or a folder included, to learn what it is.
 HANDLE openEntry(const std::wstring& path) {
   return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
@@ -125,8 +132,10 @@ BOOL WINAPI endOnInterrupt(DWORD) {
 }  // namespace
 
 std::optional<FileInfo> infoOf(const std::string& path) {
-  const HANDLE entry = CreateFileW(wide(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const std::wstring name = wide(path);
+  if (!isOnDisk(name)) return std::nullopt;
+  const HANDLE entry = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (entry == INVALID_HANDLE_VALUE) return std::nullopt;
   const std::optional<FileInfo> info = infoOf(fileOf(entry));
   CloseHandle(entry);
@@ -169,6 +178,7 @@ Opened copyOf(FileHandle inherited) {
 
 OldOutput removeOldOutput(const std::string& path) {
   const std::wstring name = wide(path);
+  if (!isOnDisk(name)) return {};
   const HANDLE entry = openEntry(name);
   if (entry == INVALID_HANDLE_VALUE) return {};
   const std::optional<FileInfo> info = infoOf(fileOf(entry));

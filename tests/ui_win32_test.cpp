@@ -1,0 +1,540 @@
+// The Windows window, driven in-process by the messages that its controls
+// get from a user, with its message boxes and file dialogs seen through the
+// seam that the window shows them by.
+
+#include <gtest/gtest.h>
+
+// clang-format off
+#include <windows.h>
+#include <oleacc.h>
+#include <shlobj.h>
+// clang-format on
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "temp_dir.hpp"
+#include "ui/frm_tavrin_win32.hpp"
+
+namespace tavrin {
+namespace {
+
+std::wstring wide(std::string_view text) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring converted(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size);
+  return converted;
+}
+
+std::wstring textOf(HWND control) {
+  wchar_t text[4096] = {};
+  GetWindowTextW(control, text, 4096);
+  return text;
+}
+
+std::wstring statusText(HWND window) {
+  wchar_t text[4096] = {};
+  SendMessageW(GetDlgItem(window, StatusBar1), SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+int pixels(int twips) {
+  const HDC screen = GetDC(nullptr);
+  const int dots = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return MulDiv(twips, dots, 1440);
+}
+
+struct Box {
+  std::wstring text;
+  std::wstring title;
+  UINT style;
+};
+
+struct Chosen {
+  bool save;
+  std::wstring proposed;  // the file name that the dialog opens with
+  std::wstring folder;
+  std::wstring filter;  // its entries, "|" for each NUL
+  DWORD flags;
+};
+
+// The window with its boxes and dialogs in a test's hands: each box is
+// recorded and answered from `answers` (Yes once they are used up); each
+// dialog is recorded and, when `choice` holds a path, ends with it.
+class Window {
+ public:
+  Window()
+      : m_window({[this](HWND, const std::wstring& text, const std::wstring& title, UINT style) {
+                    boxes.push_back({text, title, style});
+                    const bool yes = boxes.size() > answers.size() || answers[boxes.size() - 1];
+                    return (style & MB_YESNO) ? (yes ? IDYES : IDNO) : IDOK;
+                  },
+                  [this](OPENFILENAMEW& settings, bool save) {
+                    std::wstring filter;
+                    for (const wchar_t* entry = settings.lpstrFilter; *entry; entry += wcslen(entry) + 1)
+                      filter += std::wstring(entry) + L"|";
+                    dialogs.push_back(
+                        {save, settings.lpstrFile, settings.lpstrInitialDir, filter, settings.Flags});
+                    if (!choice) return false;
+                    wcsncpy(settings.lpstrFile, choice->c_str(), settings.nMaxFile);
+                    return true;
+                  }}) {
+    m_window.show();
+    pump();
+  }
+
+  HWND window() const { return m_window.frmTavrin(); }
+  HWND control(ControlId id) const { return GetDlgItem(window(), id); }
+  FrmTavrin& frmTavrin() { return m_window; }
+
+  // What the message loop does with what is waiting.
+  void pump() {
+    for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
+      if (message.message == WM_QUIT) continue;
+      if (window() != nullptr && m_window.translate(message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+
+  // A key as the message loop hands it on, to the control that has the focus.
+  void press(WPARAM key, bool shift = false) {
+    if (shift) keyState(VK_SHIFT, true);
+    for (const UINT message : {WM_KEYDOWN, WM_KEYUP}) {
+      MSG m{GetFocus(), message, key, 0, 0, {}};
+      if (!m_window.translate(m)) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+      }
+      pump();
+    }
+    if (shift) keyState(VK_SHIFT, false);
+  }
+
+  void fill(const std::string& input, const std::string& output, const std::string& separator = ",",
+            bool unbuild = false) {
+    SetWindowTextW(control(txtInputFileName), wide(input).c_str());
+    SetWindowTextW(control(txtOutputFileName), wide(output).c_str());
+    SetWindowTextW(control(txtSeparator), wide(separator).c_str());
+    SendMessageW(control(chkUnbuildMailTo), BM_SETCHECK, unbuild ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
+
+  // A click on Process, whose handling returns when the run has ended.
+  void process() { SendMessageW(control(cmdProcess), BM_CLICK, 0, 0); }
+
+  std::vector<bool> answers;
+  std::vector<Box> boxes;
+  std::optional<std::wstring> choice;
+  std::vector<Chosen> dialogs;
+
+ private:
+  static void keyState(BYTE key, bool down) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[key] = down ? 0x80 : 0;
+    SetKeyboardState(keys);
+  }
+
+  FrmTavrin m_window;
+};
+
+// A pipe whose writer sends its text only when told, so that a run that
+// reads it waits until then.
+class SlowPipe {
+ public:
+  SlowPipe() {
+    static std::atomic<int> count{0};
+    m_name =
+        "\\\\.\\pipe\\tavrin-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+    m_pipe = CreateNamedPipeW(wide(m_name).c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                              4096, 0, nullptr);
+    m_writer = std::thread([this] {
+      ConnectNamedPipe(m_pipe, nullptr);  // the run opens it
+      std::unique_lock lock(m_mutex);
+      // A run that never gets its text must not hang the test.
+      m_told.wait_for(lock, std::chrono::seconds(10), [this] { return m_text.has_value(); });
+      DWORD written = 0;
+      if (m_text) WriteFile(m_pipe, m_text->data(), static_cast<DWORD>(m_text->size()), &written, nullptr);
+      FlushFileBuffers(m_pipe);
+      DisconnectNamedPipe(m_pipe);
+    });
+  }
+  ~SlowPipe() {
+    send({});
+    // A writer that still waits for its reader gets one.
+    const HANDLE reader =
+        CreateFileW(wide(m_name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    m_writer.join();
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    CloseHandle(m_pipe);
+  }
+  const std::string& name() const { return m_name; }
+  void send(const std::string& text) {
+    const std::lock_guard lock(m_mutex);
+    if (!m_text) m_text = text;
+    m_told.notify_all();
+  }
+
+ private:
+  std::string m_name;
+  HANDLE m_pipe;
+  std::mutex m_mutex;
+  std::condition_variable m_told;
+  std::optional<std::string> m_text;
+  std::thread m_writer;
+};
+
+// Files dropped from a file manager, at a point of the window's client area.
+HGLOBAL droppedFiles(const std::wstring& path, POINT point) {
+  const std::size_t size = sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t);
+  const HGLOBAL memory = GlobalAlloc(GHND, size);
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->pt = point;
+  drop->fWide = TRUE;
+  std::copy(path.begin(), path.end(), reinterpret_cast<wchar_t*>(drop + 1));
+  GlobalUnlock(memory);
+  return memory;
+}
+
+POINT centreOf(HWND window, HWND control) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  POINT point{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  ScreenToClient(window, &point);
+  return point;
+}
+
+TEST(Win32Window, StoredDesign) {
+  struct Case {
+    ControlId id;
+    std::wstring windowClass;
+    std::wstring text;
+    RECT twips;  // left, top, width, height
+  };
+  const std::vector<Case> cases = {
+      {Label1, L"Static", L"Input Filename:", {120, 300, 1575, 255}},
+      {txtInputFileName, L"Edit", L"", {1740, 300, 2775, 285}},
+      {cmdInputFile, L"Button", L"Browse...", {4560, 300, 1035, 285}},
+      {Label2, L"Static", L"Output Filename:", {120, 690, 1575, 255}},
+      {txtOutputFileName, L"Edit", L"", {1740, 690, 2775, 285}},
+      {cmdOutputFile, L"Button", L"Browse...", {4560, 690, 1035, 285}},
+      {Label3, L"Static", L"Separator:", {120, 1080, 1575, 255}},
+      {txtSeparator, L"Edit", L",", {1740, 1080, 315, 285}},
+      {chkUnbuildMailTo, L"Button", L"\"Name\" <name@example.com>", {1740, 1440, 2715, 315}},
+      {cmdProcess, L"Button", L"Process", {1740, 2100, 1035, 345}},
+      {cmdClose, L"Button", L"Close", {2880, 2100, 1035, 345}},
+      {StatusBar1, L"msctls_statusbar32", L"", {0, 2700, 5685, 255}},
+  };
+  Window w;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    const HWND control = w.control(c.id);
+    ASSERT_NE(control, nullptr);
+    wchar_t windowClass[64];
+    GetClassNameW(control, windowClass, 64);
+    EXPECT_EQ(_wcsicmp(windowClass, c.windowClass.c_str()), 0)
+        << std::string(windowClass, windowClass + wcslen(windowClass));
+    EXPECT_EQ(textOf(control), c.text);
+    RECT rect;
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, w.window(), reinterpret_cast<POINT*>(&rect), 2);
+    EXPECT_EQ(rect.left, pixels(c.twips.left));
+    EXPECT_EQ(rect.top, pixels(c.twips.top));
+    EXPECT_EQ(rect.right - rect.left, pixels(c.twips.right));
+    EXPECT_EQ(rect.bottom - rect.top, pixels(c.twips.bottom));
+    EXPECT_TRUE(IsWindowVisible(control) && IsWindowEnabled(control));
+  }
+  EXPECT_EQ(SendMessageW(w.control(chkUnbuildMailTo), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  EXPECT_EQ(GetFocus(), w.control(txtInputFileName));
+  EXPECT_EQ(textOf(w.window()), L"Tavrin");
+  EXPECT_EQ(statusText(w.window()), L"");
+  RECT client;
+  GetClientRect(w.window(), &client);
+  EXPECT_EQ(client.right, pixels(5685));
+  EXPECT_EQ(client.bottom, pixels(2955));
+  // Caption and close box, no other button, and no frame to resize it by.
+  const LONG_PTR style = GetWindowLongPtrW(w.window(), GWL_STYLE);
+  EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION && (style & WS_SYSMENU));
+  EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+}
+
+TEST(Win32Window, ScreenReadersHearEachControlsName) {
+  const std::vector<std::pair<ControlId, std::wstring>> cases = {
+      {txtInputFileName, L"Input file name"},
+      {txtOutputFileName, L"Output file name"},
+      {txtSeparator, L"Separator"},
+      {cmdInputFile, L"Browse for the input file"},
+      {cmdOutputFile, L"Browse for the output file"},
+      {chkUnbuildMailTo, L"Unpack names and addresses"},
+      {cmdProcess, L"Process"},
+      {cmdClose, L"Close"},
+  };
+  Window w;
+  // Wine's accessibility services take no names of a program's own.
+  IAccPropServices* services = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                             reinterpret_cast<void**>(&services)),
+            S_OK);
+  const HRESULT named = services->SetHwndPropStr(w.control(cmdClose), static_cast<DWORD>(OBJID_CLIENT),
+                                                 CHILDID_SELF, PROPID_ACC_NAME, L"Close");
+  services->Release();
+  if (named == E_NOTIMPL) GTEST_SKIP() << "this system's accessibility services cannot name a control";
+  for (const auto& [id, name] : cases) {
+    SCOPED_TRACE(id);
+    IAccessible* accessible = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(w.control(id), static_cast<DWORD>(OBJID_CLIENT),
+                                         __uuidof(IAccessible), reinterpret_cast<void**>(&accessible)),
+              S_OK);
+    VARIANT self;
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    EXPECT_EQ(accessible->get_accName(self, &text), S_OK);
+    EXPECT_EQ(std::wstring(text != nullptr ? text : L""), name);
+    SysFreeString(text);
+    accessible->Release();
+  }
+}
+
+TEST(Win32Window, TabGoesThroughTheControlsInTheirOrder) {
+  const std::vector<ControlId> order = {txtInputFileName, txtOutputFileName, cmdProcess,    txtSeparator,
+                                        chkUnbuildMailTo, cmdInputFile,      cmdOutputFile, cmdClose};
+  for (const bool backwards : {false, true}) {
+    SCOPED_TRACE(backwards ? "Shift+Tab" : "Tab");
+    Window w;
+    for (std::size_t step = 1; step <= order.size(); ++step) {
+      w.press(VK_TAB, backwards);
+      EXPECT_EQ(GetFocus(), w.control(order[(backwards ? order.size() - step : step) % order.size()]));
+    }
+  }
+}
+
+TEST(Win32Window, EnterPressesOnlyAFocusedButtonAndEscClosesNothing) {
+  struct Case {
+    ControlId focus;
+    WPARAM key;
+    std::string reaction;
+  };
+  std::vector<Case> cases;
+  for (const ControlId focus :
+       {txtInputFileName, txtOutputFileName, txtSeparator, chkUnbuildMailTo, cmdProcess, cmdClose}) {
+    cases.push_back({focus, VK_ESCAPE, ""});
+    if (focus != cmdProcess && focus != cmdClose) cases.push_back({focus, VK_RETURN, ""});
+  }
+  cases.push_back({cmdProcess, VK_RETURN, "run"});
+  cases.push_back({cmdInputFile, VK_RETURN, "open dialog"});
+  cases.push_back({cmdOutputFile, VK_RETURN, "save dialog"});
+  cases.push_back({cmdClose, VK_RETURN, "closed"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.focus) + (c.key == VK_RETURN ? " Return" : " Escape"));
+    TempDir dir;
+    Window w;
+    w.fill(dir.write("in.txt", "a\n"), dir.file("out.txt"));
+    SetFocus(w.control(c.focus));
+    w.press(c.key);
+    std::string seen;
+    if (!w.dialogs.empty()) seen = w.dialogs.back().save ? "save dialog" : "open dialog";
+    if (std::filesystem::exists(pathOf(dir.file("out.txt")))) seen = "run";
+    if (w.window() == nullptr) seen = "closed";
+    EXPECT_EQ(seen, c.reaction);
+  }
+}
+
+TEST(Win32Window, WholeRun) {
+  struct Case {
+    std::string input;
+    std::string separator;
+    bool unbuild;
+    std::string output;
+    std::wstring status;
+    std::wstring separatorAfter;
+  };
+  const std::vector<Case> cases = {
+      {"a,b\r\nc\r\n", ",", false, "EMail1\r\na\r\nb\r\nc\r\n", L"3 - c", L","},
+      {"x ; y\n", " ; ", false, "EMail1\r\nx\r\ny\r\n", L"2 - y", L";"},
+      {"p,q\n", "   ", false, "EMail1\r\np\r\nq\r\n", L"2 - q", L","},
+      {"\"Doe, John\" <john@example.com>;\"Acme Inc\" <sales@acme.example>\n", ";", true,
+       "DisplayName,EMail1\r\nJohn Doe,john@example.com\r\nPartner,sales@acme.example\r\n",
+       L"2 - \"Acme Inc\" <sales@acme.example>", L";"},
+      {"\xC3\xA9t\xC3\xA9,\xE2\x82\xAC\n", ",", false, "EMail1\r\n\xC3\xA9t\xC3\xA9\r\n\xE2\x82\xAC\r\n",
+       L"2 - \u20AC", L","},
+      // Not UTF-8: shown through the system's code page, written as it came.
+      {"caf\xE9\n", ",", false, "EMail1\r\ncaf\xE9\r\n", L"1 - caf\u00E9", L","},
+      {" , ,\n\n", ",", false, "", L"", L","},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    TempDir dir;
+    Window w;
+    w.fill(dir.write("in.txt", c.input), dir.file("out.csv"), c.separator, c.unbuild);
+    w.process();
+    EXPECT_EQ(readFile(dir.file("out.csv")), c.output);
+    EXPECT_EQ(statusText(w.window()), c.status);
+    EXPECT_EQ(textOf(w.control(txtSeparator)), c.separatorAfter);
+    EXPECT_TRUE(w.boxes.empty());
+    EXPECT_TRUE(IsWindowVisible(w.window()));
+  }
+}
+
+TEST(Win32Window, MessageBoxesOfTheRun) {
+  struct Case {
+    std::string input;  // "(none)": no input file
+    bool unbuild;
+    bool answer;
+    std::wstring start;  // of the box's text
+    std::wstring title;
+    UINT style;
+    std::string output;
+    std::wstring statusAfter;
+  };
+  const std::vector<Case> cases = {
+      {"(none)", false, true, L"Cannot open the input file", L"Tavrin", MB_OK, "(none)", L""},
+      {"\"Last\",a@b.c\n\"Doe, John\" <john@example.com>\n", true, true,
+       L"Error processing line: \"Last\",a@b.c\r\nDescription: Invalid argument\r\nNumber: 22", L"Tavrin",
+       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1, "DisplayName,EMail1\r\nJohn Doe,john@example.com\r\n",
+       L"2 - \"Doe, John\" <john@example.com>"},
+      {"\"Last\",a@b.c\n\"Doe, John\" <john@example.com>\n", true, false, L"Error processing line: \"Last\"",
+       L"Tavrin", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1, "", L"1 - \"Last\""},
+      {"x,\"open\nlast\n", false, true, L"Error: Invalid argument: a quote stays open to the end of line 1",
+       L"Tavrin", MB_OK | MB_ICONEXCLAMATION, "EMail1\r\nlast\r\n", L"1 - last"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    TempDir dir;
+    const std::string input = c.input == "(none)" ? dir.file("in.txt") : dir.write("in.txt", c.input);
+    Window w;
+    w.answers = {c.answer};
+    w.fill(input, dir.write("out.txt", "from before"), ",", c.unbuild);
+    w.process();
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].text.substr(0, c.start.size()), c.start);
+    EXPECT_EQ(w.boxes[0].title, c.title);
+    EXPECT_EQ(w.boxes[0].style, c.style);
+    const bool written = std::filesystem::exists(pathOf(dir.file("out.txt")));
+    EXPECT_EQ(written ? readFile(dir.file("out.txt")) : "(none)", c.output);
+    EXPECT_EQ(statusText(w.window()), c.statusAfter);
+  }
+}
+
+TEST(Win32Window, InputDuringARunIsDroppedAndACloseRequestStopsIt) {
+  struct Case {
+    std::string name;
+    std::function<void(Window&, const std::string& other)> act;
+    bool closes;
+  };
+  const std::vector<Case> cases = {
+      {"a second click on Process",
+       [](Window& w, const std::string&) {
+         PostMessageW(w.control(cmdProcess), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+         PostMessageW(w.control(cmdProcess), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+       },
+       false},
+      {"typing into the separator box",
+       [](Window& w, const std::string&) {
+         PostMessageW(w.control(txtSeparator), WM_KEYDOWN, 'X', 0);
+         PostMessageW(w.control(txtSeparator), WM_CHAR, ';', 0);
+       },
+       false},
+      {"a file dropped on the input box",
+       [](Window& w, const std::string& other) {
+         PostMessageW(w.window(), WM_DROPFILES,
+                      reinterpret_cast<WPARAM>(
+                          droppedFiles(wide(other), centreOf(w.window(), w.control(txtInputFileName)))),
+                      0);
+       },
+       false},
+      {"the close box", [](Window& w, const std::string&) { PostMessageW(w.window(), WM_CLOSE, 0, 0); },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string other = dir.write("other.txt", "z@q.r\n");
+    SlowPipe pipe;
+    Window w;
+    w.fill(pipe.name(), dir.write("out.txt", "from before"));
+    // What the user does waits in the queue when the run starts; a timer lets
+    // the input come once the window has handled three of its ticks.
+    c.act(w, other);
+    static SlowPipe* feeding = nullptr;
+    static int ticks = 0;
+    feeding = c.closes ? nullptr : &pipe;
+    ticks = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) {
+      if (++ticks == 3 && feeding != nullptr) feeding->send("a,b\n");
+    });
+    w.process();
+    KillTimer(nullptr, timer);
+    if (c.closes) {
+      EXPECT_EQ(w.window(), nullptr);
+      EXPECT_FALSE(std::filesystem::exists(pathOf(dir.file("out.txt"))));  // the output the run created
+      continue;
+    }
+    EXPECT_GE(ticks, 3) << "the window handled its timer during the run";
+    // Nothing of it comes back after the run either.
+    SetWindowTextW(w.control(txtInputFileName), wide(other).c_str());
+    w.pump();
+    EXPECT_EQ(readFile(dir.file("out.txt")), "EMail1\r\na\r\nb\r\n");
+    EXPECT_EQ(textOf(w.control(txtSeparator)), L",");
+    EXPECT_EQ(textOf(w.control(txtInputFileName)), wide(other));
+  }
+}
+
+TEST(Win32Window, DroppedFileGoesToItsPathBoxOrElseToTheInput) {
+  const std::vector<std::pair<ControlId, ControlId>> cases = {
+      {txtInputFileName, txtInputFileName}, {txtOutputFileName, txtOutputFileName},
+      {txtSeparator, txtInputFileName},     {Label2, txtInputFileName},
+      {cmdProcess, txtInputFileName},       {StatusBar1, txtInputFileName},
+  };
+  for (const auto& [target, box] : cases) {
+    SCOPED_TRACE(target);
+    Window w;
+    SetWindowTextW(w.control(txtInputFileName), L"typed in.txt");
+    SetWindowTextW(w.control(txtOutputFileName), L"typed out.txt");
+    const std::wstring path = L"C:\\Empf\u00e4nger list #1.csv";
+    SendMessageW(w.window(), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(droppedFiles(path, centreOf(w.window(), w.control(target)))), 0);
+    EXPECT_EQ(textOf(w.control(txtInputFileName)), box == txtInputFileName ? path : L"typed in.txt");
+    EXPECT_EQ(textOf(w.control(txtOutputFileName)), box == txtOutputFileName ? path : L"typed out.txt");
+    EXPECT_EQ(textOf(w.control(txtSeparator)), L",");
+  }
+}
+
+TEST(Win32Window, BrowseButtonsShareOneDialogThatChangesNothingWhenCancelled) {
+  wchar_t program[MAX_PATH];
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
+  const std::wstring folder = std::wstring(program).substr(0, std::wstring(program).find_last_of(L"\\/"));
+  Window w;
+  SetWindowTextW(w.control(txtInputFileName), L"typed.txt");
+  // Cancelled: the box stays as it was.
+  SendMessageW(w.control(cmdInputFile), BM_CLICK, 0, 0);
+  EXPECT_EQ(textOf(w.control(txtInputFileName)), L"typed.txt");
+  // Chosen: the path is the box's whole text, and the other button's dialog proposes it.
+  w.choice = L"C:\\lists\\to-line.csv";
+  SendMessageW(w.control(cmdInputFile), BM_CLICK, 0, 0);
+  EXPECT_EQ(textOf(w.control(txtInputFileName)), L"C:\\lists\\to-line.csv");
+  w.choice.reset();
+  SendMessageW(w.control(cmdOutputFile), BM_CLICK, 0, 0);
+  EXPECT_EQ(textOf(w.control(txtOutputFileName)), L"");
+  ASSERT_EQ(w.dialogs.size(), 3u);
+  for (const Chosen& dialog : w.dialogs) {
+    EXPECT_EQ(dialog.folder, folder);
+    EXPECT_EQ(dialog.filter, L"Text files (*.txt;*.csv)|*.txt;*.csv|");
+    EXPECT_EQ((dialog.flags & OFN_OVERWRITEPROMPT) != 0, dialog.save);
+    EXPECT_EQ(dialog.flags & (OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST), 0u);
+  }
+  EXPECT_EQ(w.dialogs[0].proposed, L"");  // a typed path is not offered
+  EXPECT_EQ(w.dialogs[2].proposed, L"C:\\lists\\to-line.csv");
+}
+
+}  // namespace
+}  // namespace tavrin
