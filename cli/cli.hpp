@@ -14,7 +14,7 @@ struct Inherited {
   FileHandle output = 1;  // "-" and /dev/stdout as OUTPUT write it
   FileHandle errorTerminal =
       kNoFile;                       // standard error when it is a terminal: the progress line fits its width
-  bool terminalTakesEscapes = true;  // false for TERM=dumb: the progress line is redrawn with blanks
+  bool terminalTakesEscapes = true;  // false for TERM=dumb and most Windows consoles: blanks redraw the line
   std::string terminal;              // where line errors are asked about; empty when there is none
   // The descriptors open when the program started: only these may /dev/fd/N
   // and /proc/self/fd/N name, not one that the program opened itself.

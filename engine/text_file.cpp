@@ -513,17 +513,18 @@ void TextWriter::close() {
   if (m_file == kNoFile) return;
   m_failure.reset();  // this attempt is the one that counts
   if (!flush(m_pendingSize)) throw takeFailure();
+  // Finished before its handle goes, which an interrupt would still use.
+  if (m_created) markOutputFinished();
   const int number = closeFile(m_file);
   m_file = kNoFile;
-  if (m_created) markOutputFinished();
   if (number != 0) throw fileFailure(number, writeAction());
 }
 
 void TextWriter::abandon() noexcept {
+  if (m_created) markOutputFinished();
   closeFile(m_file);
   m_file = kNoFile;
   m_pendingSize = 0;
-  if (m_created) markOutputFinished();
 }
 
 void TextWriter::removeUnfinished() noexcept {
