@@ -86,7 +86,7 @@ BENCHMARK(BM_UnBuildMailTo);
 // does for each token.
 void BM_UnbuildStep(benchmark::State& state) {
   TextWriter output;
-  output.open("/dev/null", removeOldOutput("/dev/null"));
+  output.open("/dev/null", decideOutput("/dev/null"));
   output.start(Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;

@@ -100,16 +100,19 @@ class Run {
     m_outOfMemory = outOfMemory("the input file \"" + inputName + '"');
     const FileHandle inheritedInput = m_host.inheritedInput();
     const FileHandle inheritedOutput = m_host.inheritedOutput();
-    OldOutput old;
+    OutputDecision decision;
     if (inheritedOutput == kNoFile) {
       const std::optional<FileInfo> input =
           inheritedInput == kNoFile ? infoOf(inputName) : infoOf(inheritedInput);
       const std::optional<FileInfo> output = infoOf(outputName);
       if (input && output && input->id.isSameRegularFile(output->id))
         throw outputIsInput(outputName, inputName);
-      if (isWriteProtected(outputName))
-        throw fileFailure(EACCES, "Cannot replace the output file \"" + outputName + '"');
-      old = removeOldOutput(outputName);
+      decision = decideOutput(outputName);
+      if (decision.action == OutputAction::Refuse)
+        throw fileFailure(decision.error,
+                          "Cannot write the output file \"" + outputName + '"' + decision.reason);
+      if (const int error = removeOldOutput(outputName, decision); error != 0)
+        throw fileFailure(error, "Cannot replace the output file \"" + outputName + '"');
     }
     if (inheritedInput == kNoFile) {
       m_input.open(inputName);
@@ -117,7 +120,7 @@ class Run {
       m_input.adopt(inheritedInput, inputName);
     }
     if (inheritedOutput == kNoFile) {
-      m_output.open(m_host.GetOutputFileName(), old);
+      m_output.open(m_host.GetOutputFileName(), decision);
     } else {
       m_output.adopt(inheritedOutput, outputName);
     }
@@ -350,7 +353,8 @@ void ConversionRun(RunHost& host) {
 }
 
 void DeleteFile(std::string_view FileName) {
-  removeOldOutput(std::string(FileName));
+  const std::string name(FileName);
+  removeOldOutput(name, decideOutput(name));
 }
 
 std::string runReport(const Failure& failure) {

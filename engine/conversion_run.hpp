@@ -19,9 +19,10 @@ inline constexpr std::string_view kDefaultSeparator = ",";
 // go on with the next line.
 void ConversionRun(RunHost& host);
 
-// Removes a regular file of this name, or a symbolic link to one or to
-// nothing. Folders, devices, pipes and the process's own descriptors
-// (/dev/stdout) stay. Every failure is ignored.
+// Removes what stands at this name when a run would replace it (see
+// decideOutput): a file of the user's, or a link to a file or to nothing.
+// Every failure is ignored. The run follows the same decision, and reports
+// what it refuses.
 void DeleteFile(std::string_view FileName);
 
 std::string runReport(const Failure& failure);

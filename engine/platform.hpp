@@ -54,36 +54,44 @@ Opened openForReading(const std::string& path);
 // so that closing it leaves the program's own.
 Opened copyOf(FileHandle inherited);
 
-// The permission bits and owner of a file that a new output replaces.
+// What a new output takes over from the file it replaces: its permission
+// bits, its access list, and for root also its owner.
 struct Ownership {
   std::uint32_t mode = 0;
   std::uint32_t user = 0;
   std::uint32_t group = 0;
+  bool keepsOwner = false;
+  std::string accessList;  // the POSIX access ACL as the system stores it; empty when there is none
 };
 
-// What stood at the output's name before a run, once the old output is gone.
-struct OldOutput {
-  std::optional<FileId> kept;         // an entry that was not deleted: a device, a pipe, a protected file
-  std::optional<Ownership> replaced;  // the regular file that was deleted
+// What a run does with what stands at the output's name. It is decided once,
+// before anything is removed or opened; removing the old output, creating
+// the new one and the owner rule follow the decision and nothing else.
+enum class OutputAction {
+  Create,        // the name is free
+  Replace,       // the entry (a file of the user's, a link) is removed and a new file made
+  WriteInPlace,  // a device, a pipe, or a file that cannot be removed: written as it stands
+  Refuse,
 };
-
-// Deletes a regular file, or a link to one or to nothing, and tells what it
-// kept and what it deleted. Folders, devices, pipes and the process's own
-// descriptors (/dev/stdout) stay. Every failure is ignored.
-OldOutput removeOldOutput(const std::string& path);
-// Whether a regular file is protected against writing, as rm sees it: for a
-// normal user, not writable by them; for root, without any write permission.
-bool isWriteProtected(const std::string& path);
-
-// Opens the output after removeOldOutput. A free name is created, never
-// through a link, with the permissions (and, for root, the owner) of the
-// file it replaces; a name that someone took meanwhile is refused (EEXIST).
-// An entry that was kept is opened only while it is the very one that was
-// kept, and, in a sticky folder that everyone may write, only when it is the
-// user's or the folder owner's (EACCES otherwise). EAGAIN: a named pipe that
+struct OutputDecision {
+  OutputAction action = OutputAction::Create;
+  std::optional<FileId> entry;        // Replace and WriteInPlace: the entry that was decided on
+  std::optional<Ownership> replaced;  // Replace of a regular file: what the new file takes over
+  int error = 0;                      // Refuse: the errno number
+  std::string reason;                 // Refuse: what stands there, as ", which is a folder"
+};
+OutputDecision decideOutput(const std::string& path);
+// Removes the entry that a Replace decision was made on, while the name still
+// leads to it: 0, or the errno number of why it stays.
+int removeOldOutput(const std::string& path, const OutputDecision& decision);
+// Opens the output as decided, after removeOldOutput. A new file is created,
+// never through a link, and takes over what the decision says; a name that
+// someone took meanwhile is refused (EEXIST). An entry written in place is
+// opened only while it is the very one decided on. EAGAIN: a named pipe that
 // has no reader yet; try again later.
-Opened openOutput(const std::string& path, const OldOutput& old);
-int truncateFile(FileHandle file);
+Opened openOutput(const std::string& path, const OutputDecision& decision);
+// Cuts a regular file back to `size` bytes: 0, or the errno number.
+int truncateFile(FileHandle file, std::uint64_t size);
 
 // Bytes moved, or an errno number. Reading 0 bytes without an error is the
 // end of the file; EAGAIN means nothing can move now (see waitForFile).

@@ -5,11 +5,14 @@
 #include <shellapi.h>
 // clang-format on
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
+#include <string_view>
 
 #include "engine/platform.hpp"
 
@@ -176,34 +179,142 @@ Opened copyOf(FileHandle inherited) {
   return {fileOf(copy), 0};
 }
 
-OldOutput removeOldOutput(const std::string& path) {
+namespace {
+
+OutputDecision refuse(int error, std::string reason) {
+  return {OutputAction::Refuse, std::nullopt, std::nullopt, error, std::move(reason)};
+}
+
+bool equalsIgnoringCase(std::wstring_view text, std::wstring_view upper) {
+  return text.size() == upper.size() && std::equal(text.begin(), text.end(), upper.begin(),
+                                                   [](wchar_t a, wchar_t b) { return towupper(a) == b; });
+}
+
+// The device that a file name stands for whatever its folder and extension
+// (CON, con.txt, C:\dir\AUX), as Windows has read such names; empty for others.
+std::wstring reservedDeviceOf(const std::wstring& path) {
+  std::wstring_view name = path;
+  name.remove_prefix(std::min(name.size(), name.find_last_of(L"\\/:") + 1));
+  name = name.substr(0, name.find(L'.'));
+  while (!name.empty() && name.back() == L' ') name.remove_suffix(1);
+  for (const std::wstring_view device : {L"NUL", L"CON", L"AUX", L"PRN", L"CONIN$", L"CONOUT$"}) {
+    if (equalsIgnoringCase(name, device)) return std::wstring(device);
+  }
+  if (name.size() == 4 && name[3] >= L'1' && name[3] <= L'9' &&
+      (equalsIgnoringCase(name.substr(0, 3), L"COM") || equalsIgnoringCase(name.substr(0, 3), L"LPT"))) {
+    std::wstring device(name);
+    for (wchar_t& c : device) c = towupper(c);
+    return device;
+  }
+  return {};
+}
+
+// Whether a name is in the device namespace: \\.\PhysicalDrive0, \\.\C:,
+// \\?\GLOBALROOT\Device\..., or \\?\ followed by anything but a drive or a
+// share, which are files.
+bool namesADevice(std::wstring path) {
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  if (path.starts_with(L"\\\\.\\")) return true;
+  if (!path.starts_with(L"\\\\?\\")) return false;
+  const std::wstring_view rest = std::wstring_view(path).substr(4);
+  const bool drive = rest.size() >= 2 && rest[1] == L':' && iswalpha(rest[0]);
+  return !drive && !equalsIgnoringCase(rest.substr(0, 4), L"UNC\\");
+}
+
+std::wstring_view lastPart(std::wstring_view path) {
+  return path.substr(std::min(path.size(), path.find_last_of(L"\\/") + 1));
+}
+
+// Under Wine a POSIX link is no reparse point: its entry opens as the file it
+// leads to, and removing it removes that file. The file's own name tells.
+bool isLinkUnderWine(HANDLE entry, const std::wstring& name) {
+  static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  if (!wine) return false;
+  wchar_t full[MAX_PATH * 4];
+  wchar_t final[MAX_PATH * 4];
+  const DWORD fullSize = GetFullPathNameW(name.c_str(), std::size(full), full, nullptr);
+  const DWORD finalSize = GetFinalPathNameByHandleW(entry, final, std::size(final), FILE_NAME_NORMALIZED);
+  if (fullSize == 0 || fullSize >= std::size(full) || finalSize == 0 || finalSize >= std::size(final))
+    return false;
+  const std::wstring_view asked = lastPart({full, fullSize});
+  const std::wstring_view found = lastPart({final, finalSize});
+  return CompareStringOrdinal(asked.data(), static_cast<int>(asked.size()), found.data(),
+                              static_cast<int>(found.size()), TRUE) != CSTR_EQUAL;
+}
+
+}  // namespace
+
+OutputDecision decideOutput(const std::string& path) {
   const std::wstring name = wide(path);
-  if (!isOnDisk(name)) return {};
+  if (namesADevice(name))
+    return refuse(EOPNOTSUPP, ", which names a device, a disk or a partition, not a file");
+  if (const std::wstring device = reservedDeviceOf(name); !device.empty()) {
+    // The null device takes the output as /dev/null does.
+    if (device == L"NUL") return {OutputAction::WriteInPlace, std::nullopt, std::nullopt, 0, {}};
+    return refuse(ENODEV, ", which is the Windows device " + utf8(device.c_str()) + ", not a file");
+  }
+  // What is left is a name on a disk; its entry, a link included, is looked at.
   const HANDLE entry = openEntry(name);
-  if (entry == INVALID_HANDLE_VALUE) return {};
+  if (entry == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+    return refuse(errnoOf(error), "");
+  }
   const std::optional<FileInfo> info = infoOf(fileOf(entry));
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  const bool tagged = GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof tag);
+  const bool wineLink = info && !info->directory && isLinkUnderWine(entry, name);
   CloseHandle(entry);
-  if (!info) return {};
-  const OldOutput kept{info->id, std::nullopt};
-  // Folders and devices (NUL, CON) stay; a link to a file is removed, never
-  // written through, and a file that cannot be deleted stays. New files take
-  // their permissions from their folder, so nothing carries over.
-  if (info->directory || !info->id.regular) return kept;
-  return DeleteFileW(name.c_str()) ? OldOutput{} : kept;
+  if (!info || !tagged) return refuse(EIO, "");
+  if (wineLink)
+    return refuse(ELOOP, ", which is a link: under Wine it cannot be removed without what it leads to");
+  if (info->directory && !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return refuse(EISDIR, ", which is a folder");
+  // A link (a symbolic link, a junction) is removed itself, never written through.
+  if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return {OutputAction::Replace, info->id, std::nullopt, 0, {}};
+  if (!info->id.regular) return {OutputAction::WriteInPlace, info->id, std::nullopt, 0, {}};
+  if (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) return refuse(EACCES, ", which is write-protected");
+  // New files take their permissions from their folder: nothing carries over.
+  return {OutputAction::Replace, info->id, std::nullopt, 0, {}};
 }
 
-bool isWriteProtected(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(wide(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+int removeOldOutput(const std::string& path, const OutputDecision& decision) {
+  if (decision.action != OutputAction::Replace) return 0;
+  // Through a handle of the entry itself: DeleteFileW on a link removes
+  // what it leads to under Wine.
+  const HANDLE entry =
+      CreateFileW(wide(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (entry == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? 0 : errnoOf(error);
+  }
+  const std::optional<FileInfo> info = infoOf(fileOf(entry));
+  int error = 0;
+  if (!info || info->id != *decision.entry) {
+    error = EEXIST;
+  } else {
+    // POSIX semantics where the system has them (Windows 10 1607 on): the
+    // name goes at once. MinGW declares them only for builds that need that
+    // Windows, so by their documented values.
+    constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+    constexpr DWORD kDeleteWithPosixSemantics = 0x1 | 0x2;
+    DWORD disposition = kDeleteWithPosixSemantics;
+    FILE_DISPOSITION_INFO plain{TRUE};
+    if (!SetFileInformationByHandle(entry, kDispositionInfoEx, &disposition, sizeof disposition) &&
+        !SetFileInformationByHandle(entry, FileDispositionInfo, &plain, sizeof plain)) {
+      error = errnoOf(GetLastError());
+    }
+  }
+  CloseHandle(entry);
+  return error;
 }
 
-Opened openOutput(const std::string& path, const OldOutput& old) {
+Opened openOutput(const std::string& path, const OutputDecision& decision) {
+  if (decision.action == OutputAction::Refuse) return {kNoFile, decision.error};
   const std::wstring name = wide(path);
-  const DWORD attributes = GetFileAttributesW(name.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return {kNoFile, EISDIR};
-  if (!old.kept) {
+  if (decision.action != OutputAction::WriteInPlace) {
     // DELETE: a stopped run removes it through this handle.
     const HANDLE file =
         CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
@@ -214,16 +325,17 @@ Opened openOutput(const std::string& path, const OldOutput& old) {
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return failed();
   const std::optional<FileInfo> info = infoOf(fileOf(file));
-  if (!info || info->id != *old.kept) {
+  if (decision.entry && (!info || info->id != *decision.entry)) {
     CloseHandle(file);
     return {kNoFile, EEXIST};
   }
   return {fileOf(file), 0};
 }
 
-int truncateFile(FileHandle file) {
-  const LARGE_INTEGER start{};
-  if (!SetFilePointerEx(handleOf(file), start, nullptr, FILE_BEGIN) || !SetEndOfFile(handleOf(file))) {
+int truncateFile(FileHandle file, std::uint64_t size) {
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(size);
+  if (!SetFilePointerEx(handleOf(file), end, nullptr, FILE_BEGIN) || !SetEndOfFile(handleOf(file))) {
     return errnoOf(GetLastError());
   }
   return 0;

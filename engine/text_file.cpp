@@ -345,10 +345,10 @@ TextWriter::~TextWriter() {
   abandon();
 }
 
-void TextWriter::open(const std::string& path, const OldOutput& old) {
+void TextWriter::open(const std::string& path, const OutputDecision& decision) {
   m_path = path;
   for (;;) {
-    const Opened opened = openOutput(path, old);
+    const Opened opened = openOutput(path, decision);
     if (opened.error == EAGAIN) {
       // A named pipe without a reader yet.
       std::this_thread::sleep_for(kWaitSlice);
@@ -359,7 +359,7 @@ void TextWriter::open(const std::string& path, const OldOutput& old) {
     m_file = opened.file;
     break;
   }
-  m_created = !old.kept;
+  m_created = decision.action != OutputAction::WriteInPlace;
   if (m_created) markOutputUnfinished(m_path, m_file);
 }
 
@@ -382,7 +382,7 @@ void TextWriter::start(Encoding encoding) {
   m_pendingCapacity = kFlushSize + kSpareRoom;
   m_pending = pageBuffer(m_pendingCapacity);
   if (m_created || m_adopted || !fileId().value_or(FileId{}).regular) return;
-  if (const int number = truncateFile(m_file); number != 0) throw createFailure(number, m_path);
+  if (const int number = truncateFile(m_file, 0); number != 0) throw createFailure(number, m_path);
 }
 
 std::string TextWriter::writeAction() const {

@@ -175,9 +175,9 @@ class TextWriter {
   TextWriter& operator=(const TextWriter&) = delete;
   ~TextWriter();
 
-  // Opens the output after removeOldOutput (see openOutput), waiting while
-  // a named pipe has no reader yet.
-  void open(const std::string& path, const OldOutput& old);
+  // Opens the output as decided (see openOutput), waiting while a named pipe
+  // has no reader yet.
+  void open(const std::string& path, const OutputDecision& decision);
   // Writes to a copy of a handle that the program inherited (standard
   // output), as it stands: appending redirections keep what was there.
   void adopt(FileHandle inherited, const std::string& name);

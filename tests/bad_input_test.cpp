@@ -415,7 +415,7 @@ TEST(BadInput, OutputThatCannotBeWrittenIsReported) {
                                    d.write("folder/kept.txt", "kept");
                                    return d.file("folder");
                                  }),
-       .said = {message(R"(Cannot create the output file "{out}": Is a directory(21))")},
+       .said = {message(R"(Cannot write the output file "{out}", which is a folder: Is a directory(21))")},
        .exitStatus = 2,
        .output = OutputIs::AsBefore},
       {.name = "empty output name",
@@ -609,7 +609,8 @@ TEST(BadInput, FilesWithoutPermissionAreReported) {
          openTo(d, output, 0555, 0444);  // nor deleted, in a folder that may not be written
          return {input, output};
        },
-       .said = {message(R"(Cannot replace the output file "{out}": Permission denied(13))")},
+       .said = {message(
+           R"(Cannot write the output file "{out}", which is write-protected: Permission denied(13))")},
        .exitStatus = 2,
        .output = OutputIs::AsBefore},
   };
@@ -632,7 +633,8 @@ TEST(BadInput, FilesWithoutPermissionAreReported) {
            fs::permissions(input, fs::perms(0644));
            return {input, output};
          },
-         .said = {message(R"(Cannot create the output file "{out}": Permission denied(13))")},
+         .said = {message(
+             R"(Cannot write the output file "{out}", which belongs to another user in a folder that others may write: Permission denied(13))")},
          .exitStatus = 2,
          .output = OutputIs::AsBefore});
   }

@@ -178,7 +178,8 @@ TEST_F(ConversionRunTest, SetupFailuresEndTheRunWithTheRunReport) {
       {dir.file("."), output, "Cannot open the input file \"" + dir.file(".") + '"', EISDIR, false},
       {input, dir.file("none/out.txt"), "Cannot create the output file \"" + dir.file("none/out.txt") + '"',
        ENOENT, true},
-      {input, dir.file("."), "Cannot create the output file \"" + dir.file(".") + '"', EISDIR, true},
+      {input, dir.file("."), "Cannot write the output file \"" + dir.file(".") + "\", which is a folder",
+       EISDIR, true},
       {input, "", "Cannot create the output file \"\"", ENOENT, true},
   };
   for (const Case& c : cases) {

@@ -89,7 +89,7 @@ TEST(OutputSafety, NoRunDestroysOrCorruptsAFileItWasNotAskedToWrite) {
        kInput + R"(printf "keep\n" > out; chmod 444 out; "$CLI" in out)",
        2,
        {{"out", "keep\n"}},
-       "Cannot replace the output file \"out\": Permission denied(13)"},
+       "Cannot write the output file \"out\", which is write-protected: Permission denied(13)"},
       {"asking needs a terminal; standard input is never asked",
        R"(printf "a@b\n" | setsid -w "$CLI" -u --on-line-error=ask /dev/stdin out)",
        2,

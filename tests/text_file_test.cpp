@@ -216,7 +216,7 @@ TEST(TextWriter, RoundTripKeepsEveryCharacterOfUtf16) {
 #ifndef _WIN32  // a device that is always full
 TEST(TextWriter, FullDiskIsReportedWhenTheFileIsClosedAndKeepsTheLine) {
   TextWriter writer;
-  writer.open("/dev/full", removeOldOutput("/dev/full"));
+  writer.open("/dev/full", decideOutput("/dev/full"));
   writer.start(Encoding::Utf8);
   writer.writeLine("EMail1");
   try {
@@ -262,11 +262,11 @@ TEST(TextWriter, CreateFailuresNameTheFile) {
 #endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    const OldOutput old = removeOldOutput(c.path);
+    const OutputDecision decision = decideOutput(c.path);
     c.meanwhile();
     TextWriter writer;
     try {
-      writer.open(c.path, old);
+      writer.open(c.path, decision);
       writer.start(Encoding::Utf8);
       ADD_FAILURE() << "no failure";
     } catch (const Failure& failure) {
