@@ -122,6 +122,11 @@ TEST(OutputSafety, NoRunDestroysOrCorruptsAFileItWasNotAskedToWrite) {
                 R"sh( before=$(stat -c %a.%u out); "$CLI" in out; [ "$(stat -c %a.%u out)" = "$before" ])sh",
        0,
        {{"out", kOutput}}},
+      {"a replaced output keeps its access list",
+       kInput + R"sh(printf old > out; setfacl -m u:65534:--- out; before=$(getfacl -c out);)sh"
+                R"sh( "$CLI" in out; [ "$(getfacl -c out)" = "$before" ])sh",
+       0,
+       {{"out", kOutput}}},
       {"a file size limit is a failing write, not a cut file that looks finished",
        kBigInput + R"(ulimit -f 1024; "$CLI" --on-line-error=continue big out)",
        2,
