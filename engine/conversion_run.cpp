@@ -81,7 +81,7 @@ class Run {
       linesWaiting = readLine();
     });
     if (failure) {
-      showRunReport(*failure);
+      endRun(*failure);
       linesWaiting = false;
     }
     if (!linesWaiting) finish();
@@ -97,6 +97,7 @@ class Run {
     const std::string outputName = m_host.GetOutputFileName();
     const std::string inputName = m_host.GetInputFileName();
     m_inputName = inputName;
+    m_outputName = outputName;
     m_outOfMemory = outOfMemory("the input file \"" + inputName + '"');
     const FileHandle inheritedInput = m_host.inheritedInput();
     const FileHandle inheritedOutput = m_host.inheritedOutput();
@@ -157,8 +158,7 @@ class Run {
   bool goesOnAfter(const Failure& failure, bool ofOutput) {
     handOverStatus();  // the token that failed, if one did
     if (failure.endsRun() || (ofOutput && isGivenUp())) {
-      showRunReport(failure);
-      if (ofOutput) m_output.abandon();
+      endRun(failure, ofOutput);
       return false;
     }
     if (askAbout(failure)) return true;
@@ -177,8 +177,7 @@ class Run {
       const std::optional<Failure> failure = failureOf([&] { m_output.close(); });
       if (!failure) return;
       if (failure->endsRun() || isGivenUp()) {
-        showRunReport(*failure);
-        m_output.abandon();
+        endRun(*failure, true);
         return;
       }
       // Without a person the same report would only come again.
@@ -293,12 +292,31 @@ class Run {
   // Whether a token has come since the host's status was last set.
   bool statusPending() const { return m_tokenCounter != m_statusShownFor; }
 
-  // No report may fail for want of memory: it then goes unsaid.
-  void showRunReport(const Failure& failure) {
+  // The run report. An output that cannot take more is given up first, cut
+  // back to its last whole line; the report then says what it holds, and so
+  // it does for an output that holds the records taken so far.
+  void endRun(const Failure& failure, bool givingUpOutput = false) {
+    std::optional<TextWriter::Left> left;
+    if (givingUpOutput || m_output.isGivenUp()) {
+      left = m_output.abandon();
+    } else if (m_output.isOpen()) {
+      left = TextWriter::Left{m_output.linesTaken(), false};
+    }
+    // No report may fail for want of memory: it then goes unsaid.
     try {
-      m_host.ShowMessage(runReport(failure));
+      std::string report = runReport(failure);
+      if (left) report += outputHolds(*left);
+      m_host.ShowMessage(report);
     } catch (const std::bad_alloc&) {
     }
+  }
+
+  std::string outputHolds(const TextWriter::Left& left) const {
+    const std::uint64_t records = left.lines > 0 ? left.lines - 1 : 0;  // after the header
+    std::string text = "\r\nThe output file \"" + m_outputName + "\" holds ";
+    text += records == 1 ? "1 record" : std::to_string(records) + " records";
+    if (left.cutLine) text += ", then a cut line that could not be removed";
+    return text + '.';
   }
 
   bool askAbout(const Failure& failure) {
@@ -324,6 +342,7 @@ class Run {
   TextReader m_input;
   TextWriter m_output;
   std::string m_inputName;
+  std::string m_outputName;
   Failure m_outOfMemory = outOfMemory("the input file");  // made beforehand, for when nothing can be made
   std::uint64_t m_lineNumber = 0;
   std::int32_t m_tokenCounter = 0;

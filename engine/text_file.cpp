@@ -381,7 +381,8 @@ void TextWriter::start(Encoding encoding) {
   m_utf16 = isUtf16(encoding);
   m_pendingCapacity = kFlushSize + kSpareRoom;
   m_pending = pageBuffer(m_pendingCapacity);
-  if (m_created || m_adopted || !fileId().value_or(FileId{}).regular) return;
+  m_mayCutBack = !m_adopted && fileId().value_or(FileId{}).regular;
+  if (m_created || !m_mayCutBack) return;
   if (const int number = truncateFile(m_file, 0); number != 0) throw createFailure(number, m_path);
 }
 
@@ -405,6 +406,7 @@ void TextWriter::writeLineSlowly(std::initializer_list<std::string_view> parts) 
     }
     for (const std::string_view part : parts) appendUtf16(part);
     appendUtf16("\r\n");
+    ++m_linesTaken;
     return;
   }
   std::size_t size = 2;
@@ -413,6 +415,7 @@ void TextWriter::writeLineSlowly(std::initializer_list<std::string_view> parts) 
   if (size > kSpareRoom && !m_failure && flush(m_pendingSize)) {
     for (const std::string_view part : parts) writeThrough(part);
     writeThrough("\r\n");
+    ++m_linesTaken;
     return;
   }
   if (m_pendingCapacity - m_pendingSize < size) grow(size);
@@ -421,16 +424,14 @@ void TextWriter::writeLineSlowly(std::initializer_list<std::string_view> parts) 
   out[0] = '\r';
   out[1] = '\n';
   m_pendingSize += size;
+  ++m_linesTaken;
 }
 
 void TextWriter::writeThrough(std::string_view bytes) {
   while (!bytes.empty() && !m_failure) {
     const Moved moved = writeSome(bytes.data(), bytes.size());
+    wrote(bytes.data(), moved.count);
     bytes.remove_prefix(moved.count);
-    if (moved.count > 0) {
-      m_refusals = 0;
-      m_waitingAfterFailure = 0;
-    }
     if (moved.error != 0) refuse(moved.error);
   }
   appendBytes(bytes);
@@ -483,29 +484,81 @@ bool TextWriter::flush(std::size_t size) {
     number = moved.error;
   }
   if (done > 0) {
+    wrote(m_pending.get(), done);
     std::memmove(m_pending.get(), m_pending.get() + done, m_pendingSize - done);
     m_pendingSize -= done;
-    m_refusals = 0;
-    m_waitingAfterFailure = 0;
   }
   if (number == 0) return true;
   refuse(number);
   return false;
 }
 
+void TextWriter::wrote(const char* bytes, std::size_t count) {
+  if (count == 0) return;
+  if (const std::size_t end = afterLastLineEnd(bytes, count); end != 0) m_wholeLinesEnd = m_written + end;
+  m_written += count;
+  m_lastWritten = bytes[count - 1];
+  if (m_heldAfterFailure > count) {
+    m_heldAfterFailure -= count;
+    return;
+  }
+  m_heldAfterFailure = 0;
+  m_refusals = 0;
+}
+
+std::size_t TextWriter::afterLastLineEnd(const char* bytes, std::size_t count) const {
+  if (!m_utf16) {
+    for (std::size_t i = count; i > 0; --i) {
+      if (bytes[i - 1] == '\n') return i;
+    }
+    return 0;
+  }
+  // A line feed is the unit 000A, which starts at an even offset of the
+  // file; its first byte may be the last of an earlier write.
+  const bool little = m_encoding == Encoding::Utf16LittleEndian;
+  const auto byteAt = [&](std::ptrdiff_t i) { return i < 0 ? m_lastWritten : bytes[i]; };
+  std::ptrdiff_t first = static_cast<std::ptrdiff_t>(count) - 2;
+  if ((m_written + static_cast<std::uint64_t>(first)) % 2 != 0) ++first;
+  for (; first >= -1; first -= 2) {
+    if (first < 0 && m_written == 0) break;
+    const char a = byteAt(first);
+    const char b = byteAt(first + 1);
+    if (little ? (a == '\n' && b == 0) : (a == 0 && b == '\n')) return static_cast<std::size_t>(first + 2);
+  }
+  return 0;
+}
+
+std::uint64_t TextWriter::lineEndsWaiting() const {
+  const char* const bytes = m_pending.get();
+  std::uint64_t ends = 0;
+  if (!m_utf16) return static_cast<std::uint64_t>(std::count(bytes, bytes + m_pendingSize, '\n'));
+  // Units that end in the buffer, the first perhaps begun in the file.
+  const bool little = m_encoding == Encoding::Utf16LittleEndian;
+  for (std::ptrdiff_t i = m_written % 2 == 0 ? 0 : -1; i + 1 < static_cast<std::ptrdiff_t>(m_pendingSize);
+       i += 2) {
+    const char a = i < 0 ? m_lastWritten : bytes[i];
+    const char b = bytes[i + 1];
+    if (little ? (a == '\n' && b == 0) : (a == 0 && b == '\n')) ++ends;
+  }
+  return ends;
+}
+
 void TextWriter::refuse(int number) {
   ++m_refusals;
   Failure failure = fileFailure(number, writeAction());
-  // Nothing can reach a closed pipe; and a second line while the lines of an
-  // earlier one still wait would let memory grow with the output.
-  if (number == EPIPE || m_waitingAfterFailure > kFlushSize + kSpareRoom) throw failure.endingRun();
+  // Nothing can reach a closed pipe; and more waiting while what waited at an
+  // earlier failure is not out yet would let memory grow with the output.
+  if (number == EPIPE || (m_heldAfterFailure > 0 && m_pendingSize > kFlushSize + kSpareRoom)) {
+    m_givenUp = true;
+    throw failure.endingRun();
+  }
   m_failure = std::move(failure);
 }
 
 Failure TextWriter::takeFailure() {
   Failure failure = std::move(*m_failure);
   m_failure.reset();
-  m_waitingAfterFailure = m_pendingSize;
+  m_heldAfterFailure = m_pendingSize;
   return failure;
 }
 
@@ -520,11 +573,16 @@ void TextWriter::close() {
   if (number != 0) throw fileFailure(number, writeAction());
 }
 
-void TextWriter::abandon() noexcept {
+TextWriter::Left TextWriter::abandon() noexcept {
+  Left left{m_linesTaken - lineEndsWaiting(), m_written != m_wholeLinesEnd};
+  if (left.cutLine && m_file != kNoFile && m_mayCutBack && truncateFile(m_file, m_wholeLinesEnd) == 0)
+    left.cutLine = false;
   if (m_created) markOutputFinished();
   closeFile(m_file);
   m_file = kNoFile;
   m_pendingSize = 0;
+  m_linesTaken = left.lines;
+  return left;
 }
 
 void TextWriter::removeUnfinished() noexcept {

@@ -203,6 +203,7 @@ class TextWriter {
     for (const std::string_view text : texts) out = copyShort(out, text);
     std::memcpy(out, "\r\n", 2);
     m_pendingSize += size;
+    ++m_linesTaken;
   }
   // Whether a line may be written in place: not while lines have to go
   // through writeLine (before the first, for UTF-16, or when full).
@@ -215,6 +216,7 @@ class TextWriter {
   void endLine(char* end) {
     std::memcpy(end, "\r\n", 2);
     m_pendingSize = static_cast<std::size_t>(end - m_pending.get()) + 2;
+    ++m_linesTaken;
   }
 
   // Whether a write has failed since the failure was last taken.
@@ -224,11 +226,25 @@ class TextWriter {
   // Failed writes in a row, with nothing written in between.
   int refusalsInARow() const { return m_refusals; }
 
+  bool isOpen() const { return m_file != kNoFile; }
+  // Whether the output refused data in a way that no answer can cure (a
+  // closed pipe, or more waiting than memory may hold): only abandon() is left.
+  bool isGivenUp() const { return m_givenUp; }
+  // The lines taken so far, which the file holds once it is closed.
+  std::uint64_t linesTaken() const { return m_linesTaken; }
+
   // Writes what is waiting and closes the file. When that fails the file stays
   // open, so the caller may try again or give up with abandon().
   void close();
-  // Closes the file, dropping what could not be written.
-  void abandon() noexcept;
+  // What an abandoned output holds: its whole lines, and whether a cut one
+  // follows them that could not be cut off (a pipe, a device).
+  struct Left {
+    std::uint64_t lines = 0;
+    bool cutLine = false;
+  };
+  // Closes the file, dropping what could not be written, and cuts a file
+  // back to its last whole line: no cut line may pass for data.
+  Left abandon() noexcept;
   // Closes the file and removes it, when the run created it: a run that was
   // stopped leaves no output that looks finished.
   void removeUnfinished() noexcept;
@@ -276,6 +292,12 @@ class TextWriter {
   // Writes at most `size` bytes, waiting while a pipe cannot take them.
   Moved writeSome(const char* bytes, std::size_t size);
   void refuse(int number);
+  // Notes `count` bytes from `bytes` on as written.
+  void wrote(const char* bytes, std::size_t count);
+  // Where the last line end in `bytes`, which go to the file next, ends; 0 for none.
+  std::size_t afterLastLineEnd(const char* bytes, std::size_t count) const;
+  // The line ends that wait in the buffer.
+  std::uint64_t lineEndsWaiting() const;
   void appendUtf16(std::string_view text);
   void appendBytes(std::string_view bytes) {
     if (bytes.empty()) return;  // an empty view may hold no address for memcpy
@@ -300,10 +322,18 @@ class TextWriter {
   // byte order mark is written, and for UTF-16; kFlushSize after that.
   std::size_t m_copyBelow = 0;
   std::optional<Failure> m_failure;  // not yet taken; writes are held meanwhile
-  // What waited when a failure was taken: a second line that fails to be
-  // written while this much waits may not add its lines as well.
-  std::size_t m_waitingAfterFailure = 0;
+  // Of what waited when a failure was taken, the bytes not yet written: while
+  // any are left, a further refusal counts as one in a row, and one with more
+  // waiting than the buffer's usual size ends the run, so that memory does not
+  // grow with the output.
+  std::size_t m_heldAfterFailure = 0;
   int m_refusals = 0;
+  bool m_givenUp = false;
+  bool m_mayCutBack = false;  // a regular file that this run started, not an inherited one
+  std::uint64_t m_linesTaken = 0;
+  std::uint64_t m_written = 0;        // bytes that the file took from this writer
+  std::uint64_t m_wholeLinesEnd = 0;  // and where the last whole line among them ends
+  char m_lastWritten = 0;             // the last of them, half a UTF-16 line end maybe
   WhileWaiting m_whileWaiting;
 };
 

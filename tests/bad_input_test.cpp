@@ -50,6 +50,10 @@ struct Said {
 Said message(std::string text) {
   return {Kind::Message, std::move(text)};
 }
+// What a run report adds about an output that the run had begun.
+std::string holds(std::string_view records) {
+  return "\r\nThe output file \"{out}\" holds " + std::string(records) + ".";
+}
 Said question(int lineNumber, std::string_view line, std::string_view description, int number) {
   return {Kind::Question,
           "Error processing line: " + std::string(line) + "\r\nDescription: " + std::string(description) +
@@ -358,7 +362,8 @@ TEST(BadInput, InputThatCannotBeReadEndsTheRunWithItsReport) {
        .output = OutputIs::Missing},
       {.name = "input fails to read",
        .make = device("/proc/self/mem"),
-       .said = {message(R"(Cannot read line 1 of the input file "{in}": Input/output error(5))")},
+       .said = {message(R"(Cannot read line 1 of the input file "{in}": Input/output error(5))" +
+                        holds("0 records"))},
        .exitStatus = 2,
        .written = ""},
       {.name = "a line over the limit after the first",
@@ -368,13 +373,15 @@ TEST(BadInput, InputThatCannotBeReadEndsTheRunWithItsReport) {
          return {input, d.write("out.txt", kOldOutput)};
        },
        .said = {message(
-           R"(Cannot read line 2 of the input file "{in}", which is longer than 256 MiB: File too large(27))")},
+           R"(Cannot read line 2 of the input file "{in}", which is longer than 256 MiB: File too large(27))" +
+           holds("1 record"))},
        .exitStatus = 2,
        .written = crLf({"EMail1", "a"})},
       {.name = "endless input without a line end",
        .make = device("/dev/zero"),
        .said = {message(
-           R"(Cannot read line 1 of the input file "{in}", which is longer than 256 MiB: File too large(27))")},
+           R"(Cannot read line 1 of the input file "{in}", which is longer than 256 MiB: File too large(27))" +
+           holds("0 records"))},
        .exitStatus = 2,
        .written = ""},
   };
@@ -425,7 +432,7 @@ TEST(BadInput, OutputThatCannotBeWrittenIsReported) {
        .output = OutputIs::Missing},
       {.name = "full disk",
        .make = holding("a,b\nc\n", "/dev/full"),
-       .said = {question(2, "c", fullDisk, ENOSPC), message(fullDisk + "(28)")},
+       .said = {question(2, "c", fullDisk, ENOSPC), message(fullDisk + "(28)" + holds("0 records"))},
        .exitStatus = 2,
        .output = OutputIs::AsBefore},
       {.name = "full disk, unbuild, No",
@@ -647,10 +654,11 @@ TEST(BadInput, FilesWithoutPermissionAreReported) {
 }
 
 TEST(BadInput, StrangeContentIsConvertedCharacterForCharacter) {
-  auto oddByte = [](int line) {
+  auto oddByte = [](int line, std::string_view records) {
     return message("Cannot read line " + std::to_string(line) +
                    R"( of the input file "{in}", which ends in half a character: )"
-                   "Invalid or incomplete multibyte or wide character(84)");
+                   "Invalid or incomplete multibyte or wide character(84)" +
+                   holds(records));
   };
   const std::string onlySeparators = " , ,,  ,\n,,,\r\n   \n,";
   const std::vector<Case> cases = {
@@ -676,18 +684,18 @@ TEST(BadInput, StrangeContentIsConvertedCharacterForCharacter) {
       {.name = "UTF-16 with an odd byte after a line",
        .make = holding("\xFF\xFE"
                        "a\0\n\0b"s),
-       .said = {oddByte(2)},
+       .said = {oddByte(2, "1 record")},
        .exitStatus = 2,
        .written = utf16("EMail1\r\na\r\n", true)},
       {.name = "UTF-16 big-endian with an odd byte in its only line",
        .make = holding("\xFE\xFF\0a\0"s),
-       .said = {oddByte(2)},
+       .said = {oddByte(2, "1 record")},
        .exitStatus = 2,
        .written = utf16("EMail1\r\na\r\n", false)},
       {.name = "UTF-16 of one odd byte",
        .make = holding("\xFF\xFE"
                        "x"),
-       .said = {oddByte(1)},
+       .said = {oddByte(1, "0 records")},
        .exitStatus = 2,
        .written = ""},
       {.name = "UTF-8 byte order mark alone", .make = holding("\xEF\xBB\xBF"), .written = ""},

@@ -18,8 +18,9 @@ namespace {
 
 struct Case {
   std::string name;
-  std::string script;  // runs in the case's folder; $CLI is tavrin-cli, $SHIM the write-fault library
-  int status;          // the script's exit status
+  std::string
+      script;  // runs in the case's folder; $CLI is tavrin-cli, $SHIM the fault library (fault_shim.cpp)
+  int status;  // the script's exit status
   std::map<std::string, std::string> files = {};  // what they hold afterwards
   std::string said = {};                          // a part of standard error
   std::size_t saidAtMost = 4096;                  // bytes on standard error
@@ -39,7 +40,7 @@ struct Result {
 Result runScript(const TempDir& dir, const std::string& script) {
   dir.write("case.sh", "set -u\n" + script + "\n");
   const std::string command = "cd '" + dir.file("") +
-                              "' && CLI='" TAVRIN_CLI "' SHIM='" TAVRIN_WRITE_FAULT_SHIM
+                              "' && CLI='" TAVRIN_CLI "' SHIM='" TAVRIN_FAULT_SHIM
                               "' bash case.sh 2>stderr.txt";
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("stderr.txt"))};
@@ -61,15 +62,15 @@ TEST(OutputSafety, NoRunDestroysOrCorruptsAFileItWasNotAskedToWrite) {
        {{"f", "hdr\n" + kOutput + "done\n"}}},
       {"- reads standard input", R"(printf "a,b" | "$CLI" - out)", 0, {{"out", kOutput}}},
       {"one failed write leaves no gap",
-       kBigInput + R"("$CLI" big ref && TAVRIN_FAIL_WRITES=2,1,28 LD_PRELOAD="$SHIM" "$CLI" big out;)"
-                   R"( s=$?; cmp -s out ref && exit $s)",
+       kBigInput + R"("$CLI" big ref && TAVRIN_FAULT=write:2:1:28 LD_PRELOAD="$SHIM" "$CLI" big out;)"
+                   R"( s=$?; cmp -s out ref || exit 99; exit $s)",
        1,
        {},
        "No space left on device\nNumber: 28",
        4096,
        true},
       {"an output that keeps refusing data ends the run",
-       kBigInput + R"(TAVRIN_FAIL_WRITES=1,0,5 LD_PRELOAD="$SHIM" "$CLI" --on-line-error=continue big out)",
+       kBigInput + R"(TAVRIN_FAULT=write:1:0:5 LD_PRELOAD="$SHIM" "$CLI" --on-line-error=continue big out)",
        2,
        {},
        "Input/output error(5)",
@@ -122,6 +123,34 @@ TEST(OutputSafety, NoRunDestroysOrCorruptsAFileItWasNotAskedToWrite) {
                 R"sh( before=$(stat -c %a.%u out); "$CLI" in out; [ "$(stat -c %a.%u out)" = "$before" ])sh",
        0,
        {{"out", kOutput}}},
+      {"an output given up is cut back to its last whole line",
+       kBigInput +
+           R"sh("$CLI" big ref && TAVRIN_FAULT=write:2:1:short,write:3:0:28 LD_PRELOAD="$SHIM")sh"
+           R"sh( "$CLI" --on-line-error=continue big out; s=$?; [ "$(tail -c 2 out | od -An -tx1)" = " 0d 0a" ])sh"
+           R"sh( && cmp -s -n "$(stat -c %s out)" out ref || exit 99; exit $s)sh",
+       2,
+       {},
+       "No space left on device(28)\nThe output file \"out\" holds ",
+       4096,
+       true},
+      {"an output that refuses data is given up once",
+       R"sh(line=$(head -c 57000 /dev/zero | tr "\0" a); yes "$line" | head -n 40 > long; ulimit -f 1024;)sh"
+       R"sh( "$CLI" --on-line-error=continue long out 2> err; s=$?; cat err >&2;)sh"
+       R"sh( [ "$(grep -c "File too large(27)" err)" = 1 ] || exit 99; exit $s)sh",
+       2,
+       {},
+       "File too large(27)",
+       16384,
+       true},
+      {"memory stays bounded while the disk frees a little between lines",
+       R"sh(line=$(head -c 67000 /dev/zero | tr "\0" a); yes "$line" | head -n 600 > long;)sh"
+       R"sh( /usr/bin/time -f %M -o rss env TAVRIN_FAULT=write:2:0:drip LD_PRELOAD="$SHIM")sh"
+       R"sh( "$CLI" --on-line-error=continue long out; s=$?; [ "$(tail -n 1 rss)" -lt 20000 ] || exit 99; exit $s)sh",
+       2,
+       {},
+       "No space left on device(28)",
+       65536,
+       true},
       {"a replaced output keeps its access list",
        kInput + R"sh(printf old > out; setfacl -m u:65534:--- out; before=$(getfacl -c out);)sh"
                 R"sh( "$CLI" in out; [ "$(getfacl -c out)" = "$before" ])sh",
@@ -142,8 +171,8 @@ TEST(OutputSafety, NoRunDestroysOrCorruptsAFileItWasNotAskedToWrite) {
        200,
        true},
       {"control characters in messages are shown escaped",
-       R"(printf "\"Evil\033]0;owned\007\"\n" > in; "$CLI" -u in out; s=$?; ! grep -q $(printf "\033") stderr.txt)"
-       R"( && exit $s)",
+       R"(printf "\"Evil\033]0;owned\007\"\n" > in; "$CLI" -u in out; s=$?; grep -q $(printf "\033") stderr.txt && exit 99)"
+       R"(; exit $s)",
        1,
        {},
        "\"Evil\\x1b]0;owned\\x07\""},
