@@ -61,6 +61,7 @@ struct Options {
 
 struct UsageError {
   std::string message;
+  bool suggestsHelp = true;
 };
 
 // Texts from the input and file names may hold anything; a control character
@@ -210,9 +211,8 @@ Options parseOptions(const std::vector<std::string>& args) {
 // `standard`), /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and
 // /proc/self/fd/N; kNoFile for any other name. A number that the program was
 // not started with is a usage error: it could only be one of the program's own.
-FileHandle handleNamed(const std::string& name, FileHandle standard, const Inherited& inherited) {
-  if (name == "-") return standard;
-  int fd = -1;
+FileHandle handleNamed(const std::string& name, int standard, const Inherited& inherited) {
+  int fd = name == "-" ? standard : -1;
   if (name == "/dev/stdin") fd = 0;
   if (name == "/dev/stdout") fd = 1;
   if (name == "/dev/stderr") fd = 2;
@@ -222,6 +222,12 @@ FileHandle handleNamed(const std::string& name, FileHandle standard, const Inher
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), fd);
     if (error != std::errc() || end != digits.data() + digits.size() || digits.starts_with('+'))
       return kNoFile;
+  }
+  if (fd >= 0 && fd <= 2 && inherited.closedAtStart[static_cast<std::size_t>(fd)]) {
+    constexpr std::string_view kStandardNames[] = {"standard input", "standard output", "standard error"};
+    throw UsageError{"'" + printable(name) + "' names " + std::string(kStandardNames[fd]) +
+                         ", which was closed when tavrin-cli started",
+                     false};
   }
   if (fd == 0) return inherited.input;
   if (fd == 1) return inherited.output;
@@ -332,7 +338,12 @@ class CliHost final : public RunHost {
     for (;;) {
       m_terminal.write(std::string(kProgram) + ": " + std::string(question) + " [Y/n] ");
       const std::optional<std::string> answer = m_terminal.readLine();
-      if (!answer) return true;  // no one to ask: the default
+      if (!answer) {
+        // An answer that cannot be read is none: from now on nobody is
+        // asked, and what holds for nobody to ask holds.
+        m_policy = LineErrorPolicy::Continue;
+        return true;
+      }
       if (answer->empty() || *answer == "y" || *answer == "Y" || *answer == "yes") return true;
       if (*answer == "n" || *answer == "N" || *answer == "no") return false;
     }
@@ -478,8 +489,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       throw UsageError{options.files.size() < 2 ? "INPUT and OUTPUT files are needed"
                                                 : "too many arguments: only INPUT and OUTPUT are taken"};
     }
-    input = handleNamed(options.files[0], inherited.input, inherited);
-    output = handleNamed(options.files[1], inherited.output, inherited);
+    input = handleNamed(options.files[0], 0, inherited);
+    output = handleNamed(options.files[1], 1, inherited);
     if (options.onLineError.value_or(LineErrorPolicy::Ask) == LineErrorPolicy::Ask) {
       terminal.emplace(inherited.terminal);
       if (!terminal->isThere() && options.onLineError) {
@@ -487,7 +498,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       }
     }
   } catch (const UsageError& error) {
-    err << kProgram << ": " << error.message << "\nTry 'tavrin-cli --help' for more information.\n";
+    err << kProgram << ": " << error.message << '\n';
+    if (error.suggestsHelp) err << "Try 'tavrin-cli --help' for more information.\n";
     return 2;
   }
   if (!terminal) terminal.emplace(std::string());

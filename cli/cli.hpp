@@ -19,6 +19,9 @@ struct Inherited {
   // The descriptors open when the program started: only these may /dev/fd/N
   // and /proc/self/fd/N name, not one that the program opened itself.
   std::vector<FileHandle> descriptors = {0, 1, 2};
+  // Standard input, output and error that were closed at start: no name may
+  // lead to them.
+  ClosedAtStart closedAtStart = {};
 };
 
 // The command-line front end: `args` without the program name. Messages go to

@@ -5,7 +5,7 @@
 
 int main(int argc, char** argv) {
   using namespace tavrin;
-  guardProcess();
+  const ClosedAtStart closedAtStart = guardProcess();
   const FileHandle error = standardHandle(2);
   const Inherited inherited{
       .input = standardHandle(0),
@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
       .terminalTakesEscapes = takesEscapes(error),
       .terminal = ownTerminalName(),
       .descriptors = openDescriptors(),
+      .closedAtStart = closedAtStart,
   };
   return RunCli(programArguments(argc, argv), std::cout, std::cerr, inherited);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -150,9 +151,11 @@ std::string describeError(int number);
 // opened on the null device, so that no file the run opens takes their place;
 // an interrupt (Ctrl-C, SIGTERM, SIGHUP; a closed console on Windows) removes
 // an output that a run created and has not finished, then ends the program
-// as the interrupt would. A file size limit makes a write fail instead of
-// ending the program.
-void guardProcess();
+// as the interrupt would. A file size limit or a closed pipe makes a write
+// fail instead of ending the program. Tells which of standard input, output
+// and error were closed.
+using ClosedAtStart = std::array<bool, 3>;
+ClosedAtStart guardProcess();
 // The output that a run created at `path` is under way: an interrupt
 // removes it, if the name still leads to that file.
 void markOutputUnfinished(const std::string& path, FileHandle file);

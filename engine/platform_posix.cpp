@@ -394,9 +394,11 @@ std::string describeError(int number) {
   return std::strerror(number);
 }
 
-void guardProcess() {
+ClosedAtStart guardProcess() {
+  ClosedAtStart closed{};
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (::fcntl(fd, F_GETFD) == -1) {
+      closed[fd] = true;
       // open takes the lowest free number, which is this one.
       ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
     }
@@ -411,9 +413,12 @@ void guardProcess() {
     for (const int other : kCleanUpSignals) sigaddset(&action.sa_mask, other);
     ::sigaction(signal, &action, nullptr);
   }
-  // Past a file size limit, writes fail with EFBIG and are reported, instead
-  // of the signal ending the program with a cut output.
+  // Past a file size limit, writes fail with EFBIG, and to a pipe that
+  // nobody reads any more with EPIPE; both are reported, instead of the
+  // signal ending the program with a cut output.
   std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+  return closed;
 }
 
 void markOutputUnfinished(const std::string& path, FileHandle file) {

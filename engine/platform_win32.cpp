@@ -420,11 +420,14 @@ std::vector<FileHandle> openDescriptors() {
   return {};
 }
 
-void guardProcess() {
+ClosedAtStart guardProcess() {
   constexpr DWORD kStandard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-  for (const DWORD standard : kStandard) {
+  ClosedAtStart closed{};
+  for (std::size_t i = 0; i < closed.size(); ++i) {
+    const DWORD standard = kStandard[i];
     const HANDLE handle = GetStdHandle(standard);
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) continue;
+    closed[i] = true;
     const HANDLE nothing =
         CreateFileW(L"NUL", standard == STD_INPUT_HANDLE ? GENERIC_READ : GENERIC_WRITE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -438,6 +441,7 @@ void guardProcess() {
     SetConsoleOutputCP(CP_UTF8);
     std::atexit(restoreConsole);
   }
+  return closed;
 }
 
 void markOutputUnfinished(const std::string&, FileHandle file) {

@@ -50,8 +50,20 @@ TEST(OutputSafety, NoRunDestroysOrCorruptsAFileItWasNotAskedToWrite) {
   const std::vector<Case> cases = {
       {"closed standard output does not lead to the input",
        kInput + R"("$CLI" -q in /dev/stdout >&- 2>&-)",
-       0,
+       2,
        {{"in", "a,b\n"}}},
+      {"- names no standard output that was closed",
+       kInput + R"("$CLI" in - >&-)",
+       2,
+       {},
+       "'-' names standard output, which was closed when tavrin-cli started\n",
+       200},
+      {"- names no standard input that was closed",
+       R"("$CLI" - out <&-; s=$?; [ ! -e out ] && exit $s)",
+       2,
+       {},
+       "'-' names standard input, which was closed when tavrin-cli started\n",
+       200},
       {"an appending redirection keeps what was there",
        kInput + R"(printf "old\n" > log; "$CLI" in /dev/stdout >> log)",
        0,
@@ -184,11 +196,30 @@ TEST(OutputSafety, NoRunDestroysOrCorruptsAFileItWasNotAskedToWrite) {
       {"help to a full disk fails", R"("$CLI" --help > /dev/full)", 2, {}, "No space left on device"},
       {"version to a full disk fails", R"("$CLI" --version > /dev/full)", 2, {}, "No space left on device"},
       {"a closed pipe ends the run with one message",
-       kBigInput + R"(trap "" PIPE; "$CLI" -q big - | head -c 1 > /dev/null; exit ${PIPESTATUS[0]})",
+       kBigInput + R"("$CLI" -q big - | head -c 1 > /dev/null; exit ${PIPESTATUS[0]})",
        2,
        {},
        "Broken pipe(32)",
        200},
+      {"messages that cannot be written end no run",
+       R"sh(seq -f '"Last%g"' 1 20000 > bad; "$CLI" -u bad ref 2>/dev/null;)sh"
+       R"sh( "$CLI" -u --on-line-error=continue bad out 2>&1 >/dev/null | head -c 300 >/dev/null;)sh"
+       R"sh( s=${PIPESTATUS[0]}; cmp -s out ref || exit 99; exit $s)sh",
+       1},
+      {"an answer that cannot be read is no answer", kInput + R"sh(timeout 20 python3 -c '
+import os, pty, resource, signal, sys
+pid, terminal = pty.fork()
+if pid == 0:
+    signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    os.execv(sys.argv[1], [sys.argv[1], "--on-line-error=ask", "in", "/dev/full"])
+said = b""
+while b"[Y/n]" not in said:
+    said += os.read(terminal, 1000)
+os.close(terminal)
+_, status, usage = os.wait4(pid, 0)
+sys.exit(98 if usage.ru_utime + usage.ru_stime > 2 else os.waitstatus_to_exitcode(status))
+' "$CLI")sh",
+       2},
       {"Ctrl-C removes the unfinished output",
        R"(set -m; mkfifo p; "$CLI" -q p out & exec 3> p; echo a,b >&3;)"
        R"( for i in $(seq 100); do [ -e out ] && break; sleep 0.05; done; [ -e out ] || exit 99;)"

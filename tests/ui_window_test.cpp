@@ -185,7 +185,7 @@ class WindowTest : public QObject {
 
 void WindowTest::initTestCase() {
   m_interfaceFont = QApplication::font();
-  std::signal(SIGPIPE, SIG_IGN);  // a pipe's writer whose run was stopped
+  guardProcess();  // as the program does first
 }
 
 void WindowTest::cleanup() {
