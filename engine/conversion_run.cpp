@@ -207,6 +207,11 @@ class Run {
     m_reading = false;
     m_lineKept = false;
     m_host.lineRead(++m_lineNumber, m_input.bytesRead(), m_input.fileSize());
+    // Lines without a recipient keep the front end alive as well.
+    if (m_statusPacer.isDue()) {
+      handOverStatus();
+      checkKeepGoing();
+    }
     return true;
   }
 

@@ -324,6 +324,9 @@ std::string_view TextReader::scanForLine() {
     m_lineSize = 0;
     return line();
   }
+  // The limit counts the input's own bytes, which for UTF-16 are not those
+  // of the text decoded so far: counted once here, then read by read.
+  std::uint64_t lineInput = inputSizeOf({m_buffer.get() + m_begin, m_end - m_begin});
   for (;;) {
     const std::size_t end = findLineEnd();
     if (end != kNotFound) return takeLine(end);
@@ -336,9 +339,22 @@ std::string_view TextReader::scanForLine() {
       ++m_linesRead;
       return line();
     }
-    if (m_end - m_begin > kLongestLine) fail(EFBIG, ", which is longer than 256 MiB");
+    if (lineInput > kLongestLine) fail(EFBIG, ", which is longer than 256 MiB");
+    const std::uint64_t before = m_bytesRead;
     fill();
+    lineInput += m_bytesRead - before;
   }
+}
+
+std::uint64_t TextReader::inputSizeOf(std::string_view decoded) const {
+  if (!isUtf16(m_encoding)) return decoded.size();
+  // Two bytes for each character, four for one beyond the first plane.
+  std::uint64_t size = 0;
+  for (const char c : decoded) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) size += byte >= 0xF0 ? 4 : 2;
+  }
+  return size;
 }
 
 TextWriter::~TextWriter() {

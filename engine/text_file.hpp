@@ -111,6 +111,8 @@ class TextReader {
   }
   std::size_t findLineEnd();
   std::string_view scanForLine();
+  // How many bytes of the input decoded to `decoded`.
+  std::uint64_t inputSizeOf(std::string_view decoded) const;
   // The line from m_begin up to the line end at `end`.
   std::string_view takeLine(std::size_t end) {
     m_lineStart = m_begin;

@@ -377,6 +377,17 @@ TEST(BadInput, InputThatCannotBeReadEndsTheRunWithItsReport) {
            holds("1 record"))},
        .exitStatus = 2,
        .written = crLf({"EMail1", "a"})},
+      {.name = "a UTF-16 line over the limit by its own bytes, not by its UTF-8",
+       .make = [](const TempDir& d) -> Files {
+         const std::string input = d.write("in.txt", "\xFF\xFE");
+         fs::resize_file(input, (std::uintmax_t{257} << 20) + 2);
+         return {input, d.write("out.txt", kOldOutput)};
+       },
+       .said = {message(
+           R"(Cannot read line 1 of the input file "{in}", which is longer than 256 MiB: File too large(27))" +
+           holds("0 records"))},
+       .exitStatus = 2,
+       .written = ""},
       {.name = "endless input without a line end",
        .make = device("/dev/zero"),
        .said = {message(
