@@ -249,12 +249,14 @@ class AskingTerminal {
 
   bool isThere() const { return m_terminal.output != kNoFile; }
 
-  void write(std::string_view text) {
+  // False when the terminal did not take it all.
+  bool write(std::string_view text) {
     while (!text.empty()) {
       const Moved moved = writeTo(m_terminal.output, text.data(), text.size());
-      if (moved.error != 0) return;
+      if (moved.error != 0) return false;
       text.remove_prefix(moved.count);
     }
+    return true;
   }
 
   // The next line typed, without its end; nothing when the terminal is gone.
@@ -332,15 +334,16 @@ class CliHost final : public RunHost {
         break;
     }
     // Someone reading only the terminal must see what the question is about.
-    if (m_inherited.errorTerminal == kNoFile) m_terminal.write(printable(shortenForDisplay(text)) + "\n");
+    bool shown =
+        m_inherited.errorTerminal != kNoFile || m_terminal.write(printable(shortenForDisplay(text)) + "\n");
     const std::string_view question =
         m_closing ? "write the rest of the output again?" : "go on with the next line?";
     for (;;) {
-      m_terminal.write(std::string(kProgram) + ": " + std::string(question) + " [Y/n] ");
-      const std::optional<std::string> answer = m_terminal.readLine();
+      shown = shown && m_terminal.write(std::string(kProgram) + ": " + std::string(question) + " [Y/n] ");
+      const std::optional<std::string> answer = shown ? m_terminal.readLine() : std::nullopt;
       if (!answer) {
-        // An answer that cannot be read is none: from now on nobody is
-        // asked, and what holds for nobody to ask holds.
+        // A question that cannot be shown or answered is none: from now on
+        // nobody is asked, and what holds for nobody to ask holds.
         m_policy = LineErrorPolicy::Continue;
         return true;
       }

@@ -559,6 +559,36 @@ std::uint64_t TextWriter::lineEndsWaiting() const {
   return ends;
 }
 
+void TextWriter::finishCutLine() noexcept {
+  // Once, and without waiting: the output is being given up.
+  const std::size_t end = afterFirstLineEnd();
+  std::size_t done = 0;
+  while (done < end) {
+    const Moved moved = writeTo(m_file, m_pending.get() + done, end - done);
+    if (moved.error != 0) break;
+    wrote(m_pending.get() + done, moved.count);
+    done += moved.count;
+  }
+  std::memmove(m_pending.get(), m_pending.get() + done, m_pendingSize - done);
+  m_pendingSize -= done;
+}
+
+std::size_t TextWriter::afterFirstLineEnd() const {
+  const char* const bytes = m_pending.get();
+  if (!m_utf16) {
+    const void* const end = std::memchr(bytes, '\n', m_pendingSize);
+    return end == nullptr ? 0 : static_cast<std::size_t>(static_cast<const char*>(end) - bytes) + 1;
+  }
+  const bool little = m_encoding == Encoding::Utf16LittleEndian;
+  for (std::ptrdiff_t i = m_written % 2 == 0 ? 0 : -1; i + 1 < static_cast<std::ptrdiff_t>(m_pendingSize);
+       i += 2) {
+    const char a = i < 0 ? m_lastWritten : bytes[i];
+    if (little ? (a == '\n' && bytes[i + 1] == 0) : (a == 0 && bytes[i + 1] == '\n'))
+      return static_cast<std::size_t>(i + 2);
+  }
+  return 0;
+}
+
 void TextWriter::refuse(int number) {
   ++m_refusals;
   Failure failure = fileFailure(number, writeAction());
@@ -590,6 +620,7 @@ void TextWriter::close() {
 }
 
 TextWriter::Left TextWriter::abandon() noexcept {
+  if (m_file != kNoFile && m_written != m_wholeLinesEnd) finishCutLine();
   Left left{m_linesTaken - lineEndsWaiting(), m_written != m_wholeLinesEnd};
   if (left.cutLine && m_file != kNoFile && m_mayCutBack && truncateFile(m_file, m_wholeLinesEnd) == 0)
     left.cutLine = false;

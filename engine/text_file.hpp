@@ -300,6 +300,10 @@ class TextWriter {
   std::size_t afterLastLineEnd(const char* bytes, std::size_t count) const;
   // The line ends that wait in the buffer.
   std::uint64_t lineEndsWaiting() const;
+  // Where the first line end that waits in the buffer ends; 0 for none.
+  std::size_t afterFirstLineEnd() const;
+  // Writes the rest of a line that the file holds only a part of, if it can.
+  void finishCutLine() noexcept;
   void appendUtf16(std::string_view text);
   void appendBytes(std::string_view bytes) {
     if (bytes.empty()) return;  // an empty view may hold no address for memcpy
