@@ -223,6 +223,7 @@ class Run {
       handOverStatus();
       warnOfRefusedLine(m_host, failure, m_lineNumber, line);
       m_stoppedAtWarning = !m_host.goOnAfterWarning();
+      checkKeepGoing();
       return;
     }
     // The host's choices change only while it has control.
@@ -325,11 +326,14 @@ class Run {
   }
 
   bool askAbout(const Failure& failure) {
+    bool yes = false;
     try {
-      return m_host.AskYesNo(lineReport(m_lineKept ? m_keptLine : m_input.line(), failure));
+      yes = m_host.AskYesNo(lineReport(m_lineKept ? m_keptLine : m_input.line(), failure));
     } catch (const std::bad_alloc&) {
-      return false;
     }
+    // A stop asked for while the question was up comes before the answer.
+    checkKeepGoing();
+    return yes;
   }
 
   Failure outOfMemoryHere() {

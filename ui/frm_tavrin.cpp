@@ -24,12 +24,18 @@
 #include <QWindow>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "engine/conversion_run.hpp"
 #include "engine/text.hpp"
 #include "ui/common_dialog.hpp"
 #include "version.hpp"
+
+#if QT_CONFIG(xcb)
+#include <xcb/xcb.h>
+#endif
 
 namespace tavrin {
 
@@ -358,6 +364,41 @@ bool FrmTavrin::keepGoing() {
   // query: the window stays alive. Input is dropped meanwhile (eventFilter).
   QCoreApplication::processEvents();
   return !m_closeRequested;
+}
+
+#if QT_CONFIG(xcb)
+namespace {
+
+// Whether an X11 event is the window manager's request to close `window`.
+bool isCloseRequest(const void* message, WId window) {
+  const auto* event = static_cast<const xcb_client_message_event_t*>(message);
+  if ((event->response_type & 0x7F) != XCB_CLIENT_MESSAGE || event->window != window || event->format != 32)
+    return false;
+  static const xcb_atom_t deleteWindow = [] {
+    constexpr std::string_view kName = "WM_DELETE_WINDOW";
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr) return xcb_atom_t{XCB_ATOM_NONE};
+    xcb_connection_t* const connection = x11->connection();
+    xcb_intern_atom_reply_t* const reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, kName.size(), kName.data()), nullptr);
+    const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return atom;
+  }();
+  return deleteWindow != XCB_ATOM_NONE && event->data.data32[0] == deleteWindow;
+}
+
+}  // namespace
+#endif
+
+bool FrmTavrin::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+#if QT_CONFIG(xcb)
+  // Qt drops a close request for a window that a message box blocks; one
+  // during a run's question is kept here, and stops the run once it is answered.
+  if (m_running && eventType == "xcb_generic_event_t" && isCloseRequest(message, winId()))
+    m_closeRequested = true;
+#endif
+  return QWidget::nativeEvent(eventType, message, result);
 }
 
 void FrmTavrin::closeEvent(QCloseEvent* event) {
