@@ -19,7 +19,6 @@ import itertools
 import os
 import pty
 import re
-import resource
 import select
 import subprocess
 import sys
@@ -91,9 +90,9 @@ def run(args, folder, stdin, terminal, env):
                 process.kill()
                 hung = True
                 break
-            readable_or_writable = [s for s in streams if s is not process.stdin]
+            readable = [s for s in streams if s is not process.stdin]
             writable = [process.stdin] if process.stdin in streams else []
-            ready_read, ready_write, _ = select.select(readable_or_writable, writable, [], 0.1)
+            ready_read, ready_write, _ = select.select(readable, writable, [], 0.1)
             for stream in ready_write:
                 try:
                     pending_input = pending_input[os.write(stream.fileno(), pending_input[:65536]):]
@@ -145,7 +144,7 @@ def records_in(output, utf16):
     return max(lines - 1, 0)
 
 
-def check(variant, clean, faulted, before, after, output, fault_name):
+def check(variant, clean, faulted, before, after, output):
     """What must hold after one faulted run; the list of what did not."""
     unbuild, utf16, piped, policy = variant
     wrong = []
@@ -230,7 +229,7 @@ def main():
                     fault = f"{call}:{index}:1:{kind}"
                     faulted = one_run(fault)
                     runs += 1
-                    wrong = check(variant, clean, faulted, content, faulted["input"], faulted["output"], fault)
+                    wrong = check(variant, clean, faulted, content, faulted["input"], faulted["output"])
                     if faulted["status"] == 0 and not wrong:
                         held += 1
                     failed_runs += bool(wrong)
