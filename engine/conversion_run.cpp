@@ -207,8 +207,9 @@ class Run {
     m_reading = false;
     m_lineKept = false;
     m_host.lineRead(++m_lineNumber, m_input.bytesRead(), m_input.fileSize());
-    // Lines without a recipient keep the front end alive as well.
-    if (m_statusPacer.isDue()) {
+    // Lines without a recipient keep the front end alive as well, at a pace
+    // of their own: the status of the first recipient is shown at once.
+    if (m_linePacer.isDue()) {
       handOverStatus();
       checkKeepGoing();
     }
@@ -361,6 +362,7 @@ class Run {
   bool m_reading = false;  // the next line, not the current one
   TokenList m_tokens;
   ProgressPacer m_statusPacer{m_host.statusInterval()};
+  ProgressPacer m_linePacer{m_host.statusInterval()};
   std::int32_t m_statusShownFor = 0;  // the count of the token that the host's status shows
   std::string_view m_statusToken;     // in the current line, or in m_keptStatusToken
   std::string m_keptStatusToken;
