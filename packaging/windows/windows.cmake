@@ -47,3 +47,9 @@ if(TARGET tavrin)
     DEPENDS tavrin tavrin-cli
     COMMENT "Making the Windows installer and the portable zip")
 endif()
+
+# The window's test runs the window as the program does: with today's common
+# controls, laid out for each monitor's dots per inch.
+if(TARGET ui_win32_test)
+  tavrin_add_windows_resources(ui_win32_test "Tests of the Tavrin window")
+endif()
