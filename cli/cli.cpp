@@ -418,10 +418,12 @@ class CliHost final : public RunHost {
     }
     m_err << std::flush;
     m_progressWidth = std::max(width, m_inherited.terminalTakesEscapes ? 0 : m_progressWidth);
+    markProgressLine(m_inherited.errorTerminal);
   }
 
   void clearProgress() {
     if (m_progressWidth < 0) return;
+    markProgressLine(kNoFile);
     if (m_inherited.terminalTakesEscapes) {
       m_err << "\r\x1b[K";
     } else {

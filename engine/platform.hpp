@@ -152,5 +152,10 @@ void markOutputUnfinished(const std::string& path, FileHandle file);
 void markOutputFinished() noexcept;
 // Removes the unfinished output now, as an interrupt would, and closes it.
 void removeUnfinishedOutput(FileHandle file) noexcept;
+// A front end shows a progress line on the terminal `terminal` now (kNoFile:
+// none any more). On Windows an interrupt clears it before the program ends;
+// on POSIX it stays, as the terminal's ^C does, and the shell starts a new
+// line.
+void markProgressLine(FileHandle terminal) noexcept;
 
 }  // namespace tavrin

@@ -337,4 +337,6 @@ void removeUnfinishedOutput(FileHandle file) noexcept {
   closeFile(file);
 }
 
+void markProgressLine(FileHandle) noexcept {}
+
 }  // namespace tavrin

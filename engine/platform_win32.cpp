@@ -107,6 +107,8 @@ HANDLE openEntry(const std::wstring& path) {
 // The output that a run created and has not finished, for the console's
 // handler, which runs on a thread of its own.
 std::atomic<HANDLE> unfinishedOutput{nullptr};
+// The console that shows a progress line.
+std::atomic<HANDLE> progressLine{nullptr};
 UINT consoleCodePage = 0;  // the console's own, given back at the end
 
 void removeIfStillUnfinished() {
@@ -120,13 +122,26 @@ void restoreConsole() {
   if (consoleCodePage != 0) SetConsoleOutputCP(consoleCodePage);
 }
 
-// Ctrl-C, Ctrl-Break, a closed console, the end of the session: the
-// unfinished output is removed once its last handle closes, which ending the
-// program does.
+// The progress line is the cursor's row: blanked, with the cursor at its start.
+void clearProgressLine() {
+  const HANDLE console = progressLine.exchange(nullptr);
+  CONSOLE_SCREEN_BUFFER_INFO information{};
+  if (console == nullptr || !GetConsoleScreenBufferInfo(console, &information)) return;
+  const COORD start{0, information.dwCursorPosition.Y};
+  DWORD written = 0;
+  FillConsoleOutputCharacterW(console, L' ', static_cast<DWORD>(information.dwSize.X), start, &written);
+  SetConsoleCursorPosition(console, start);
+}
+
+// Ctrl-C, Ctrl-Break, a closed console, the end of the session: the progress
+// line goes, the unfinished output is removed once its last handle closes,
+// which ending the program does, and the status is Windows' own for an
+// interrupted console program (Wine's default handler would end with 0).
 BOOL WINAPI endOnInterrupt(DWORD) {
+  clearProgressLine();
   removeIfStillUnfinished();
   restoreConsole();
-  return FALSE;  // the default: the program ends
+  ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 }  // namespace
@@ -339,6 +354,10 @@ void markOutputFinished() noexcept {
 void removeUnfinishedOutput(FileHandle file) noexcept {
   removeIfStillUnfinished();
   closeFile(file);
+}
+
+void markProgressLine(FileHandle terminal) noexcept {
+  progressLine = terminal == kNoFile ? nullptr : handleOf(terminal);
 }
 
 std::vector<std::string> programArguments(int, char**) {
