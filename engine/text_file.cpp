@@ -145,18 +145,22 @@ void TextReader::fail(int number, std::string_view what) {
 
 void TextReader::open(const std::string& path) {
   m_path = path;
-  take(openForReading(path));
+  take(openForReading(path), false);
 }
 
 void TextReader::adopt(FileHandle inherited, const std::string& name) {
   m_path = name;
-  take(copyOf(inherited));
+  take(copyOf(inherited), true);
 }
 
-void TextReader::take(const Opened& opened) {
+void TextReader::take(const Opened& opened, bool inherited) {
   if (opened.error != 0) throw openFailure(opened.error, m_path);
   m_file = opened.file;
   const std::optional<FileInfo> info = infoOf(m_file);
+  if (!info && inherited) {
+    m_waitsForData = true;
+    return;
+  }
   if (!info) throw openFailure(EBADF, m_path);
   if (info->directory) throw openFailure(EISDIR, m_path);  // an inherited handle
   m_fileSize = info->size;
