@@ -132,6 +132,10 @@ bool isTerminal(FileHandle file);
 bool takesEscapes(FileHandle terminal);
 // What openTerminal takes for the program's own terminal.
 std::string ownTerminalName();
+// Whether /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and /proc/self/fd/N
+// name the program's own descriptors, as on POSIX; on Windows they are paths
+// on the current drive like any other.
+bool hasDescriptorNames();
 // The columns that a character takes on a terminal, whatever the locale.
 int columnsOf(char32_t code);
 // The words for an errno number.

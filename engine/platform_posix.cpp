@@ -275,6 +275,10 @@ bool takesEscapes(FileHandle) {
   return term != nullptr && std::string_view(term) != "dumb";
 }
 
+bool hasDescriptorNames() {
+  return true;
+}
+
 std::string ownTerminalName() {
   return "/dev/tty";
 }

@@ -388,6 +388,10 @@ std::string ownTerminalName() {
   return "CON";
 }
 
+bool hasDescriptorNames() {
+  return false;
+}
+
 // East Asian wide and full-width characters take two columns of a console.
 int columnsOf(char32_t code) {
   constexpr std::pair<char32_t, char32_t> kWide[] = {

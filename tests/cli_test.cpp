@@ -120,8 +120,10 @@ TEST(Cli, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
       {{"--unbuild=yes", "a", "b"}, "option '--unbuild' doesn't allow an argument"},
       {{"--on-line-error=ask", "a", "b"},
        "'--on-line-error=ask' needs a terminal to ask on, and there is none"},
+#ifndef _WIN32  // where names stand for descriptors
       // Not one of the descriptors that the program was started with.
       {{"a", "/dev/fd/3"}, "'/dev/fd/3' names no descriptor that tavrin-cli was started with"},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -276,6 +278,35 @@ TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
                 {.errorTerminal = terminal.side(), .terminalTakesEscapes = false, .terminal = ""});
     EXPECT_EQ(r.err, "\r" + c.frame + "\r" + std::string(c.columns, ' ') + "\r");
   }
+}
+#endif
+
+#ifdef _WIN32  // paths
+// What stands for a descriptor on POSIX is a path: on the current drive of
+// Windows, which has no folder \dev or \proc here; under Wine, the Linux
+// file system's, where no process has a descriptor 987.
+TEST(Cli, DescriptorNamesOfPosixArePathsOnWindows) {
+  struct Case {
+    std::string input;
+    std::string output;
+    std::string said;
+  };
+  const std::vector<Case> cases = {
+      {"/dev/fd/987", "out.csv", "Cannot open the input file \"/dev/fd/987\""},
+      {"/proc/self/fd/987", "out.csv", "Cannot open the input file \"/proc/self/fd/987\""},
+      {"in.txt", "/dev/fd/987", "Cannot create the output file \"/dev/fd/987\""},
+  };
+  TempDir dir;
+  dir.write("in.txt", "a@b");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.file(""));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input + " " + c.output);
+    const CliResult r = runTool({"-q", c.input, c.output});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tavrin-cli: " + c.said + ": No such file or directory(2)\n");
+  }
+  std::filesystem::current_path(before);
 }
 #endif
 
