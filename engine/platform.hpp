@@ -40,10 +40,13 @@ struct FileInfo {
 std::optional<FileInfo> infoOf(const std::string& path);
 std::optional<FileInfo> infoOf(FileHandle file);
 
-// A handle, or the errno number of why there is none.
+// A handle, or the errno number of why there is none, and the system's own
+// words for why where the errno number's would mislead (Windows: a name that
+// it does not take); empty otherwise.
 struct Opened {
   FileHandle file = kNoFile;
   int error = 0;
+  std::string words = {};
 };
 
 // Opens a file for reading, shared with other programs that read, write or

@@ -49,7 +49,6 @@ int errnoOf(DWORD error) {
       return 0;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
     case ERROR_BAD_NETPATH:
     case ERROR_BAD_PATHNAME:
     case ERROR_INVALID_DRIVE:
@@ -61,6 +60,8 @@ int errnoOf(DWORD error) {
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
       return EEXIST;
+    case ERROR_INVALID_NAME:
+      return EINVAL;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return ENOSPC;
@@ -85,8 +86,23 @@ int errnoOf(DWORD error) {
   }
 }
 
+// Windows' own words for an error whose errno number's would mislead: a
+// name with ?, *, |, <, > or " is no missing file. Without the full stop, as
+// the C library's words stand.
+std::string wordsOf(DWORD error) {
+  if (error != ERROR_INVALID_NAME) return {};
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string words = text != nullptr ? utf8(text) : std::string();
+  LocalFree(text);
+  words.erase(words.find_last_not_of(" .\r\n") + 1);
+  return words;
+}
+
 Opened failed() {
-  return {kNoFile, errnoOf(GetLastError())};
+  const DWORD error = GetLastError();
+  return {kNoFile, errnoOf(error), wordsOf(error)};
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -179,7 +195,11 @@ Opened openForReading(const std::string& path) {
     return {kNoFile, EISDIR};
   // Others may go on reading, writing and even deleting it meanwhile.
   const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-  return file == INVALID_HANDLE_VALUE ? failed() : Opened{fileOf(file), 0};
+  if (file != INVALID_HANDLE_VALUE) return {fileOf(file), 0};
+  // A name whose device is not there (CON without a console) fails as a
+  // closed handle would.
+  if (GetLastError() == ERROR_INVALID_HANDLE) return {kNoFile, ENXIO};
+  return failed();
 }
 
 Opened copyOf(FileHandle inherited) {

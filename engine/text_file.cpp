@@ -109,12 +109,12 @@ std::string fileAction(std::string_view action, std::string_view role, const std
   return text;
 }
 
-Failure openFailure(int number, const std::string& path) {
-  return fileFailure(number, fileAction("Cannot open", "input", path));
+Failure openFailure(int number, const std::string& path, std::string_view words = {}) {
+  return fileFailure(number, fileAction("Cannot open", "input", path), words);
 }
 
-Failure createFailure(int number, const std::string& path) {
-  return fileFailure(number, fileAction("Cannot create", "output", path));
+Failure createFailure(int number, const std::string& path, std::string_view words = {}) {
+  return fileFailure(number, fileAction("Cannot create", "output", path), words);
 }
 
 // Grows a page buffer to `size` bytes, keeping what it holds.
@@ -154,7 +154,7 @@ void TextReader::adopt(FileHandle inherited, const std::string& name) {
 }
 
 void TextReader::take(const Opened& opened, bool inherited) {
-  if (opened.error != 0) throw openFailure(opened.error, m_path);
+  if (opened.error != 0) throw openFailure(opened.error, m_path, opened.words);
   m_file = opened.file;
   const std::optional<FileInfo> info = infoOf(m_file);
   if (!info && inherited) {
@@ -359,7 +359,7 @@ void TextWriter::open(const std::string& path, const OldOutput& old) {
       if (m_whileWaiting) m_whileWaiting();
       continue;
     }
-    if (opened.error != 0) throw createFailure(opened.error, path);
+    if (opened.error != 0) throw createFailure(opened.error, path, opened.words);
     m_file = opened.file;
     break;
   }
