@@ -5,6 +5,7 @@
 #include <shellapi.h>
 // clang-format on
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -343,7 +344,25 @@ std::vector<FileHandle> openDescriptors() {
   return {};
 }
 
+namespace {
+
+// The installer and the uninstaller change nothing in a folder whose program
+// runs: they find it by this mutex, named after the folder in capitals with
+// "/" for "\\". Its handle is never closed: the program holds it until it ends.
+void markFolderInUse() {
+  std::wstring folder(32768, L'\0');
+  folder.resize(GetModuleFileNameW(nullptr, folder.data(), static_cast<DWORD>(folder.size())));
+  const std::size_t name = folder.find_last_of(L'\\');
+  folder.resize(name == std::wstring::npos ? 0 : name);
+  CharUpperBuffW(folder.data(), static_cast<DWORD>(folder.size()));
+  std::replace(folder.begin(), folder.end(), L'\\', L'/');
+  CreateMutexW(nullptr, FALSE, (L"Local\\Tavrin in " + folder).c_str());
+}
+
+}  // namespace
+
 void guardProcess() {
+  markFolderInUse();
   constexpr DWORD kStandard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
   for (const DWORD standard : kStandard) {
     const HANDLE handle = GetStdHandle(standard);
