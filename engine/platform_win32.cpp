@@ -126,6 +126,8 @@ HANDLE openEntry(const std::wstring& path) {
 std::atomic<HANDLE> unfinishedOutput{nullptr};
 // The console that shows a progress line.
 std::atomic<HANDLE> progressLine{nullptr};
+// The thread that runs the program, which draws the progress line.
+HANDLE mainThread = nullptr;
 UINT consoleCodePage = 0;  // the console's own, given back at the end
 
 void removeIfStillUnfinished() {
@@ -150,15 +152,19 @@ void clearProgressLine() {
   SetConsoleCursorPosition(console, start);
 }
 
-// Ctrl-C, Ctrl-Break, a closed console, the end of the session: the progress
-// line goes, the unfinished output is removed once its last handle closes,
-// which ending the program does, and the status is Windows' own for an
-// interrupted console program (Wine's default handler would end with 0).
+// Ctrl-C, Ctrl-Break, a closed console, the end of the session: the program
+// stops where it is, so that it draws no more; its progress line goes, the
+// unfinished output is removed once its last handle closes, which ending the
+// program does, and the status is Windows' own for an interrupted console
+// program (Wine's default handler would end with 0). The stopped thread may
+// hold the C library's locks: the program ends without its exit handlers.
 BOOL WINAPI endOnInterrupt(DWORD) {
+  if (mainThread != nullptr) SuspendThread(mainThread);
   clearProgressLine();
   removeIfStillUnfinished();
   restoreConsole();
-  ExitProcess(STATUS_CONTROL_C_EXIT);
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
 }
 
 }  // namespace
@@ -372,6 +378,7 @@ void guardProcess() {
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     SetStdHandle(standard, nothing);
   }
+  mainThread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetCurrentThreadId());
   SetConsoleCtrlHandler(endOnInterrupt, TRUE);
   // The console shows the program's UTF-8 while it runs, and gets its own
   // code page back at the end.
