@@ -37,8 +37,9 @@ Options:
   -V, --version         show the version and exit
 
 Options may come before, between or after the file names; "--" ends them.
-INPUT "-" is standard input, OUTPUT "-" standard output; so are /dev/stdin,
-/dev/stdout and /dev/fd/N, which are written as they stand, never emptied.
+INPUT "-" is standard input, OUTPUT "-" standard output, written as it stands,
+never emptied. On Linux so are /dev/stdin, /dev/stdout and /dev/fd/N; Windows
+takes them for paths like any other.
 The output file is replaced; the input file is only read. An output file that
 a run created is removed again when the run is interrupted (Ctrl-C).
 
@@ -208,10 +209,12 @@ Options parseOptions(const std::vector<std::string>& args) {
 }
 
 // The handle that a name leads to through the program's own: "-" (for
-// `standard`), /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and
-// /proc/self/fd/N; kNoFile for any other name. A number that the program was
-// not started with is a usage error: it could only be one of the program's own.
+// `standard`) and, where the system has such names, /dev/stdin, /dev/stdout,
+// /dev/stderr, /dev/fd/N and /proc/self/fd/N; kNoFile for any other name. A
+// number that the program was not started with is a usage error: it could
+// only be one of the program's own.
 FileHandle handleNamed(const std::string& name, int standard, const Inherited& inherited) {
+  if (name != "-" && !hasDescriptorNames()) return kNoFile;
   int fd = name == "-" ? standard : -1;
   if (name == "/dev/stdin") fd = 0;
   if (name == "/dev/stdout") fd = 1;
@@ -432,10 +435,12 @@ class CliHost final : public RunHost {
     }
     m_err << std::flush;
     m_progressWidth = std::max(width, m_inherited.terminalTakesEscapes ? 0 : m_progressWidth);
+    markProgressLine(m_inherited.errorTerminal);
   }
 
   void clearProgress() {
     if (m_progressWidth < 0) return;
+    markProgressLine(kNoFile);
     if (m_inherited.terminalTakesEscapes) {
       m_err << "\r\x1b[K";
     } else {

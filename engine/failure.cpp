@@ -29,10 +29,10 @@ Failure outOfMemory(std::string_view where) {
   return Failure(ENOMEM, std::move(description)).endingRun();
 }
 
-Failure fileFailure(int number, std::string_view action) {
+Failure fileFailure(int number, std::string_view action, std::string_view words) {
   std::string description(action);
   description += ": ";
-  description += describeError(number);
+  description += words.empty() ? describeError(number) : std::string(words);
   return Failure(number, std::move(description));
 }
 

@@ -42,7 +42,8 @@ Failure counterOverflow();
 // the input file "in.txt"; it ends the run.
 Failure outOfMemory(std::string_view where);
 // A file operation failed with errno `number`; `action` says what was tried
-// on which file, as in: Cannot open the input file "in.txt".
-Failure fileFailure(int number, std::string_view action);
+// on which file, as in: Cannot open the input file "in.txt". `words` say why,
+// when the system's own say it better than the number's.
+Failure fileFailure(int number, std::string_view action, std::string_view words = {});
 
 }  // namespace tavrin

@@ -41,10 +41,13 @@ struct FileInfo {
 std::optional<FileInfo> infoOf(const std::string& path);
 std::optional<FileInfo> infoOf(FileHandle file);
 
-// A handle, or the errno number of why there is none.
+// A handle, or the errno number of why there is none, and the system's own
+// words for why where the errno number's would mislead (Windows: a name that
+// it does not take); empty otherwise.
 struct Opened {
   FileHandle file = kNoFile;
   int error = 0;
+  std::string words = {};
 };
 
 // Opens a file for reading, shared with other programs that read, write or
@@ -141,6 +144,10 @@ bool isTerminal(FileHandle file);
 bool takesEscapes(FileHandle terminal);
 // What openTerminal takes for the program's own terminal.
 std::string ownTerminalName();
+// Whether /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and /proc/self/fd/N
+// name the program's own descriptors, as on POSIX; on Windows they are paths
+// on the current drive like any other.
+bool hasDescriptorNames();
 // The columns that a character takes on a terminal, whatever the locale.
 int columnsOf(char32_t code);
 // The words for an errno number.
@@ -163,5 +170,10 @@ void markOutputUnfinished(const std::string& path, FileHandle file);
 void markOutputFinished() noexcept;
 // Removes the unfinished output now, as an interrupt would, and closes it.
 void removeUnfinishedOutput(FileHandle file) noexcept;
+// A front end shows a progress line on the terminal `terminal` now (kNoFile:
+// none any more). On Windows an interrupt clears it before the program ends;
+// on POSIX it stays, as the terminal's ^C does, and the shell starts a new
+// line.
+void markProgressLine(FileHandle terminal) noexcept;
 
 }  // namespace tavrin

@@ -377,6 +377,10 @@ bool takesEscapes(FileHandle) {
   return term != nullptr && std::string_view(term) != "dumb";
 }
 
+bool hasDescriptorNames() {
+  return true;
+}
+
 std::string ownTerminalName() {
   return "/dev/tty";
 }
@@ -443,5 +447,7 @@ void removeUnfinishedOutput(FileHandle file) noexcept {
   removeIfStillUnfinished();
   closeFile(file);
 }
+
+void markProgressLine(FileHandle) noexcept {}
 
 }  // namespace tavrin

@@ -52,7 +52,6 @@ int errnoOf(DWORD error) {
       return 0;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
     case ERROR_BAD_NETPATH:
     case ERROR_BAD_PATHNAME:
     case ERROR_INVALID_DRIVE:
@@ -64,6 +63,8 @@ int errnoOf(DWORD error) {
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
       return EEXIST;
+    case ERROR_INVALID_NAME:
+      return EINVAL;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return ENOSPC;
@@ -88,8 +89,23 @@ int errnoOf(DWORD error) {
   }
 }
 
+// Windows' own words for an error whose errno number's would mislead: a
+// name with ?, *, |, <, > or " is no missing file. Without the full stop, as
+// the C library's words stand.
+std::string wordsOf(DWORD error) {
+  if (error != ERROR_INVALID_NAME) return {};
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string words = text != nullptr ? utf8(text) : std::string();
+  LocalFree(text);
+  words.erase(words.find_last_not_of(" .\r\n") + 1);
+  return words;
+}
+
 Opened failed() {
-  return {kNoFile, errnoOf(GetLastError())};
+  const DWORD error = GetLastError();
+  return {kNoFile, errnoOf(error), wordsOf(error)};
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -110,6 +126,10 @@ HANDLE openEntry(const std::wstring& path) {
 // The output that a run created and has not finished, for the console's
 // handler, which runs on a thread of its own.
 std::atomic<HANDLE> unfinishedOutput{nullptr};
+// The console that shows a progress line.
+std::atomic<HANDLE> progressLine{nullptr};
+// The thread that runs the program, which draws the progress line.
+HANDLE mainThread = nullptr;
 UINT consoleCodePage = 0;  // the console's own, given back at the end
 
 void removeIfStillUnfinished() {
@@ -123,13 +143,30 @@ void restoreConsole() {
   if (consoleCodePage != 0) SetConsoleOutputCP(consoleCodePage);
 }
 
-// Ctrl-C, Ctrl-Break, a closed console, the end of the session: the
+// The progress line is the cursor's row: blanked, with the cursor at its start.
+void clearProgressLine() {
+  const HANDLE console = progressLine.exchange(nullptr);
+  CONSOLE_SCREEN_BUFFER_INFO information{};
+  if (console == nullptr || !GetConsoleScreenBufferInfo(console, &information)) return;
+  const COORD start{0, information.dwCursorPosition.Y};
+  DWORD written = 0;
+  FillConsoleOutputCharacterW(console, L' ', static_cast<DWORD>(information.dwSize.X), start, &written);
+  SetConsoleCursorPosition(console, start);
+}
+
+// Ctrl-C, Ctrl-Break, a closed console, the end of the session: the program
+// stops where it is, so that it draws no more; its progress line goes, the
 // unfinished output is removed once its last handle closes, which ending the
-// program does.
+// program does, and the status is Windows' own for an interrupted console
+// program (Wine's default handler would end with 0). The stopped thread may
+// hold the C library's locks: the program ends without its exit handlers.
 BOOL WINAPI endOnInterrupt(DWORD) {
+  if (mainThread != nullptr) SuspendThread(mainThread);
+  clearProgressLine();
   removeIfStillUnfinished();
   restoreConsole();
-  return FALSE;  // the default: the program ends
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
 }
 
 }  // namespace
@@ -167,7 +204,11 @@ Opened openForReading(const std::string& path) {
     return {kNoFile, EISDIR};
   // Others may go on reading, writing and even deleting it meanwhile.
   const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-  return file == INVALID_HANDLE_VALUE ? failed() : Opened{fileOf(file), 0};
+  if (file != INVALID_HANDLE_VALUE) return {fileOf(file), 0};
+  // A name whose device is not there (CON without a console) fails as a
+  // closed handle would.
+  if (GetLastError() == ERROR_INVALID_HANDLE) return {kNoFile, ENXIO};
+  return failed();
 }
 
 Opened copyOf(FileHandle inherited) {
@@ -253,13 +294,10 @@ OutputDecision decideOutput(const std::string& path) {
     if (device == L"NUL") return {OutputAction::WriteInPlace, std::nullopt, std::nullopt, 0, {}};
     return refuse(ENODEV, ", which is the Windows device " + utf8(device.c_str()) + ", not a file");
   }
-  // What is left is a name on a disk; its entry, a link included, is looked at.
+  // What is left is a name on a disk; its entry, a link included, is looked
+  // at. Nothing there, or a name that cannot be looked at: creating it says why.
   const HANDLE entry = openEntry(name);
-  if (entry == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-    return refuse(errnoOf(error), "");
-  }
+  if (entry == INVALID_HANDLE_VALUE) return {};
   const std::optional<FileInfo> info = infoOf(fileOf(entry));
   FILE_ATTRIBUTE_TAG_INFO tag{};
   const bool tagged = GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof tag);
@@ -420,7 +458,25 @@ std::vector<FileHandle> openDescriptors() {
   return {};
 }
 
+namespace {
+
+// The installer and the uninstaller change nothing in a folder whose program
+// runs: they find it by this mutex, named after the folder in capitals with
+// "/" for "\\". Its handle is never closed: the program holds it until it ends.
+void markFolderInUse() {
+  std::wstring folder(32768, L'\0');
+  folder.resize(GetModuleFileNameW(nullptr, folder.data(), static_cast<DWORD>(folder.size())));
+  const std::size_t name = folder.find_last_of(L'\\');
+  folder.resize(name == std::wstring::npos ? 0 : name);
+  CharUpperBuffW(folder.data(), static_cast<DWORD>(folder.size()));
+  std::replace(folder.begin(), folder.end(), L'\\', L'/');
+  CreateMutexW(nullptr, FALSE, (L"Local\\Tavrin in " + folder).c_str());
+}
+
+}  // namespace
+
 ClosedAtStart guardProcess() {
+  markFolderInUse();
   constexpr DWORD kStandard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
   ClosedAtStart closed{};
   for (std::size_t i = 0; i < closed.size(); ++i) {
@@ -433,6 +489,7 @@ ClosedAtStart guardProcess() {
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     SetStdHandle(standard, nothing);
   }
+  mainThread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetCurrentThreadId());
   SetConsoleCtrlHandler(endOnInterrupt, TRUE);
   // The console shows the program's UTF-8 while it runs, and gets its own
   // code page back at the end.
@@ -455,6 +512,10 @@ void markOutputFinished() noexcept {
 void removeUnfinishedOutput(FileHandle file) noexcept {
   removeIfStillUnfinished();
   closeFile(file);
+}
+
+void markProgressLine(FileHandle terminal) noexcept {
+  progressLine = terminal == kNoFile ? nullptr : handleOf(terminal);
 }
 
 std::vector<std::string> programArguments(int, char**) {
@@ -483,6 +544,10 @@ bool takesEscapes(FileHandle terminal) {
 
 std::string ownTerminalName() {
   return "CON";
+}
+
+bool hasDescriptorNames() {
+  return false;
 }
 
 // East Asian wide and full-width characters take two columns of a console.

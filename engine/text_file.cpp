@@ -109,12 +109,12 @@ std::string fileAction(std::string_view action, std::string_view role, const std
   return text;
 }
 
-Failure openFailure(int number, const std::string& path) {
-  return fileFailure(number, fileAction("Cannot open", "input", path));
+Failure openFailure(int number, const std::string& path, std::string_view words = {}) {
+  return fileFailure(number, fileAction("Cannot open", "input", path), words);
 }
 
-Failure createFailure(int number, const std::string& path) {
-  return fileFailure(number, fileAction("Cannot create", "output", path));
+Failure createFailure(int number, const std::string& path, std::string_view words = {}) {
+  return fileFailure(number, fileAction("Cannot create", "output", path), words);
 }
 
 // Grows a page buffer to `size` bytes, keeping what it holds.
@@ -145,18 +145,22 @@ void TextReader::fail(int number, std::string_view what) {
 
 void TextReader::open(const std::string& path) {
   m_path = path;
-  take(openForReading(path));
+  take(openForReading(path), false);
 }
 
 void TextReader::adopt(FileHandle inherited, const std::string& name) {
   m_path = name;
-  take(copyOf(inherited));
+  take(copyOf(inherited), true);
 }
 
-void TextReader::take(const Opened& opened) {
-  if (opened.error != 0) throw openFailure(opened.error, m_path);
+void TextReader::take(const Opened& opened, bool inherited) {
+  if (opened.error != 0) throw openFailure(opened.error, m_path, opened.words);
   m_file = opened.file;
   const std::optional<FileInfo> info = infoOf(m_file);
+  if (!info && inherited) {
+    m_waitsForData = true;
+    return;
+  }
   if (!info) throw openFailure(EBADF, m_path);
   if (info->directory) throw openFailure(EISDIR, m_path);  // an inherited handle
   m_fileSize = info->size;
@@ -371,7 +375,7 @@ void TextWriter::open(const std::string& path, const OutputDecision& decision) {
       if (m_whileWaiting) m_whileWaiting();
       continue;
     }
-    if (opened.error != 0) throw createFailure(opened.error, path);
+    if (opened.error != 0) throw createFailure(opened.error, path, opened.words);
     m_file = opened.file;
     break;
   }

@@ -49,7 +49,8 @@ class TextReader {
   // Opens the file for reading, without reading anything yet.
   void open(const std::string& path);
   // Reads from a copy of a handle that the program inherited (standard
-  // input); `name` stands for it in messages.
+  // input); `name` stands for it in messages. One whose kind cannot be told
+  // (under Wine, a file that a POSIX shell redirected) is read as a stream.
   void adopt(FileHandle inherited, const std::string& name);
   // Reads the start of the file and its byte order mark, if any.
   void start();
@@ -91,7 +92,7 @@ class TextReader {
   std::uint64_t fileSize() const { return m_fileSize; }
 
  private:
-  void take(const Opened& opened);
+  void take(const Opened& opened, bool inherited);
   bool atEndOfBuffer();
   // Reads and decodes more of the file, or notes its end.
   void fill();

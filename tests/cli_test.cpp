@@ -1,7 +1,9 @@
 #include "cli/cli.hpp"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -9,10 +11,13 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "temp_dir.hpp"
@@ -115,8 +120,10 @@ TEST(Cli, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
       {{"--unbuild=yes", "a", "b"}, "option '--unbuild' doesn't allow an argument"},
       {{"--on-line-error=ask", "a", "b"},
        "'--on-line-error=ask' needs a terminal to ask on, and there is none"},
+#ifndef _WIN32  // where names stand for descriptors
       // Not one of the descriptors that the program was started with.
       {{"a", "/dev/fd/3"}, "'/dev/fd/3' names no descriptor that tavrin-cli was started with"},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -271,6 +278,112 @@ TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
                 {.errorTerminal = terminal.side(), .terminalTakesEscapes = false, .terminal = ""});
     EXPECT_EQ(r.err, "\r" + c.frame + "\r" + std::string(c.columns, ' ') + "\r");
   }
+}
+#endif
+
+#ifdef _WIN32  // paths
+// What stands for a descriptor on POSIX is a path: on the current drive of
+// Windows, which has no folder \dev or \proc here; under Wine, the Linux
+// file system's, where no process has a descriptor 987.
+TEST(Cli, DescriptorNamesOfPosixArePathsOnWindows) {
+  struct Case {
+    std::string input;
+    std::string output;
+    std::string said;
+  };
+  const std::vector<Case> cases = {
+      {"/dev/fd/987", "out.csv", "Cannot open the input file \"/dev/fd/987\""},
+      {"/proc/self/fd/987", "out.csv", "Cannot open the input file \"/proc/self/fd/987\""},
+      {"in.txt", "/dev/fd/987", "Cannot create the output file \"/dev/fd/987\""},
+  };
+  TempDir dir;
+  dir.write("in.txt", "a@b");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.file(""));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input + " " + c.output);
+    const CliResult r = runTool({"-q", c.input, c.output});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tavrin-cli: " + c.said + ": No such file or directory(2)\n");
+  }
+  std::filesystem::current_path(before);
+}
+#endif
+
+#ifdef _WIN32  // a console of its own
+std::wstring wide(std::string_view text) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring converted(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size);
+  return converted;
+}
+
+// Whether `done` comes true within five seconds.
+bool within5Seconds(const std::function<bool()>& done) {
+  for (int tries = 0; tries < 500; ++tries) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
+
+// The built tavrin-cli.exe in a console of its own, as a user runs it,
+// reading a pipe that sends a line now and then, as a slow program would;
+// Ctrl-C comes from the console once the progress line is there.
+TEST(Cli, CtrlCOnTheConsoleClearsTheProgressLineAndRemovesTheOutput) {
+  TempDir dir;
+  const std::wstring pipeName = L"\\\\.\\pipe\\tavrin-cli-test-" + std::to_wstring(GetCurrentProcessId());
+  const HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                       4096, 4096, 0, nullptr);
+  std::wstring command =
+      L"\"" + wide(TAVRIN_CLI) + L"\" " + pipeName + L" \"" + wide(dir.file("out.csv")) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                             nullptr, &startup, &process));
+  ConnectNamedPipe(pipe, nullptr);
+  // Until the program has gone and the pipe takes no more.
+  std::thread writer([pipe] {
+    for (DWORD written = 0; WriteFile(pipe, "a,b\n", 4, &written, nullptr);)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  });
+  // This test shares the console to read it, and lets Ctrl-C pass.
+  FreeConsole();
+  ASSERT_TRUE(AttachConsole(process.dwProcessId));
+  SetConsoleCtrlHandler(nullptr, TRUE);
+  const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  auto cursorRow = [&] {
+    CONSOLE_SCREEN_BUFFER_INFO information{};
+    GetConsoleScreenBufferInfo(console, &information);
+    std::wstring row(static_cast<std::size_t>(information.dwSize.X), L'\0');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(console, row.data(), static_cast<DWORD>(row.size()),
+                                {0, information.dwCursorPosition.Y}, &read);
+    row.erase(row.find_last_not_of(L' ') + 1);
+    return std::pair(row, information.dwCursorPosition.X);
+  };
+  EXPECT_TRUE(within5Seconds([&] { return !cursorRow().first.empty(); }));
+  EXPECT_TRUE(std::filesystem::exists(pathOf(dir.file("out.csv"))));
+  GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  if (WaitForSingleObject(process.hProcess, 5000) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "Ctrl-C did not end tavrin-cli";
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, INFINITE);
+  }
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  EXPECT_EQ(status, STATUS_CONTROL_C_EXIT);
+  EXPECT_EQ(cursorRow(), std::pair(std::wstring(), SHORT{0}));
+  EXPECT_FALSE(std::filesystem::exists(pathOf(dir.file("out.csv"))));
+  CloseHandle(console);
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  FreeConsole();
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  writer.join();
+  CloseHandle(pipe);
 }
 #endif
 

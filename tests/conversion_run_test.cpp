@@ -1,7 +1,9 @@
 #include "engine/conversion_run.hpp"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -161,6 +163,20 @@ TEST_F(ConversionRunTest, RunWithoutTokensLeavesAnEmptyOutputInPlaceOfTheOldOne)
   EXPECT_EQ(output(), "");
 }
 
+#ifdef _WIN32
+// Windows' own words for an error, as its error messages end, without the
+// full stop.
+std::string windowsWords(DWORD error) {
+  wchar_t text[512] = {};
+  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, 512,
+                 nullptr);
+  std::string words;
+  for (const wchar_t* c = text; *c != 0; ++c) words += static_cast<char>(*c);  // ASCII in English
+  words.erase(words.find_last_not_of(" .\r\n") + 1);
+  return words;
+}
+#endif
+
 TEST_F(ConversionRunTest, SetupFailuresEndTheRunWithTheRunReport) {
   const std::string input = dir.file("in.txt");
   const std::string output = dir.file("out.txt");
@@ -169,7 +185,8 @@ TEST_F(ConversionRunTest, SetupFailuresEndTheRunWithTheRunReport) {
     std::string outputName;
     std::string action;  // what failed, on which file
     int number;
-    bool oldOutputThere;  // out.txt is deleted before the input is opened
+    bool oldOutputThere;     // out.txt is deleted before the input is opened
+    std::string words = {};  // why, where the number's own words would mislead
   };
   const std::vector<Case> cases = {
       {dir.file("missing.txt"), output, "Cannot open the input file \"" + dir.file("missing.txt") + '"',
@@ -181,7 +198,25 @@ TEST_F(ConversionRunTest, SetupFailuresEndTheRunWithTheRunReport) {
       {input, dir.file("."), "Cannot write the output file \"" + dir.file(".") + "\", which is a folder",
        EISDIR, true},
       {input, "", "Cannot create the output file \"\"", ENOENT, true},
+#ifdef _WIN32  // names that Windows does not take, a device that is not there
+      {dir.file("a?b.txt"), output, "Cannot open the input file \"" + dir.file("a?b.txt") + '"', EINVAL,
+       false, windowsWords(ERROR_INVALID_NAME)},
+      {dir.file("a*b.txt"), output, "Cannot open the input file \"" + dir.file("a*b.txt") + '"', EINVAL,
+       false, windowsWords(ERROR_INVALID_NAME)},
+      {input, dir.file("a|b.txt"), "Cannot create the output file \"" + dir.file("a|b.txt") + '"', EINVAL,
+       true, windowsWords(ERROR_INVALID_NAME)},
+      {input, dir.file("a<b.txt"), "Cannot create the output file \"" + dir.file("a<b.txt") + '"', EINVAL,
+       true, windowsWords(ERROR_INVALID_NAME)},
+      {input, dir.file("a>b.txt"), "Cannot create the output file \"" + dir.file("a>b.txt") + '"', EINVAL,
+       true, windowsWords(ERROR_INVALID_NAME)},
+      {input, dir.file("a\"b.txt"), "Cannot create the output file \"" + dir.file("a\"b.txt") + '"', EINVAL,
+       true, windowsWords(ERROR_INVALID_NAME)},
+      {"CON", output, "Cannot open the input file \"CON\"", ENXIO, false},
+#endif
   };
+#ifdef _WIN32
+  FreeConsole();  // CON leads nowhere
+#endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.action);
     host = RecordingHost();
@@ -190,8 +225,8 @@ TEST_F(ConversionRunTest, SetupFailuresEndTheRunWithTheRunReport) {
     host.inputFileName = c.inputName;
     host.outputFileName = c.outputName;
     ConversionRun(host);
-    EXPECT_EQ(host.messages,
-              Lines{c.action + ": " + std::strerror(c.number) + "(" + std::to_string(c.number) + ")"});
+    const std::string words = c.words.empty() ? std::strerror(c.number) : c.words;
+    EXPECT_EQ(host.messages, Lines{c.action + ": " + words + "(" + std::to_string(c.number) + ")"});
     EXPECT_TRUE(host.statusTexts.empty());
     EXPECT_TRUE(host.questions.empty());
     EXPECT_EQ(readFile(input), "a,b");

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -45,11 +46,38 @@ std::wstring statusText(HWND window) {
   return text;
 }
 
-int pixels(int twips) {
-  const HDC screen = GetDC(nullptr);
-  const int dots = GetDeviceCaps(screen, LOGPIXELSX);
-  ReleaseDC(nullptr, screen);
-  return MulDiv(twips, dots, 1440);
+int pixels(int twips, UINT dpi = GetDpiForSystem()) {
+  return MulDiv(twips, static_cast<int>(dpi), 1440);
+}
+
+struct DesignedControl {
+  ControlId id;
+  std::wstring windowClass;
+  std::wstring text;
+  RECT twips;  // left, top, width, height
+};
+
+const std::vector<DesignedControl> kStoredDesign = {
+    {Label1, L"Static", L"Input Filename:", {120, 300, 1575, 255}},
+    {txtInputFileName, L"Edit", L"", {1740, 300, 2775, 285}},
+    {cmdInputFile, L"Button", L"Browse...", {4560, 300, 1035, 285}},
+    {Label2, L"Static", L"Output Filename:", {120, 690, 1575, 255}},
+    {txtOutputFileName, L"Edit", L"", {1740, 690, 2775, 285}},
+    {cmdOutputFile, L"Button", L"Browse...", {4560, 690, 1035, 285}},
+    {Label3, L"Static", L"Separator:", {120, 1080, 1575, 255}},
+    {txtSeparator, L"Edit", L",", {1740, 1080, 315, 285}},
+    {chkUnbuildMailTo, L"Button", L"\"Name\" <name@example.com>", {1740, 1440, 2715, 315}},
+    {cmdProcess, L"Button", L"Process", {1740, 2100, 1035, 345}},
+    {cmdClose, L"Button", L"Close", {2880, 2100, 1035, 345}},
+    {StatusBar1, L"msctls_statusbar32", L"", {0, 2700, 5685, 255}},
+};
+
+// A control's place in its window's client area.
+RECT placeOf(HWND window, HWND control) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
 }
 
 struct Box {
@@ -214,28 +242,8 @@ POINT centreOf(HWND window, HWND control) {
 }
 
 TEST(Win32Window, StoredDesign) {
-  struct Case {
-    ControlId id;
-    std::wstring windowClass;
-    std::wstring text;
-    RECT twips;  // left, top, width, height
-  };
-  const std::vector<Case> cases = {
-      {Label1, L"Static", L"Input Filename:", {120, 300, 1575, 255}},
-      {txtInputFileName, L"Edit", L"", {1740, 300, 2775, 285}},
-      {cmdInputFile, L"Button", L"Browse...", {4560, 300, 1035, 285}},
-      {Label2, L"Static", L"Output Filename:", {120, 690, 1575, 255}},
-      {txtOutputFileName, L"Edit", L"", {1740, 690, 2775, 285}},
-      {cmdOutputFile, L"Button", L"Browse...", {4560, 690, 1035, 285}},
-      {Label3, L"Static", L"Separator:", {120, 1080, 1575, 255}},
-      {txtSeparator, L"Edit", L",", {1740, 1080, 315, 285}},
-      {chkUnbuildMailTo, L"Button", L"\"Name\" <name@example.com>", {1740, 1440, 2715, 315}},
-      {cmdProcess, L"Button", L"Process", {1740, 2100, 1035, 345}},
-      {cmdClose, L"Button", L"Close", {2880, 2100, 1035, 345}},
-      {StatusBar1, L"msctls_statusbar32", L"", {0, 2700, 5685, 255}},
-  };
   Window w;
-  for (const Case& c : cases) {
+  for (const DesignedControl& c : kStoredDesign) {
     SCOPED_TRACE(c.id);
     const HWND control = w.control(c.id);
     ASSERT_NE(control, nullptr);
@@ -244,9 +252,7 @@ TEST(Win32Window, StoredDesign) {
     EXPECT_EQ(_wcsicmp(windowClass, c.windowClass.c_str()), 0)
         << std::string(windowClass, windowClass + wcslen(windowClass));
     EXPECT_EQ(textOf(control), c.text);
-    RECT rect;
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, w.window(), reinterpret_cast<POINT*>(&rect), 2);
+    const RECT rect = placeOf(w.window(), control);
     EXPECT_EQ(rect.left, pixels(c.twips.left));
     EXPECT_EQ(rect.top, pixels(c.twips.top));
     EXPECT_EQ(rect.right - rect.left, pixels(c.twips.right));
@@ -265,6 +271,140 @@ TEST(Win32Window, StoredDesign) {
   const LONG_PTR style = GetWindowLongPtrW(w.window(), GWL_STYLE);
   EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION && (style & WS_SYSMENU));
   EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+}
+
+// Laid out for `dpi` as the design says, each caption in the system's message
+// font at `dpi` (or that font narrowed) within the room its control leaves it.
+void expectLaidOutAt(HWND window, UINT dpi) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, pixels(5685, dpi));
+  EXPECT_EQ(client.bottom, pixels(2955, dpi));
+  for (const DesignedControl& c : kStoredDesign) {
+    SCOPED_TRACE(c.id);
+    const HWND control = GetDlgItem(window, c.id);
+    const RECT rect = placeOf(window, control);
+    EXPECT_EQ(rect.left, pixels(c.twips.left, dpi));
+    EXPECT_EQ(rect.top, pixels(c.twips.top, dpi));
+    EXPECT_EQ(rect.right - rect.left, pixels(c.twips.right, dpi));
+    EXPECT_EQ(rect.bottom - rect.top, pixels(c.twips.bottom, dpi));
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    LOGFONTW shown{};
+    GetObjectW(font, sizeof shown, &shown);
+    EXPECT_EQ(shown.lfHeight, metrics.lfMessageFont.lfHeight);
+    EXPECT_STREQ(shown.lfFaceName, metrics.lfMessageFont.lfFaceName);
+    const HDC context = GetDC(control);
+    const HGDIOBJ previous = SelectObject(context, font);
+    SIZE size{};
+    GetTextExtentPoint32W(context, c.text.c_str(), static_cast<int>(c.text.size()), &size);
+    TEXTMETRICW text{};
+    GetTextMetricsW(context, &text);
+    SelectObject(context, previous);
+    ReleaseDC(control, context);
+    // Half a character either side, within a button's frame or beside a
+    // check box's mark.
+    int room = rect.right - rect.left;
+    if (c.windowClass == L"Button") room -= text.tmAveCharWidth;
+    if (c.id == chkUnbuildMailTo) {
+      room -= GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi);
+    } else if (c.windowClass == L"Button") {
+      room -= 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi);
+    }
+    EXPECT_LE(size.cx, room);
+    EXPECT_LE(size.cy, rect.bottom - rect.top);
+  }
+}
+
+// The system's scaling as a user sets it, for the programs that start while
+// it is set.
+class SystemScaling {
+ public:
+  explicit SystemScaling(DWORD dpi) {
+    DWORD size = sizeof m_before;
+    m_had = RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_REG_DWORD, nullptr, &m_before, &size) ==
+            ERROR_SUCCESS;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, &dpi, sizeof dpi);
+  }
+  ~SystemScaling() {
+    if (m_had) {
+      RegSetKeyValueW(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, &m_before, sizeof m_before);
+    } else {
+      RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, kValue);
+    }
+  }
+  SystemScaling(const SystemScaling&) = delete;
+  SystemScaling& operator=(const SystemScaling&) = delete;
+
+ private:
+  static constexpr const wchar_t* kKey = L"Control Panel\\Desktop";
+  static constexpr const wchar_t* kValue = L"LogPixels";
+  DWORD m_before = 0;
+  bool m_had = false;
+};
+
+constexpr char kStartedAt[] = "TAVRIN_TEST_STARTED_AT";
+
+// The exit status of this test, run by a process of its own that starts at
+// `dpi`, which checks only the rows that start there.
+DWORD runStartedAt(UINT dpi) {
+  wchar_t program[MAX_PATH];
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
+  std::wstring command =
+      L"\"" + std::wstring(program) + L"\" --gtest_filter=Win32Window.EveryCaptionFitsAtEveryScaling";
+  const SystemScaling scaling(dpi);
+  SetEnvironmentVariableA(kStartedAt, std::to_string(dpi).c_str());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  const bool started = CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                      &startup, &process);
+  SetEnvironmentVariableA(kStartedAt, nullptr);
+  if (!started) return GetLastError();
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return status;
+}
+
+TEST(Win32Window, EveryCaptionFitsAtEveryScaling) {
+  struct Case {
+    UINT startedAt;
+    UINT movedTo;  // a monitor of this scaling (WM_DPICHANGED), or 0
+  };
+  const std::vector<Case> cases = {{96, 0}, {120, 0}, {144, 0}, {192, 0}, {96, 144}};
+  const bool onlyThisScaling = std::getenv(kStartedAt) != nullptr;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.startedAt) + " dpi, then " + std::to_string(c.movedTo));
+    if (c.startedAt != GetDpiForSystem()) {
+      if (!onlyThisScaling) {
+        EXPECT_EQ(runStartedAt(c.startedAt), 0u);
+      }
+      continue;
+    }
+    Window w;
+    ASSERT_EQ(GetDpiForWindow(w.window()), c.startedAt);
+    if (c.movedTo == 0) {
+      expectLaidOutAt(w.window(), c.startedAt);
+      continue;
+    }
+    // Where the system proposes to put it: the same place, in proportion.
+    RECT proposed;
+    GetWindowRect(w.window(), &proposed);
+    proposed.right = proposed.left + MulDiv(proposed.right - proposed.left, c.movedTo, c.startedAt);
+    proposed.bottom = proposed.top + MulDiv(proposed.bottom - proposed.top, c.movedTo, c.startedAt);
+    SendMessageW(w.window(), WM_DPICHANGED, MAKEWPARAM(c.movedTo, c.movedTo),
+                 reinterpret_cast<LPARAM>(&proposed));
+    expectLaidOutAt(w.window(), c.movedTo);
+    RECT frame;
+    GetWindowRect(w.window(), &frame);
+    EXPECT_EQ(frame.left, proposed.left);
+    EXPECT_EQ(frame.top, proposed.top);
+  }
 }
 
 TEST(Win32Window, ScreenReadersHearEachControlsName) {

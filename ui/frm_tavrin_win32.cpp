@@ -71,16 +71,33 @@ const Control kControls[] = {
     {StatusBar1, STATUSCLASSNAMEW, L"", {0, 2700, 5685, 255}, CCS_NORESIZE | CCS_NOPARENTALIGN, L"Status"},
 };
 
-int dotsPerInch() {
-  const HDC screen = GetDC(nullptr);
-  const int dots = GetDeviceCaps(screen, LOGPIXELSX);
-  ReleaseDC(nullptr, screen);
-  return dots;
+// Fixed size, caption and close box only.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
+
+int pixels(int twips, UINT dpi) {
+  return MulDiv(twips, static_cast<int>(dpi), 1440);
 }
 
-int pixels(int twips) {
-  static const int dots = dotsPerInch();
-  return MulDiv(twips, dots, 1440);
+// The window's outer size that gives the design's client area at `dpi`, in
+// the frame that the system draws at the window's own dots per inch.
+SIZE frameSize(HWND window, UINT dpi) {
+  RECT frame{0, 0, pixels(kClientTwips.cx, dpi), pixels(kClientTwips.cy, dpi)};
+  AdjustWindowRectExForDpi(&frame, kStyle, FALSE, kExStyle, GetDpiForWindow(window));
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// The width that a control leaves its caption, in the font selected into
+// `context`: half an average character on either side of it, within a
+// button's frame or beside a check box's mark.
+int captionRoom(const Control& c, HDC context, UINT dpi) {
+  int room = pixels(c.twips.right, dpi);
+  if (std::wstring_view(c.windowClass) != L"BUTTON") return room;
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(context, &metrics);
+  room -= metrics.tmAveCharWidth;
+  if ((c.style & BS_TYPEMASK) == BS_AUTOCHECKBOX) return room - GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi);
+  return room - 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi);
 }
 
 // Texts are UTF-8 inside the program. One that is not (a file in an older
@@ -163,40 +180,35 @@ FrmTavrin::FrmTavrin(Dialogs dialogs) : m_dialogs(std::move(dialogs)), CommonDia
   }();
   (void)windowClass;
 
-  // Fixed size, caption and close box only; centred on the screen's free area.
-  constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-  RECT frame{0, 0, pixels(kClientTwips.cx), pixels(kClientTwips.cy)};
-  AdjustWindowRectEx(&frame, kStyle, FALSE, WS_EX_CONTROLPARENT);
-  RECT workArea{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  m_window = CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, kWindowClass, L"Tavrin", kStyle,
-                             workArea.left + (workArea.right - workArea.left - width) / 2,
-                             workArea.top + (workArea.bottom - workArea.top - height) / 2, width, height,
-                             nullptr, nullptr, instance, this);
+  m_window = CreateWindowExW(kExStyle, kWindowClass, L"Tavrin", kStyle, 0, 0, 0, 0, nullptr, nullptr,
+                             instance, this);
   createControls();
+  // Laid out at the dots per inch of the monitor it starts on, and centred on
+  // that screen's free area.
+  const UINT dpi = GetDpiForWindow(m_window);
+  layOut(dpi);
+  const SIZE size = frameSize(m_window, dpi);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(m_window, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  const RECT& free = monitor.rcWork;
+  SetWindowPos(m_window, nullptr, free.left + (free.right - free.left - size.cx) / 2,
+               free.top + (free.bottom - free.top - size.cy) / 2, size.cx, size.cy,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 FrmTavrin::~FrmTavrin() {
   if (m_window != nullptr) DestroyWindow(m_window);
-  for (const HFONT font : m_narrowFonts) DeleteObject(font);
-  DeleteObject(m_font);
+  for (const HFONT font : m_fonts) DeleteObject(font);
 }
 
 void FrmTavrin::createControls() {
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  m_font = CreateFontIndirectW(&metrics.lfMessageFont);
   const bool accessibility = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   for (const Control& c : kControls) {
     const DWORD exStyle = std::wstring_view(c.windowClass) == L"EDIT" ? WS_EX_CLIENTEDGE : 0;
     const HWND control =
-        CreateWindowExW(exStyle, c.windowClass, c.text, WS_CHILD | WS_VISIBLE | c.style, pixels(c.twips.left),
-                        pixels(c.twips.top), pixels(c.twips.right), pixels(c.twips.bottom), m_window,
+        CreateWindowExW(exStyle, c.windowClass, c.text, WS_CHILD | WS_VISIBLE | c.style, 0, 0, 0, 0, m_window,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), nullptr, nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fontFitting(control, c)), FALSE);
     if (accessibility && c.accessibleName != nullptr) nameForScreenReaders(control, c.accessibleName);
   }
   // No limit on length: the system's own would cut texts at 32767 characters.
@@ -206,27 +218,54 @@ void FrmTavrin::createControls() {
   SendMessageW(item(StatusBar1), SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&wholeBar));
 }
 
+// The controls where the design puts them at `dpi`, each in the font of the
+// system's messages at `dpi`.
+void FrmTavrin::layOut(UINT dpi) {
+  const std::vector<HFONT> previous = std::move(m_fonts);
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
+  m_fonts = {CreateFontIndirectW(&metrics.lfMessageFont)};
+  for (const Control& c : kControls) {
+    const HWND control = item(c.id);
+    MoveWindow(control, pixels(c.twips.left, dpi), pixels(c.twips.top, dpi), pixels(c.twips.right, dpi),
+               pixels(c.twips.bottom, dpi), FALSE);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fontFitting(control, c, dpi)), FALSE);
+  }
+  InvalidateRect(m_window, nullptr, TRUE);
+  for (const HFONT font : previous) DeleteObject(font);
+}
+
 // The sample recipient is the longest caption: in a font wider than the one
-// the design was drawn for, a caption is narrowed until it fits.
-HFONT FrmTavrin::fontFitting(HWND control, const Control& c) {
-  const std::wstring_view windowClass = c.windowClass;
-  int room = pixels(c.twips.right);
-  if (c.id == chkUnbuildMailTo) room -= GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE) * 3;
-  if (windowClass == L"BUTTON" && c.id != chkUnbuildMailTo) room -= 8;  // inside the button's frame
+// the design was drawn for, a caption is narrowed until it fits, measured
+// again in each narrower font, whose rounding may keep it wider than asked.
+// A box's text is the user's, in the font as it is.
+HFONT FrmTavrin::fontFitting(HWND control, const Control& c, UINT dpi) {
+  const HFONT font = m_fonts.front();
+  if (std::wstring_view(c.windowClass) == L"EDIT") return font;
   const HDC context = GetDC(control);
-  const HGDIOBJ previous = SelectObject(context, m_font);
-  SIZE size{};
-  GetTextExtentPoint32W(context, c.text, static_cast<int>(std::wcslen(c.text)), &size);
-  TEXTMETRICW metrics{};
-  GetTextMetricsW(context, &metrics);
-  SelectObject(context, previous);
-  ReleaseDC(control, context);
-  if (windowClass == L"EDIT" || size.cx <= room) return m_font;
+  const HGDIOBJ original = SelectObject(context, font);
+  HFONT fitting = font;
   LOGFONTW narrowed{};
-  GetObjectW(m_font, sizeof narrowed, &narrowed);
-  narrowed.lfWidth = std::max<LONG>(1, MulDiv(metrics.tmAveCharWidth, room, size.cx));
-  m_narrowFonts.push_back(CreateFontIndirectW(&narrowed));
-  return m_narrowFonts.back();
+  GetObjectW(font, sizeof narrowed, &narrowed);
+  for (;;) {
+    SIZE size{};
+    GetTextExtentPoint32W(context, c.text, static_cast<int>(std::wcslen(c.text)), &size);
+    const int room = captionRoom(c, context, dpi);
+    if (size.cx <= room || narrowed.lfWidth == 1) break;
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(context, &metrics);
+    const LONG width = narrowed.lfWidth != 0 ? narrowed.lfWidth : metrics.tmAveCharWidth;
+    narrowed.lfWidth = std::max<LONG>(1, std::min<LONG>(width - 1, MulDiv(width, room, size.cx)));
+    const HFONT narrower = CreateFontIndirectW(&narrowed);
+    SelectObject(context, narrower);
+    if (fitting != font) DeleteObject(fitting);
+    fitting = narrower;
+  }
+  SelectObject(context, original);
+  ReleaseDC(control, context);
+  if (fitting != font) m_fonts.push_back(fitting);
+  return fitting;
 }
 
 void FrmTavrin::show() {
@@ -258,6 +297,17 @@ LRESULT FrmTavrin::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DROPFILES:
       onDrop(reinterpret_cast<HDROP>(wParam));
       return 0;
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another scaling: laid out again for it, where
+      // the system proposes.
+      const UINT dpi = HIWORD(wParam);
+      const auto* proposed = reinterpret_cast<const RECT*>(lParam);
+      layOut(dpi);
+      const SIZE size = frameSize(m_window, dpi);
+      SetWindowPos(m_window, nullptr, proposed->left, proposed->top, size.cx, size.cy,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
     case WM_CLOSE:
       // A close request during a run stops the run, which removes the output
       // it created; the window closes once the run has ended.

@@ -77,7 +77,8 @@ class FrmTavrin final : public RunHost {
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
   HWND item(ControlId id) const { return GetDlgItem(m_window, id); }
   void createControls();
-  HFONT fontFitting(HWND control, const Control& c);
+  void layOut(UINT dpi);
+  HFONT fontFitting(HWND control, const Control& c, UINT dpi);
   void onCommand(int id, int notification);
   void cmdInputFileClick();
   void cmdOutputFileClick();
@@ -91,8 +92,9 @@ class FrmTavrin final : public RunHost {
 
   Dialogs m_dialogs;
   HWND m_window = nullptr;
-  HFONT m_font = nullptr;
-  std::vector<HFONT> m_narrowFonts;
+  // The controls' fonts at the dots per inch laid out for: the system's
+  // message font first, then the narrowed ones.
+  std::vector<HFONT> m_fonts;
   // The path of the last file chosen in a dialog, proposed in the next one.
   std::vector<wchar_t> CommonDialog1;
   // The run hands over a status text once a frame, and the latest before

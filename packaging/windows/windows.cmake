@@ -19,10 +19,19 @@ endif()
 # build folder.
 if(TARGET tavrin)
   find_program(MAKENSIS makensis)
+  find_program(ZIP zip)
   set(distDir ${PROJECT_BINARY_DIR}/dist)
   set(stageDir ${PROJECT_BINARY_DIR}/windows/tavrin-${TAVRIN_VERSION_TEXT}-win64)
   set(TAVRIN_INSTALLER ${distDir}/tavrin-${TAVRIN_VERSION_TEXT}-setup.exe)
   set(portableZip ${distDir}/tavrin-${TAVRIN_VERSION_TEXT}-win64.zip)
+  # The zip's files, in a fixed order, dated as the release in the Debian
+  # changelog (zip writes the date in UTC) and without the extra times of the
+  # file system, so that two builds make the same zip.
+  set(stageName tavrin-${TAVRIN_VERSION_TEXT}-win64)
+  set(zipFiles ${stageName}/LICENSE.txt ${stageName}/Unicode-LICENSE.txt ${stageName}/tavrin-cli.exe
+               ${stageName}/tavrin.exe)
+  file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog releaseLine REGEX "^ -- " LIMIT_COUNT 1)
+  string(REGEX REPLACE "^.*>  " "" releaseDate "${releaseLine}")
   set(TAVRIN_LICENSE ${stageDir}/LICENSE.txt)
   set(TAVRIN_UNICODE_LICENSE ${stageDir}/Unicode-LICENSE.txt)
   set(TAVRIN_WINDOW ${stageDir}/tavrin.exe)
@@ -42,8 +51,16 @@ if(TARGET tavrin)
     COMMAND ${CMAKE_COMMAND} -E make_directory ${distDir}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tavrin> $<TARGET_FILE:tavrin-cli> ${stageDir}
     COMMAND ${MAKENSIS} -V2 ${PROJECT_BINARY_DIR}/windows/tavrin.nsi
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${portableZip}
+    COMMAND ${CMAKE_COMMAND} -E chdir ${PROJECT_BINARY_DIR}/windows touch -d "${releaseDate}" ${zipFiles}
     COMMAND ${CMAKE_COMMAND} -E chdir ${PROJECT_BINARY_DIR}/windows
-            ${CMAKE_COMMAND} -E tar cf ${portableZip} --format=zip tavrin-${TAVRIN_VERSION_TEXT}-win64
+            ${CMAKE_COMMAND} -E env TZ=UTC ${ZIP} -q -X ${portableZip} ${zipFiles}
     DEPENDS tavrin tavrin-cli
     COMMENT "Making the Windows installer and the portable zip")
+endif()
+
+# The window's test runs the window as the program does: with today's common
+# controls, laid out for each monitor's dots per inch.
+if(TARGET ui_win32_test)
+  tavrin_add_windows_resources(ui_win32_test "Tests of the Tavrin window")
 endif()
