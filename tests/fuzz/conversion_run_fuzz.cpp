@@ -101,11 +101,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     literal::RunOutcome expected = literal::ConversionRun(utf16 ? std::string(kUtf8Mark) + text : text,
                                                           separator, unbuild, [answer] { return answer; });
     std::vector<std::string> messages;
+    const std::string outputName = dir.file("out.txt");
     if (oddByte && !expected.stopped) {
+      // The report says how many records the output holds: its lines after the header.
+      std::size_t lines = 0;
+      for (std::size_t at = 0; (at = expected.output.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
+      const std::size_t records = lines > 0 ? lines - 1 : 0;
       messages.push_back(
           "Cannot read line " + std::to_string(literal::lines(text).size() + 1) + " of the input file \"" +
           input +
-          "\", which ends in half a character: Invalid or incomplete multibyte or wide character(84)");
+          "\", which ends in half a character: Invalid or incomplete multibyte or wide character(84)"
+          "\r\nThe output file \"" +
+          outputName + "\" holds " + (records == 1 ? "1 record" : std::to_string(records) + " records") +
+          ".");
     }
     if (utf16 && !expected.output.empty()) {
       expected.output =
@@ -117,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host.unbuild = unbuild;
     host.answers.assign(8, answer);
     host.inputFileName = input;
-    host.outputFileName = dir.file("out.txt");
+    host.outputFileName = outputName;
     ConversionRun(host);
     const std::string output = readFile(host.outputFileName);
 
