@@ -210,7 +210,7 @@ TEST(OutputSafety, NoRunDestroysOrCorruptsAFileItWasNotAskedToWrite) {
 import os, pty, resource, signal, sys
 pid, terminal = pty.fork()
 if pid == 0:
-    signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    signal.signal(signal.SIGHUP, signal.SIG_IGN)  # started under nohup, as the user did
     os.execv(sys.argv[1], [sys.argv[1], "--on-line-error=ask", "in", "/dev/full"])
 said = b""
 while b"[Y/n]" not in said:
