@@ -2,11 +2,14 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/platform.hpp"
 
 namespace tavrin {
+
+inline constexpr std::string_view kProgram = "tavrin-cli";
 
 // What the program was given by whoever started it.
 struct Inherited {

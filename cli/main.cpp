@@ -1,11 +1,12 @@
 #include <iostream>
 
 #include "cli/cli.hpp"
-#include "engine/platform.hpp"
+#include "cli/terminal.hpp"
 
 int main(int argc, char** argv) {
   using namespace tavrin;
   const ClosedAtStart closedAtStart = guardProcess();
+  guardTerminal();
   const FileHandle error = standardHandle(2);
   const Inherited inherited{
       .input = standardHandle(0),

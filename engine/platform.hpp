@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace tavrin {
 
@@ -27,7 +26,7 @@ struct FileId {
 
   bool operator==(const FileId&) const = default;
   // Whether both lead to one regular file, so that writing one destroys the
-  // other. A terminal or a pipe may well be both input and output.
+  // other. A device or a pipe may well be both input and output.
   bool isSameRegularFile(const FileId& other) const { return regular && *this == other; }
 };
 
@@ -117,50 +116,18 @@ char* allocatePages(std::size_t size);
 char* resizePages(char* bytes, std::size_t size);
 void freePages(char* bytes) noexcept;
 
-// The terminal that a front end asks its questions on, never standard
-// input: `name` on POSIX (/dev/tty), the console on Windows. Both handles
-// are kNoFile when there is none; on POSIX they are one descriptor.
-struct Terminal {
-  FileHandle input = kNoFile;
-  FileHandle output = kNoFile;
-};
-Terminal openTerminal(const std::string& name);
-void closeTerminal(const Terminal& terminal) noexcept;
-// The width of the terminal that `file` shows, or 0 when it is none.
-int terminalColumns(FileHandle file);
-// The descriptors open now, at the start of the program; empty where no
-// name stands for a descriptor (Windows).
-std::vector<FileHandle> openDescriptors();
-
-// What a front end needs of the system it runs on.
-// The program's arguments in UTF-8, without its name; on Windows they come
-// from the wide command line, whatever the code page.
-std::vector<std::string> programArguments(int argc, char** argv);
-// Standard input, output and error: 0, 1 and 2.
-FileHandle standardHandle(int which);
-bool isTerminal(FileHandle file);
-// Whether the terminal that `file` shows takes escape sequences: not with
-// TERM=dumb, and on Windows only when the console has them turned on.
-bool takesEscapes(FileHandle terminal);
-// What openTerminal takes for the program's own terminal.
-std::string ownTerminalName();
-// Whether /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and /proc/self/fd/N
-// name the program's own descriptors, as on POSIX; on Windows they are paths
-// on the current drive like any other.
-bool hasDescriptorNames();
-// The columns that a character takes on a terminal, whatever the locale.
-int columnsOf(char32_t code);
 // The words for an errno number.
 std::string describeError(int number);
 
 // What a front end does first, so that no run can damage a file it was not
 // asked to write: standard input, output and error that were closed are
-// opened on the null device, so that no file the run opens takes their place;
-// an interrupt (Ctrl-C, SIGTERM, SIGHUP; a closed console on Windows) removes
-// an output that a run created and has not finished, then ends the program
-// as the interrupt would. A file size limit or a closed pipe makes a write
-// fail instead of ending the program. Tells which of standard input, output
-// and error were closed.
+// opened on the null device, so that no file the run opens takes their place.
+// On POSIX, SIGINT, SIGTERM and SIGHUP remove an output that a run created
+// and has not finished, then end the program as the signal would; on
+// Windows, where only a program with a text window gets such events, that
+// program calls removeUnfinishedOutput itself. A file size limit or a closed pipe
+// makes a write fail instead of ending the program. Tells which of standard
+// input, output and error were closed.
 using ClosedAtStart = std::array<bool, 3>;
 ClosedAtStart guardProcess();
 // The output that a run created at `path` is under way: an interrupt
@@ -168,12 +135,7 @@ ClosedAtStart guardProcess();
 void markOutputUnfinished(const std::string& path, FileHandle file);
 // The run is over: an interrupt leaves the output as it is.
 void markOutputFinished() noexcept;
-// Removes the unfinished output now, as an interrupt would, and closes it.
+// Removes the unfinished output now, as an interrupt would, and closes `file`
+// (kNoFile: nothing).
 void removeUnfinishedOutput(FileHandle file) noexcept;
-// A front end shows a progress line on the terminal `terminal` now (kNoFile:
-// none any more). On Windows an interrupt clears it before the program ends;
-// on POSIX it stays, as the terminal's ^C does, and the shell starts a new
-// line.
-void markProgressLine(FileHandle terminal) noexcept;
-
 }  // namespace tavrin

@@ -327,73 +327,6 @@ void freePages(char* bytes) noexcept {
   std::free(bytes);
 }
 
-Terminal openTerminal(const std::string& name) {
-  if (name.empty()) return {};
-  const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  return fd < 0 ? Terminal{} : Terminal{fd, fd};
-}
-
-void closeTerminal(const Terminal& terminal) noexcept {
-  closeFile(terminal.input);
-}
-
-int terminalColumns(FileHandle file) {
-  winsize size{};
-  if (file == kNoFile || ::ioctl(descriptor(file), TIOCGWINSZ, &size) != 0) return 0;
-  return size.ws_col;
-}
-
-std::vector<FileHandle> openDescriptors() {
-  std::vector<FileHandle> open;
-  DIR* const folder = ::opendir("/proc/self/fd");
-  if (folder == nullptr) {
-    for (int fd = 0; fd < 1024; ++fd) {
-      if (::fcntl(fd, F_GETFD) != -1) open.push_back(fd);
-    }
-    return open;
-  }
-  while (const dirent* entry = ::readdir(folder)) {
-    const int fd = std::atoi(entry->d_name);
-    if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9' && fd != ::dirfd(folder)) open.push_back(fd);
-  }
-  ::closedir(folder);
-  return open;
-}
-
-std::vector<std::string> programArguments(int argc, char** argv) {
-  return {argv + std::min(argc, 1), argv + argc};
-}
-
-FileHandle standardHandle(int which) {
-  return which;
-}
-
-bool isTerminal(FileHandle file) {
-  return ::isatty(descriptor(file)) == 1;
-}
-
-bool takesEscapes(FileHandle) {
-  const char* const term = std::getenv("TERM");
-  return term != nullptr && std::string_view(term) != "dumb";
-}
-
-bool hasDescriptorNames() {
-  return true;
-}
-
-std::string ownTerminalName() {
-  return "/dev/tty";
-}
-
-int columnsOf(char32_t code) {
-  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  if (utf8 == static_cast<locale_t>(nullptr)) return 1;
-  const locale_t previous = ::uselocale(utf8);
-  const int columns = ::wcwidth(static_cast<wchar_t>(code));
-  ::uselocale(previous);
-  return columns < 0 ? 1 : columns;
-}
-
 std::string describeError(int number) {
   return std::strerror(number);
 }
@@ -447,7 +380,5 @@ void removeUnfinishedOutput(FileHandle file) noexcept {
   removeIfStillUnfinished();
   closeFile(file);
 }
-
-void markProgressLine(FileHandle) noexcept {}
 
 }  // namespace tavrin

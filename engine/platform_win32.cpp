@@ -5,6 +5,8 @@
 #include <shellapi.h>
 // clang-format on
 
+#include "engine/platform_win32.hpp"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -20,27 +22,12 @@ namespace tavrin {
 
 namespace {
 
-HANDLE handleOf(FileHandle file) {
-  return reinterpret_cast<HANDLE>(file);
-}
-
-FileHandle fileOf(HANDLE handle) {
-  return reinterpret_cast<FileHandle>(handle);
-}
-
 // Names are UTF-8 inside the program and UTF-16 for Windows.
 std::wstring wide(const std::string& text) {
   if (text.empty()) return {};
   const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring converted(static_cast<std::size_t>(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(), size);
-  return converted;
-}
-
-std::string utf8(const wchar_t* text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string converted(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, converted.data(), size, nullptr, nullptr);
   return converted;
 }
 
@@ -123,14 +110,9 @@ HANDLE openEntry(const std::wstring& path) {
                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// The output that a run created and has not finished, for the console's
-// handler, which runs on a thread of its own.
+// The output that a run created and has not finished, for an interrupt,
+// which comes on a thread of its own.
 std::atomic<HANDLE> unfinishedOutput{nullptr};
-// The console that shows a progress line.
-std::atomic<HANDLE> progressLine{nullptr};
-// The thread that runs the program, which draws the progress line.
-HANDLE mainThread = nullptr;
-UINT consoleCodePage = 0;  // the console's own, given back at the end
 
 void removeIfStillUnfinished() {
   if (HANDLE output = unfinishedOutput.exchange(nullptr)) {
@@ -139,37 +121,14 @@ void removeIfStillUnfinished() {
   }
 }
 
-void restoreConsole() {
-  if (consoleCodePage != 0) SetConsoleOutputCP(consoleCodePage);
-}
-
-// The progress line is the cursor's row: blanked, with the cursor at its start.
-void clearProgressLine() {
-  const HANDLE console = progressLine.exchange(nullptr);
-  CONSOLE_SCREEN_BUFFER_INFO information{};
-  if (console == nullptr || !GetConsoleScreenBufferInfo(console, &information)) return;
-  const COORD start{0, information.dwCursorPosition.Y};
-  DWORD written = 0;
-  FillConsoleOutputCharacterW(console, L' ', static_cast<DWORD>(information.dwSize.X), start, &written);
-  SetConsoleCursorPosition(console, start);
-}
-
-// Ctrl-C, Ctrl-Break, a closed console, the end of the session: the program
-// stops where it is, so that it draws no more; its progress line goes, the
-// unfinished output is removed once its last handle closes, which ending the
-// program does, and the status is Windows' own for an interrupted console
-// program (Wine's default handler would end with 0). The stopped thread may
-// hold the C library's locks: the program ends without its exit handlers.
-BOOL WINAPI endOnInterrupt(DWORD) {
-  if (mainThread != nullptr) SuspendThread(mainThread);
-  clearProgressLine();
-  removeIfStillUnfinished();
-  restoreConsole();
-  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
-  return TRUE;
-}
-
 }  // namespace
+
+std::string utf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string converted(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, converted.data(), size, nullptr, nullptr);
+  return converted;
+}
 
 std::optional<FileInfo> infoOf(const std::string& path) {
   const std::wstring name = wide(path);
@@ -187,7 +146,7 @@ std::optional<FileInfo> infoOf(FileHandle file) {
   if (file == kNoFile || handle == nullptr) return std::nullopt;
   const DWORD type = GetFileType(handle);
   if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) return std::nullopt;
-  // A console, a device or a pipe: told apart by its kind only.
+  // A device or a pipe: told apart by its kind only.
   if (type != FILE_TYPE_DISK) return FileInfo{{type, 0, false}, false, 0};
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(handle, &information)) return std::nullopt;
@@ -205,7 +164,7 @@ Opened openForReading(const std::string& path) {
   // Others may go on reading, writing and even deleting it meanwhile.
   const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file != INVALID_HANDLE_VALUE) return {fileOf(file), 0};
-  // A name whose device is not there (CON without a console) fails as a
+  // A name whose device is not there (CON in a program that has none) fails as a
   // closed handle would.
   if (GetLastError() == ERROR_INVALID_HANDLE) return {kNoFile, ENXIO};
   return failed();
@@ -400,7 +359,7 @@ bool waitForFile(FileHandle file, bool writing, std::chrono::milliseconds slice)
   const HANDLE handle = handleOf(file);
   if (writing) return true;
   DWORD mode = 0;
-  if (GetConsoleMode(handle, &mode))
+  if (GetConsoleMode(handle, &mode))  // typed input, which a wait sees
     return WaitForSingleObject(handle, static_cast<DWORD>(slice.count())) == WAIT_OBJECT_0;
   if (GetFileType(handle) != FILE_TYPE_PIPE) return true;
   // A pipe signals nothing: it is looked at now and then.
@@ -428,34 +387,6 @@ char* resizePages(char* bytes, std::size_t size) {
 
 void freePages(char* bytes) noexcept {
   _aligned_free(bytes);
-}
-
-Terminal openTerminal(const std::string& name) {
-  if (name.empty()) return {};
-  constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
-  const HANDLE input =
-      CreateFileW(L"CONIN$", kAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  const HANDLE output = CreateFileW(L"CONOUT$", kAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-  if (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE) return {fileOf(input), fileOf(output)};
-  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-  return {};
-}
-
-void closeTerminal(const Terminal& terminal) noexcept {
-  closeFile(terminal.input);
-  closeFile(terminal.output);
-}
-
-int terminalColumns(FileHandle file) {
-  CONSOLE_SCREEN_BUFFER_INFO information{};
-  if (file == kNoFile || !GetConsoleScreenBufferInfo(handleOf(file), &information)) return 0;
-  return information.srWindow.Right - information.srWindow.Left + 1;
-}
-
-std::vector<FileHandle> openDescriptors() {
-  return {};
 }
 
 namespace {
@@ -489,15 +420,6 @@ ClosedAtStart guardProcess() {
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     SetStdHandle(standard, nothing);
   }
-  mainThread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetCurrentThreadId());
-  SetConsoleCtrlHandler(endOnInterrupt, TRUE);
-  // The console shows the program's UTF-8 while it runs, and gets its own
-  // code page back at the end.
-  consoleCodePage = GetConsoleOutputCP();
-  if (consoleCodePage != 0) {
-    SetConsoleOutputCP(CP_UTF8);
-    std::atexit(restoreConsole);
-  }
   return closed;
 }
 
@@ -512,55 +434,6 @@ void markOutputFinished() noexcept {
 void removeUnfinishedOutput(FileHandle file) noexcept {
   removeIfStillUnfinished();
   closeFile(file);
-}
-
-void markProgressLine(FileHandle terminal) noexcept {
-  progressLine = terminal == kNoFile ? nullptr : handleOf(terminal);
-}
-
-std::vector<std::string> programArguments(int, char**) {
-  int count = 0;
-  wchar_t** const arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::string> converted;
-  for (int i = 1; i < count; ++i) converted.push_back(utf8(arguments[i]));
-  LocalFree(arguments);
-  return converted;
-}
-
-FileHandle standardHandle(int which) {
-  constexpr DWORD kStandard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-  return fileOf(GetStdHandle(kStandard[which]));
-}
-
-bool isTerminal(FileHandle file) {
-  DWORD mode = 0;
-  return GetConsoleMode(handleOf(file), &mode) != 0;
-}
-
-bool takesEscapes(FileHandle terminal) {
-  DWORD mode = 0;
-  return GetConsoleMode(handleOf(terminal), &mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-}
-
-std::string ownTerminalName() {
-  return "CON";
-}
-
-bool hasDescriptorNames() {
-  return false;
-}
-
-// East Asian wide and full-width characters take two columns of a console.
-int columnsOf(char32_t code) {
-  constexpr std::pair<char32_t, char32_t> kWide[] = {
-      {0x1100, 0x115F}, {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},
-      {0xA000, 0xA4CF}, {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},
-      {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
-  };
-  for (const auto& [first, last] : kWide) {
-    if (code >= first && code <= last) return 2;
-  }
-  return 1;
 }
 
 std::string describeError(int number) {

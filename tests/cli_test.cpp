@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/columns.hpp"
 #include "temp_dir.hpp"
 
 namespace tavrin {
@@ -245,6 +246,16 @@ TEST(Cli, WarningsAndRunReportsSetTheExitStatus) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "tavrin-cli: Cannot open the input file \"" + dir.file("missing.txt") +
                        "\": No such file or directory(2)\n");
+}
+
+// The progress line measures by the Unicode data on every system.
+TEST(Cli, ColumnsOfACharacterComeFromTheUnicodeData) {
+  const std::vector<std::pair<char32_t, int>> cases = {
+      {U'a', 1},      {U'\u00E9', 1},     {U'\u0301', 0},     {U'\u20DD', 0},     {U'\u200B', 0},
+      {U'\u4E00', 2}, {U'\uFF21', 2},     {U'\uAC00', 2},     {U'\U0001F680', 2}, {U'\U00020000', 2},
+      {U'\uFFFD', 1}, {U'\U0003FFFD', 2}, {U'\U000E0001', 0}, {U'\U0010FFFF', 1},
+  };
+  for (const auto& [code, columns] : cases) EXPECT_EQ(columnsOf(code), columns) << std::hex << static_cast<std::uint32_t>(code);
 }
 
 #ifndef _WIN32  // a pseudo-terminal

@@ -1,0 +1,123 @@
+#include "cli/cli_host.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <ostream>
+
+#include "cli/columns.hpp"
+#include "cli/printable.hpp"
+#include "engine/text.hpp"
+
+namespace tavrin {
+
+bool CliHost::AskYesNo(std::string_view text) {
+  m_troubleReported = true;
+  sayAboutLine(text);
+  switch (m_policy) {
+    case LineErrorPolicy::Continue:
+      return true;
+    case LineErrorPolicy::Stop:
+      return false;
+    case LineErrorPolicy::Ask:
+      break;
+  }
+  // Someone reading only the terminal must see what the question is about.
+  bool shown =
+      m_inherited.errorTerminal != kNoFile || m_terminal.write(printable(shortenForDisplay(text)) + "\n");
+  const std::string_view question =
+      m_closing ? "write the rest of the output again?" : "go on with the next line?";
+  for (;;) {
+    shown = shown && m_terminal.write(std::string(kProgram) + ": " + std::string(question) + " [Y/n] ");
+    const std::optional<std::string> answer = shown ? m_terminal.readLine() : std::nullopt;
+    if (!answer) {
+      // A question that cannot be shown or answered is none: from now on
+      // nobody is asked, and what holds for nobody to ask holds.
+      m_policy = LineErrorPolicy::Continue;
+      return true;
+    }
+    if (answer->empty() || *answer == "y" || *answer == "Y" || *answer == "yes") return true;
+    if (*answer == "n" || *answer == "N" || *answer == "no") return false;
+  }
+}
+
+bool CliHost::isOutputOnErrorTerminal() const {
+  const std::optional<FileInfo> terminal = infoOf(m_inherited.errorTerminal);
+  const std::optional<FileInfo> output = m_output != kNoFile ? infoOf(m_output) : infoOf(m_outputName);
+  return terminal && output && terminal->id == output->id;
+}
+
+void CliHost::say(std::string_view text) {
+  clearProgress();
+  m_err << kProgram << ": " << printable(shortenForDisplay(text)) << '\n' << std::flush;
+}
+
+void CliHost::sayAboutLine(std::string_view text) {
+  say(m_inputName + ':' + std::to_string(m_lineNumber) + ": " + std::string(text));
+}
+
+int CliHost::columns() const {
+  const int columns = terminalColumns(m_inherited.errorTerminal);
+  return columns > 0 ? columns : 80;
+}
+
+void CliHost::drawProgress() {
+  std::string share;
+  if (m_bytesTotal > 0) share = "  (" + std::to_string(m_bytesRead * 100 / m_bytesTotal) + "%)";
+  const std::size_t dash = m_status.find(" - ");
+  const std::string_view count = std::string_view(m_status).substr(0, dash + 3);
+  const std::string_view token = std::string_view(m_status).substr(dash + 3);
+  // The last column stays free: writing into it wraps on some terminals.
+  int room = columns() - 1 - static_cast<int>(count.size() + share.size());
+  if (room < 4) {
+    share.clear();
+    room = columns() - 1 - static_cast<int>(count.size());
+  }
+  std::string shown;
+  int used = 0;
+  std::size_t offset = 0;
+  std::size_t fitsWithMark = 0;  // how much of the token fits beside "..."
+  int usedWithMark = 0;
+  for (; offset < token.size();) {
+    const Character c = characterAt(token, offset);
+    // Control characters in a token must not steer the terminal.
+    const bool plain = c.wellFormed && c.code >= 0x20 && !(c.code >= 0x7F && c.code < 0xA0);
+    const int width = plain ? columnsOf(c.code) : 1;
+    if (used + width > room) break;
+    if (used + width <= room - 3) {
+      fitsWithMark = shown.size() + (plain ? c.size : 1);
+      usedWithMark = used + width;
+    }
+    plain ? shown.append(token, offset, c.size) : shown.append("?");
+    used += width;
+    offset += c.size;
+  }
+  if (offset < token.size()) {
+    shown.resize(fitsWithMark);
+    shown += "...";
+    used = usedWithMark + 3;
+  }
+  const int width = static_cast<int>(count.size() + share.size()) + used;
+  m_err << '\r' << count << shown << share;
+  if (m_inherited.terminalTakesEscapes) {
+    m_err << "\x1b[K";
+  } else if (width < m_progressWidth) {
+    m_err << std::string(static_cast<std::size_t>(m_progressWidth - width), ' ');
+  }
+  m_err << std::flush;
+  m_progressWidth = std::max(width, m_inherited.terminalTakesEscapes ? 0 : m_progressWidth);
+  markProgressLine(m_inherited.errorTerminal);
+}
+
+void CliHost::clearProgress() {
+  if (m_progressWidth < 0) return;
+  markProgressLine(kNoFile);
+  if (m_inherited.terminalTakesEscapes) {
+    m_err << "\r\x1b[K";
+  } else {
+    m_err << '\r' << std::string(static_cast<std::size_t>(m_progressWidth), ' ') << '\r';
+  }
+  m_err << std::flush;
+  m_progressWidth = -1;
+}
+
+}  // namespace tavrin
