@@ -789,6 +789,9 @@ void WindowTest::startWithoutDisplay() {
   QFETCH(QString, session);
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+  // A session's own folder, which the Wayland library asks for before Qt
+  // can tell that there is no display.
+  environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->path());
   const std::pair<const char*, QString> settings[] = {
       {"DISPLAY", display}, {"WAYLAND_DISPLAY", waylandDisplay}, {"XDG_SESSION_TYPE", session}};
   for (const auto& [name, value] : settings) {
