@@ -10,6 +10,38 @@
 
 namespace tavrin {
 
+namespace {
+
+// 1204 as "1,204".
+std::string withThousands(std::uint64_t number) {
+  std::string digits = std::to_string(number);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
+// "1 record", "2 records".
+std::string counted(std::uint64_t number, std::string_view thing) {
+  return withThousands(number) + ' ' + std::string(thing) + (number == 1 ? "" : "s");
+}
+
+}  // namespace
+
+void CliHost::separatorChosen(std::string_view separator, std::uint64_t lineNumber) {
+  say("separator \"" + std::string(separator) + "\" (from line " + std::to_string(lineNumber) + ")");
+}
+
+void CliHost::finish() {
+  clearProgress();
+  if (!m_counts || !m_summary) return;
+  const std::string where = m_outputName == "-" ? "standard output" : '"' + m_outputName + '"';
+  std::string summary = counted(m_counts->records, "record") + " written to " + where;
+  if (m_outputOptions.unique) summary += "; " + counted(m_counts->duplicates, "duplicate") + " left out";
+  if (m_linesReported > 0) summary += "; " + counted(m_linesReported, "line") + " reported";
+  if (m_counts->withoutAddress > 0)
+    summary += "; " + withThousands(m_counts->withoutAddress) + " without an address";
+  say(summary);
+}
+
 bool CliHost::AskYesNo(std::string_view text) {
   m_troubleReported = true;
   sayAboutLine(text);
@@ -52,6 +84,7 @@ void CliHost::say(std::string_view text) {
 }
 
 void CliHost::sayAboutLine(std::string_view text) {
+  if (!m_closing) ++m_linesReported;
   say(m_inputName + ':' + std::to_string(m_lineNumber) + ": " + std::string(text));
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,17 +20,25 @@ class CliHost final : public RunHost {
  public:
   CliHost(const Options& options, LineErrorPolicy policy, AskingTerminal& terminal, std::ostream& err,
           const Inherited& inherited, FileHandle input, FileHandle output)
-      : m_separator(options.separator),
+      : m_separator(options.separator == kSeparatorFromInput ? std::string(kDefaultSeparator)
+                                                             : options.separator),
         m_inputName(options.files[0]),
         m_outputName(options.files[1]),
         m_unbuild(options.unbuild),
+        m_outputOptions{.separatorFromInput = options.separator == kSeparatorFromInput,
+                        .csv = options.csv,
+                        .unique = options.unique,
+                        .byteOrderMark = options.byteOrderMark},
         m_policy(policy),
         m_terminal(terminal),
         m_err(err),
         m_inherited(inherited),
         m_input(input),
         m_output(output),
-        m_showProgress(inherited.errorTerminal != kNoFile && !options.quiet && !isOutputOnErrorTerminal()) {}
+        m_showProgress(inherited.errorTerminal != kNoFile && !options.quiet && !isOutputOnErrorTerminal()),
+        m_summary(options.summary || m_showProgress) {
+    m_outputOptions.countsWithoutAddress = m_summary;
+  }
 
   std::string GetSeparator() override { return m_separator; }
   void SetSeparator(std::string_view text) override { m_separator = text; }
@@ -38,6 +47,9 @@ class CliHost final : public RunHost {
   bool IsUnbuildChecked() override { return m_unbuild; }
   FileHandle inheritedInput() override { return m_input; }
   FileHandle inheritedOutput() override { return m_output; }
+  OutputOptions outputOptions() override { return m_outputOptions; }
+  void separatorChosen(std::string_view separator, std::uint64_t lineNumber) override;
+  void runCounted(const RunCounts& counts) override { m_counts = counts; }
 
   void SetStatusText(std::string_view text) override {
     if (m_showProgress) m_status = text;
@@ -70,7 +82,8 @@ class CliHost final : public RunHost {
   void closingOutput() override { m_closing = true; }
   void outputIncomplete() override { m_outputIncomplete = true; }
 
-  void finish() { clearProgress(); }
+  // Clears the progress line and, when it is wanted, says what the run wrote.
+  void finish();
   int exitStatus() const { return m_runReported || m_outputIncomplete ? 2 : m_troubleReported ? 1 : 0; }
 
  private:
@@ -94,6 +107,9 @@ class CliHost final : public RunHost {
   std::string m_inputName;
   std::string m_outputName;
   bool m_unbuild;
+  OutputOptions m_outputOptions;
+  std::optional<RunCounts> m_counts;
+  std::uint64_t m_linesReported = 0;
   LineErrorPolicy m_policy;
   AskingTerminal& m_terminal;
   std::ostream& m_err;
@@ -101,6 +117,7 @@ class CliHost final : public RunHost {
   FileHandle m_input;
   FileHandle m_output;
   bool m_showProgress;
+  bool m_summary;
   std::string m_status;
   std::uint64_t m_lineNumber = 0;
   std::uint64_t m_bytesRead = 0;

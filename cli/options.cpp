@@ -13,9 +13,23 @@ into an address file with one recipient per line, under the header "EMail1".
 
 Options:
   -s, --separator=TEXT  the text between recipients (default ","); it is
-                        trimmed, and a blank one means ","
+                        trimmed, and a blank one means ","; "auto" is ";"
+                        when the first line that is not blank has a ";"
+                        outside double quotes (as Outlook writes), else ","
+                        (auto is always this choice, never the text "auto")
   -u, --unbuild         unpack "Name" <address> into a tidied display name and
                         an address, under the header "DisplayName,EMail1"
+      --csv             write every field as CSV takes it: in double quotes
+                        when it holds a comma, a quote or a line end, and
+                        after a ' when it begins with =, +, -, @, a tab or a CR,
+                        so that no spreadsheet takes it for a formula
+      --unique          leave out a record whose address (plain: the whole
+                        recipient) came before, in any letter case
+      --bom             start a UTF-8 output with a byte order mark, as Excel
+                        wants (a UTF-16 output always has one)
+      --summary         say at the end how many records were written, and how
+                        many duplicates, reported lines and recipients without
+                        an address there were (always on a terminal, not -q)
       --on-line-error=ask|continue|stop
                         what to do after a line fails: ask on the terminal
                         (the default when there is one), continue with the
@@ -38,7 +52,7 @@ early (a missing input, an output that refuses data).
 
 namespace {
 
-enum class OptionId { Separator, Unbuild, OnLineError, Quiet, Help, Version };
+enum class OptionId { Separator, Unbuild, Csv, Unique, Bom, Summary, OnLineError, Quiet, Help, Version };
 
 struct OptionSpec {
   OptionId id;
@@ -49,6 +63,10 @@ struct OptionSpec {
 constexpr OptionSpec kOptions[] = {
     {OptionId::Separator, "separator", 's', true},
     {OptionId::Unbuild, "unbuild", 'u', false},
+    {OptionId::Csv, "csv", 0, false},
+    {OptionId::Unique, "unique", 0, false},
+    {OptionId::Bom, "bom", 0, false},
+    {OptionId::Summary, "summary", 0, false},
     {OptionId::OnLineError, "on-line-error", 0, true},
     {OptionId::Quiet, "quiet", 'q', false},
     {OptionId::Help, "help", 'h', false},
@@ -70,6 +88,18 @@ void apply(const OptionSpec& option, const std::string& value, Options& options)
       return;
     case OptionId::Unbuild:
       options.unbuild = true;
+      return;
+    case OptionId::Csv:
+      options.csv = true;
+      return;
+    case OptionId::Unique:
+      options.unique = true;
+      return;
+    case OptionId::Bom:
+      options.byteOrderMark = true;
+      return;
+    case OptionId::Summary:
+      options.summary = true;
       return;
     case OptionId::OnLineError:
       options.onLineError = lineErrorPolicyNamed(value);

@@ -11,9 +11,16 @@ namespace tavrin {
 
 enum class LineErrorPolicy { Ask, Continue, Stop };
 
+// The separator text that asks for the separator of the input's first line.
+inline constexpr std::string_view kSeparatorFromInput = "auto";
+
 struct Options {
   std::string separator = std::string(kDefaultSeparator);
   bool unbuild = false;
+  bool csv = false;
+  bool unique = false;
+  bool byteOrderMark = false;
+  bool summary = false;
   std::optional<LineErrorPolicy> onLineError;
   bool quiet = false;
   bool help = false;

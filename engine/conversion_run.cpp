@@ -7,10 +7,13 @@
 #include <new>
 #include <optional>
 
+#include "engine/address_set.hpp"
 #include "engine/blank.hpp"
+#include "engine/csv_field.hpp"
 #include "engine/failure.hpp"
 #include "engine/platform.hpp"
 #include "engine/progress_pacer.hpp"
+#include "engine/separator_choice.hpp"
 #include "engine/text.hpp"
 #include "engine/text_file.hpp"
 #include "engine/tokenizer.hpp"
@@ -52,7 +55,9 @@ class Run {
     } catch (const RunStopped&) {
       m_input.close();
       m_output.removeUnfinished();
+      return;
     }
+    if (m_outputStarted) tellCounts();
   }
 
  private:
@@ -76,6 +81,9 @@ class Run {
     const std::optional<Failure> failure = failureOf([&] {
       m_host.SetSeparator(trim(m_host.GetSeparator()));
       if (IsBlank(m_host.GetSeparator())) m_host.SetSeparator(kDefaultSeparator);
+      m_options = m_host.outputOptions();
+      m_separatorPending = m_options.separatorFromInput;
+      m_forImport = m_options.csv || m_options.unique || m_options.countsWithoutAddress;
       openFiles();
       m_firstRecord = true;
       linesWaiting = readLine();
@@ -132,7 +140,9 @@ class Run {
     const Encoding encoding = m_input.getEncoding();
     setSurrogatesAreCharacters(encoding == Encoding::Utf16LittleEndian ||
                                encoding == Encoding::Utf16BigEndian);
-    m_output.start(encoding);
+    const bool addsMark = m_options.byteOrderMark && encoding == Encoding::Utf8;
+    m_output.start(addsMark ? Encoding::Utf8WithBom : encoding);
+    m_outputStarted = true;
   }
 
   void processLines() {
@@ -195,8 +205,14 @@ class Run {
   }
 
   void dropWhatWaits() {
-    m_output.abandon();
+    m_linesLeft = m_output.abandon().lines;
     m_host.outputIncomplete();
+  }
+
+  void tellCounts() {
+    const std::uint64_t lines = m_linesLeft.value_or(m_output.linesTaken());
+    m_counts.records = lines > 0 ? lines - 1 : 0;  // after the header
+    m_host.runCounted(m_counts);
   }
 
   // Reads the next line; false at the end of the input.
@@ -217,6 +233,11 @@ class Run {
   }
 
   void processLine(std::string_view line) {
+    if (m_separatorPending && !IsBlank(line)) {
+      m_host.SetSeparator(separatorOfLine(line));
+      m_separatorPending = false;
+      m_host.separatorChosen(m_host.GetSeparator(), m_lineNumber);
+    }
     try {
       splitLine(line, m_host.GetSeparator(), m_tokens, kQuoteText);
     } catch (const Failure& failure) {
@@ -258,22 +279,86 @@ class Run {
       m_unbuildChecked = m_host.IsUnbuildChecked();
     }
 
-    if (m_unbuildChecked) {
-      // The unpacker would trim the token first: the trimmed one gives the same record.
+    // The unpacker would trim the token first: the trimmed one gives the same record.
+    if (m_unbuildChecked && m_forImport) {
+      writeUnbuiltForImport(trimmed);
+    } else if (m_unbuildChecked) {
       m_unbuild.write(trimmed, m_output, m_firstRecord);
-      return;
+    } else if (m_forImport) {
+      writeForImport(trimmed);
+    } else {
+      writeToken(trimmed);
     }
+  }
+
+  // A token of the line, which the reader keeps bytes to spare past.
+  void writeToken(std::string_view token) {
     // The usual token goes straight into the output's buffer, a whole block
-    // at a time: the reader has bytes to spare past the line.
-    if (!m_firstRecord && m_output.hasLineRoom() && trimmed.size() <= kBlockSize) {
+    // at a time.
+    if (!m_firstRecord && m_output.hasLineRoom() && token.size() <= kBlockSize) {
       char* const room = m_output.lineRoom();
-      std::memcpy(room, trimmed.data(), kBlockSize);
-      m_output.endLine(room + trimmed.size());
+      std::memcpy(room, token.data(), kBlockSize);
+      m_output.endLine(room + token.size());
       return;
     }
-    if (m_firstRecord) m_output.writeLine(kPlainHeader);
+    writeRecord(token, kPlainHeader);
+  }
+
+  void writeRecord(std::string_view record, std::string_view header) {
+    if (m_firstRecord) m_output.writeLine(header);
     m_firstRecord = false;
-    m_output.writeLine(trimmed);
+    m_output.writeLine(record);
+  }
+
+  void writeForImport(std::string_view token) {
+    if (m_options.unique && !m_addresses.insert(token)) {
+      ++m_counts.duplicates;
+      return;
+    }
+    if (m_options.countsWithoutAddress && token.find('@') == std::string_view::npos)
+      ++m_counts.withoutAddress;
+    if (!m_options.csv) {
+      writeToken(token);
+    } else if (!m_firstRecord && m_output.hasLineRoom() &&
+               csvRoomFor(token.size()) <= TextWriter::kLineRoom) {
+      m_output.endLine(writeCsvField(m_output.lineRoom(), token));
+    } else {
+      m_field.clear();
+      appendCsvField(m_field, token);
+      writeRecord(m_field, kPlainHeader);
+    }
+  }
+
+  // The record line in parts: a line with one comma, from the short way or
+  // the general one, is split there; one with more (a comma in the name)
+  // needs the parts from the general way.
+  void writeUnbuiltForImport(std::string_view recipient) {
+    const std::string_view line = m_unbuild.record(recipient);
+    const std::size_t comma = line.find(',');
+    const bool oneComma = line.find(',', comma + 1) == std::string_view::npos;
+    UnbuildStep::General parts{{line.substr(0, comma)}, line.substr(comma + 1)};
+    if (!oneComma) parts = m_unbuild.generalRecord(recipient);
+    if (m_options.unique && !m_addresses.insert(parts.email)) {
+      ++m_counts.duplicates;
+      return;
+    }
+    if (parts.email.empty()) ++m_counts.withoutAddress;
+    if (oneComma && !(m_options.csv && (needsCsvChange(parts.name.first) || needsCsvChange(parts.email)))) {
+      writeRecord(line, kUnbuildHeader);
+      return;
+    }
+    m_name.assign(parts.name.first);
+    m_name += parts.name.blank;
+    m_name += parts.name.last;
+    m_field.clear();
+    if (m_options.csv) {
+      appendCsvField(m_field, m_name);
+      m_field += ',';
+      appendCsvField(m_field, parts.email);
+    } else {
+      ((m_field += m_name) += ',') += parts.email;
+    }
+    writeRecord(m_field, kUnbuildHeader);
   }
 
   void checkKeepGoing() {
@@ -306,6 +391,7 @@ class Run {
     std::optional<TextWriter::Left> left;
     if (givingUpOutput || m_output.isGivenUp()) {
       left = m_output.abandon();
+      m_linesLeft = left->lines;
     } else if (m_output.isOpen()) {
       left = TextWriter::Left{m_output.linesTaken(), false};
     }
@@ -370,6 +456,15 @@ class Run {
   std::string m_keptLine;
   bool m_lineKept = false;
   UnbuildStep m_unbuild;
+  OutputOptions m_options;
+  bool m_forImport = false;  // the options ask more of a token than to be written
+  bool m_separatorPending = false;
+  bool m_outputStarted = false;
+  std::optional<std::uint64_t> m_linesLeft;  // what an abandoned output holds
+  RunCounts m_counts;
+  AddressSet m_addresses;
+  std::string m_field;  // a record as the options make it
+  std::string m_name;
 };
 
 }  // namespace

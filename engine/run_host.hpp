@@ -9,6 +9,24 @@
 
 namespace tavrin {
 
+// What an output is made for beyond the records themselves: the tools that
+// import it. All off, the output is the records as they are.
+struct OutputOptions {
+  bool separatorFromInput =
+      false;                   // ";" when the first line that is not blank has one outside quotes, else ","
+  bool csv = false;            // fields quoted as CSV wants, and none that a spreadsheet takes for a formula
+  bool unique = false;         // a record whose address came before, in any letter case, is left out
+  bool byteOrderMark = false;  // a UTF-8 output starts with one
+  bool countsWithoutAddress = false;  // RunCounts::withoutAddress is wanted
+};
+
+// What a run wrote, told at its end when it had opened its output.
+struct RunCounts {
+  std::uint64_t records = 0;         // the records that the output holds
+  std::uint64_t duplicates = 0;      // records left out as repeated addresses
+  std::uint64_t withoutAddress = 0;  // plain: tokens without an @; unbuild: records with an empty address
+};
+
 // The front end's side of a conversion run. The run reads the user's choices
 // and reports to the user through these operations only; it never keeps what
 // they return between calls.
@@ -54,6 +72,15 @@ class RunHost {
   // The run ended with an output that lacks lines it took: the output
   // refused them, and the answer was to stop.
   virtual void outputIncomplete() {}
+
+  virtual OutputOptions outputOptions() { return {}; }
+  // The separator that the run took from line `lineNumber` of the input,
+  // with separatorFromInput; GetSeparator gives it from now on.
+  virtual void separatorChosen(std::string_view separator, std::uint64_t lineNumber) {
+    (void)separator;
+    (void)lineNumber;
+  }
+  virtual void runCounted(const RunCounts& counts) { (void)counts; }
 
   // A handle that the host already holds for the input or the output
   // (standard input or output), or kNoFile to open the file by its name. The

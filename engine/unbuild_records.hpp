@@ -38,13 +38,16 @@ class UnbuildStep {
   // first while `firstRecord` is true.
   void write(std::string_view recipient, TextWriter& output, bool& firstRecord);
 
- private:
+  // The record of a trimmed recipient in parts, for an output that treats
+  // its fields further: views valid until the next call.
   struct General {
     DisplayName name;
     std::string_view email;
   };
-  std::size_t shortRecord(std::string_view recipient, char* line);
   General generalRecord(std::string_view recipient);
+
+ private:
+  std::size_t shortRecord(std::string_view recipient, char* line);
 
   std::string m_name;  // room for a name or address that is no part of the token
   std::string m_email;

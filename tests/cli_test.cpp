@@ -278,7 +278,10 @@ TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
     const std::string input = dir.write("in.txt", c.input);
     CliResult r = runTool({input, dir.file("out.txt")}, {.errorTerminal = terminal.side(), .terminal = ""});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "\r" + c.frame + "\x1b[K\r\x1b[K");
+    // Then what the run wrote.
+    const std::string summary =
+        "tavrin-cli: 1 record written to \"" + dir.file("out.txt") + "\"; 1 without an address\n";
+    EXPECT_EQ(r.err, "\r" + c.frame + "\x1b[K\r\x1b[K" + summary);
     r = runTool({"-q", input, dir.file("out.txt")}, {.errorTerminal = terminal.side(), .terminal = ""});
     EXPECT_EQ(r.err, "");
     // The output on the same terminal would mix with it.
@@ -287,7 +290,7 @@ TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
     // No escape sequences for a terminal that takes none: blanks clear the line.
     r = runTool({input, dir.file("out.txt")},
                 {.errorTerminal = terminal.side(), .terminalTakesEscapes = false, .terminal = ""});
-    EXPECT_EQ(r.err, "\r" + c.frame + "\r" + std::string(c.columns, ' ') + "\r");
+    EXPECT_EQ(r.err, "\r" + c.frame + "\r" + std::string(c.columns, ' ') + "\r" + summary);
   }
 }
 #endif
