@@ -23,14 +23,12 @@
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
-#include "engine/conversion_run.hpp"
-#include "engine/text.hpp"
 #include "ui/common_dialog.hpp"
+#include "ui/stored_design.hpp"
 #include "version.hpp"
 
 #if QT_CONFIG(xcb)
@@ -41,28 +39,23 @@ namespace tavrin {
 
 namespace {
 
-using namespace std::chrono_literals;
-
-// One display frame: the status bar is not painted more often than this.
-constexpr auto kFrameTime = 16ms;
-
 // The design is measured in twips and was drawn for an 8-point interface font
 // at 96 dots per inch, where 15 twips make a pixel. A larger interface font
 // enlarges the whole design by the same ratio, so that every caption keeps its
 // room, as far as the window, frame included, still fits the screen; a
 // smaller one leaves the design as drawn. Qt's own high-DPI scaling comes on
 // top of this.
-constexpr int kTwipsPerPixel = 15;
+constexpr int kTwipsPerPixel = kTwipsPerInch / 96;
 constexpr double kDesignPointSize = 8.0;
-constexpr QSize kDesignPixels(5685 / kTwipsPerPixel, 2955 / kTwipsPerPixel);
+constexpr QSize kDesignPixels(kClientTwips.width / kTwipsPerPixel, kClientTwips.height / kTwipsPerPixel);
 
 class DesignScale {
  public:
   DesignScale(const QFont& font, const QRect& screen)
       : m_factor(std::max(1.0, std::min(pointSize(font) / kDesignPointSize, fittingFactor(font, screen)))) {}
 
-  QRect pixels(int left, int top, int width, int height) const {
-    return QRect(pixels(left), pixels(top), pixels(width), pixels(height));
+  QRect pixels(const Twips& twips) const {
+    return QRect(pixels(twips.left), pixels(twips.top), pixels(twips.width), pixels(twips.height));
   }
 
  private:
@@ -87,23 +80,19 @@ class DesignScale {
   double m_factor;
 };
 
-// The panel shows one short line; a token can be as long as its input line.
-constexpr std::size_t kPanelTextMax = 1000;
-
 QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A message box would lay out all of a hundred-megabyte line.
 QString boxText(std::string_view text) {
-  QString shown = fromUtf8(shortenForDisplay(text));
+  QString shown = fromUtf8(text);
   // A carriage return would make a paragraph of its own in the box.
   return shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
-QMessageBox::StandardButton showBox(QWidget* window, QMessageBox::Icon icon, std::string_view title,
-                                    std::string_view text, QMessageBox::StandardButtons buttons,
-                                    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) {
+QMessageBox::StandardButton showMessageBox(
+    QWidget* window, QMessageBox::Icon icon, std::string_view title, std::string_view text,
+    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) {
   QMessageBox box(icon, fromUtf8(title), boxText(text), buttons, window);
   // The text quotes input lines, which may hold anything that looks like markup.
   box.setTextFormat(Qt::PlainText);
@@ -127,35 +116,76 @@ void narrowToFit(QWidget* control) {
   }
 }
 
-QLabel* makeLabel(QWidget* window, const char* name, const QString& caption, QRect geometry) {
-  auto* label = new QLabel(caption, window);
-  label->setObjectName(QLatin1String(name));
-  label->setGeometry(geometry);
-  return label;
-}
-
-QLineEdit* makeTextBox(QWidget* window, const char* name, const QString& text, QRect geometry,
-                       const QString& accessibleName) {
+QLineEdit* makeTextBox(QWidget* window, const QString& text) {
   auto* textBox = new QLineEdit(text, window);
-  textBox->setObjectName(QLatin1String(name));
-  textBox->setGeometry(geometry);
-  textBox->setAccessibleName(accessibleName);
   // No limit on length: Qt's default would cut texts at 32767 characters.
   textBox->setMaxLength(std::numeric_limits<int>::max());
+  // Drops of files on the text boxes are the window's (see eventFilter).
+  textBox->installEventFilter(window);
   return textBox;
 }
 
-QPushButton* makeButton(QWidget* window, const char* name, const QString& caption, QRect geometry,
-                        const QString& accessibleName) {
+QPushButton* makeButton(QWidget* window, const QString& caption) {
   auto* button = new QPushButton(caption, window);
-  button->setObjectName(QLatin1String(name));
-  button->setGeometry(geometry);
-  button->setAccessibleName(accessibleName);
   // No default button: Enter in a text box presses nothing. Enter on a
   // focused button presses that button (see eventFilter).
   button->setAutoDefault(false);
   button->installEventFilter(window);
   return button;
+}
+
+QStatusBar* makeStatusBar(QWidget* window, const QSize& size) {
+  auto* bar = new QStatusBar(window);
+  bar->setSizeGripEnabled(false);
+  auto* panel = new QLabel(bar);
+  panel->setObjectName(QStringLiteral("Panel1"));
+  panel->setTextFormat(Qt::PlainText);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  // The panel fills the bar. Added to the bar's own layout it would lose five
+  // pixels of the bar's height to spacing and cut the descenders of g, j, p,
+  // q and y. A long text is cut off at the panel's edge.
+  panel->setGeometry(QRect(QPoint(), size));
+  return bar;
+}
+
+QWidget* newControl(QWidget* window, const StoredControl& c, const QRect& geometry) {
+  const QString caption = fromUtf8(c.caption);
+  switch (c.kind) {
+    case ControlKind::Label:
+      return new QLabel(caption, window);
+    case ControlKind::TextBox:
+      return makeTextBox(window, caption);
+    case ControlKind::CheckBox:
+      return new QCheckBox(caption, window);
+    case ControlKind::Button:
+      return makeButton(window, caption);
+    case ControlKind::StatusBar:
+      return makeStatusBar(window, geometry.size());
+  }
+  return nullptr;
+}
+
+// A control of the stored design, where the design puts it.
+void makeControl(QWidget* window, const StoredControl& c, const QRect& geometry) {
+  QWidget* control = newControl(window, c, geometry);
+  control->setObjectName(fromUtf8(c.name));
+  control->setGeometry(geometry);
+  if (!namedByCaption(c)) control->setAccessibleName(fromUtf8(c.accessibleName));
+  if (c.kind != ControlKind::TextBox && c.kind != ControlKind::StatusBar) narrowToFit(control);
+}
+
+template <typename T>
+T* controlNamed(const QWidget* window, std::string_view name) {
+  return window->findChild<T*>(fromUtf8(name), Qt::FindDirectChildrenOnly);
+}
+
+QIcon programIcon() {
+  QIcon icon;
+  icon.addFile(QStringLiteral(":/icons/tavrin-32x32-16.png"));
+  icon.addFile(QStringLiteral(":/icons/tavrin-32x32-2.png"));
+  icon.addFile(QStringLiteral(":/icons/tavrin-16x16-16.png"));
+  for (int size : {48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/tavrin-%1x%1.png").arg(size));
+  return icon;
 }
 
 bool isEnter(const QEvent* event) {
@@ -218,101 +248,55 @@ FrmTavrin::FrmTavrin(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("frmTavrin"));
   setWindowTitle(QString::fromUtf8(kProductName));
-  QIcon icon;
-  icon.addFile(QStringLiteral(":/icons/tavrin-32x32-16.png"));
-  icon.addFile(QStringLiteral(":/icons/tavrin-32x32-2.png"));
-  icon.addFile(QStringLiteral(":/icons/tavrin-16x16-16.png"));
-  for (int size : {48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/tavrin-%1x%1.png").arg(size));
-  setWindowIcon(icon);
+  setWindowIcon(programIcon());
   static const bool accessibleAsWindow = (QAccessible::installFactory(accessibleWindow), true);
   (void)accessibleAsWindow;
   // The user's interface font, and the design enlarged to match it.
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   const DesignScale twips(font(), screen);
-
-  Label1 = makeLabel(this, "Label1", QStringLiteral("Input Filename:"), twips.pixels(120, 300, 1575, 255));
-  txtInputFileName = makeTextBox(this, "txtInputFileName", QString(), twips.pixels(1740, 300, 2775, 285),
-                                 QStringLiteral("Input file name"));
-  cmdInputFile = makeButton(this, "cmdInputFile", QStringLiteral("Browse..."),
-                            twips.pixels(4560, 300, 1035, 285), QStringLiteral("Browse for the input file"));
-  Label2 = makeLabel(this, "Label2", QStringLiteral("Output Filename:"), twips.pixels(120, 690, 1575, 255));
-  txtOutputFileName = makeTextBox(this, "txtOutputFileName", QString(), twips.pixels(1740, 690, 2775, 285),
-                                  QStringLiteral("Output file name"));
-  cmdOutputFile =
-      makeButton(this, "cmdOutputFile", QStringLiteral("Browse..."), twips.pixels(4560, 690, 1035, 285),
-                 QStringLiteral("Browse for the output file"));
-  Label3 = makeLabel(this, "Label3", QStringLiteral("Separator:"), twips.pixels(120, 1080, 1575, 255));
-  txtSeparator = makeTextBox(this, "txtSeparator", QStringLiteral(","), twips.pixels(1740, 1080, 315, 285),
-                             QStringLiteral("Separator"));
+  for (const StoredControl& c : kStoredDesign) makeControl(this, c, twips.pixels(c.twips));
+  txtInputFileName = controlNamed<QLineEdit>(this, "txtInputFileName");
+  cmdInputFile = controlNamed<QPushButton>(this, "cmdInputFile");
+  txtOutputFileName = controlNamed<QLineEdit>(this, "txtOutputFileName");
+  cmdOutputFile = controlNamed<QPushButton>(this, "cmdOutputFile");
+  txtSeparator = controlNamed<QLineEdit>(this, "txtSeparator");
+  chkUnbuildMailTo = controlNamed<QCheckBox>(this, "chkUnbuildMailTo");
+  cmdProcess = controlNamed<QPushButton>(this, "cmdProcess");
+  cmdClose = controlNamed<QPushButton>(this, "cmdClose");
+  StatusBar1 = controlNamed<QStatusBar>(this, "StatusBar1");
+  m_statusPanel = StatusBar1->findChild<QLabel*>(QStringLiteral("Panel1"));
   // Ties each label to its box for screen readers; without an '&' in the
   // caption this makes no access key.
-  Label1->setBuddy(txtInputFileName);
-  Label2->setBuddy(txtOutputFileName);
-  Label3->setBuddy(txtSeparator);
-  // Drops of files on the text boxes are the window's (see eventFilter).
-  for (QLineEdit* textBox : {txtInputFileName, txtOutputFileName, txtSeparator})
-    textBox->installEventFilter(this);
-  setAcceptDrops(true);
-
-  chkUnbuildMailTo = new QCheckBox(QStringLiteral("\"Name\" <name@example.com>"), this);
-  chkUnbuildMailTo->setObjectName(QStringLiteral("chkUnbuildMailTo"));
-  chkUnbuildMailTo->setGeometry(twips.pixels(1740, 1440, 2715, 315));
-  // The caption is only a sample of what the box unpacks.
-  chkUnbuildMailTo->setAccessibleName(QStringLiteral("Unpack names and addresses"));
-
-  cmdProcess = makeButton(this, "cmdProcess", QStringLiteral("Process"), twips.pixels(1740, 2100, 1035, 345),
-                          QStringLiteral("Process"));
-  cmdClose = makeButton(this, "cmdClose", QStringLiteral("Close"), twips.pixels(2880, 2100, 1035, 345),
-                        QStringLiteral("Close"));
-
-  StatusBar1 = new QStatusBar(this);
-  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  StatusBar1->setGeometry(twips.pixels(0, 2700, 5685, 255));
-  StatusBar1->setSizeGripEnabled(false);
-  StatusBar1->setAccessibleName(QStringLiteral("Status"));
-  m_statusPanel = new QLabel(StatusBar1);
-  m_statusPanel->setObjectName(QStringLiteral("Panel1"));
-  m_statusPanel->setTextFormat(Qt::PlainText);
-  m_statusPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  // The panel fills the bar. Added to the bar's own layout it would lose five
-  // pixels of the bar's height to spacing and cut the descenders of g, j, p,
-  // q and y. A long text is cut off at the panel's edge.
-  m_statusPanel->setGeometry(StatusBar1->rect());
-
+  for (const StoredControl& c : kStoredDesign)
+    if (!c.labelled.empty())
+      controlNamed<QLabel>(this, c.name)->setBuddy(controlNamed<QWidget>(this, c.labelled));
+  setAcceptDrops(true);  // files, anywhere on the window (see dropEvent)
   CommonDialog1 = new CommonDialog(this);
-  for (QWidget* captioned : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
-                             static_cast<QWidget*>(Label3), static_cast<QWidget*>(chkUnbuildMailTo),
-                             static_cast<QWidget*>(cmdInputFile), static_cast<QWidget*>(cmdOutputFile),
-                             static_cast<QWidget*>(cmdProcess), static_cast<QWidget*>(cmdClose)})
-    narrowToFit(captioned);
 
-  m_separator = txtSeparator->text().toStdString();
   connect(txtSeparator, &QLineEdit::textChanged, this,
-          [this](const QString& text) { m_separator = text.toStdString(); });
-
-  QWidget::setTabOrder(txtInputFileName, txtOutputFileName);
-  QWidget::setTabOrder(txtOutputFileName, cmdProcess);
-  QWidget::setTabOrder(cmdProcess, txtSeparator);
-  QWidget::setTabOrder(txtSeparator, chkUnbuildMailTo);
-  QWidget::setTabOrder(chkUnbuildMailTo, cmdInputFile);
-  QWidget::setTabOrder(cmdInputFile, cmdOutputFile);
-  QWidget::setTabOrder(cmdOutputFile, cmdClose);
+          [this](const QString& text) { separatorChanged(text.toStdString()); });
+  setFocusOrder();
   txtInputFileName->setFocus();
-
   connect(cmdInputFile, &QPushButton::clicked, this, &FrmTavrin::cmdInputFileClick);
   connect(cmdOutputFile, &QPushButton::clicked, this, &FrmTavrin::cmdOutputFileClick);
-  connect(cmdProcess, &QPushButton::clicked, this, &FrmTavrin::cmdProcessClick);
+  connect(cmdProcess, &QPushButton::clicked, this, [this] { cmdProcessClick(); });
   connect(cmdClose, &QPushButton::clicked, this, &FrmTavrin::close);
 
-  const QSize clientSize = twips.pixels(0, 0, 5685, 2955).size();
+  const QSize clientSize = twips.pixels(kClientTwips).size();
   setFixedSize(clientSize);
   setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, clientSize, screen));
 }
 
 FrmTavrin::~FrmTavrin() = default;
 
-std::string FrmTavrin::GetSeparator() {
-  return m_separator;
+void FrmTavrin::setFocusOrder() {
+  QWidget* previous = nullptr;
+  for (const StoredControl& c : inTabOrder()) {
+    if (!takesFocus(c.kind)) continue;
+    QWidget* const next = controlNamed<QWidget>(this, c.name);
+    if (previous != nullptr) QWidget::setTabOrder(previous, next);
+    previous = next;
+  }
 }
 
 void FrmTavrin::SetSeparator(std::string_view text) {
@@ -331,39 +315,39 @@ bool FrmTavrin::IsUnbuildChecked() {
   return chkUnbuildMailTo->isChecked();
 }
 
-void FrmTavrin::SetStatusText(std::string_view text) {
-  m_statusText.assign(text);
+void FrmTavrin::showPanel(std::string_view text) {
+  m_statusPanel->setText(fromUtf8(text));
+  // Paints at once, without handling events: the run holds the thread.
+  StatusBar1->repaint();
 }
 
-std::chrono::steady_clock::duration FrmTavrin::statusInterval() {
-  return kFrameTime;
+bool FrmTavrin::showBox(Box box, std::string_view title, std::string_view text) {
+  if (box == Box::Question) {
+    return showMessageBox(this, QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
+                          QMessageBox::Yes) == QMessageBox::Yes;
+  }
+  showMessageBox(this, box == Box::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title, text,
+                 QMessageBox::Ok);
+  return false;
 }
 
-void FrmTavrin::RefreshStatus() {
-  showStatus();
-}
-
-void FrmTavrin::ShowMessage(std::string_view text) {
-  showStatus();
-  showBox(this, QMessageBox::NoIcon, kProductName, text, QMessageBox::Ok);
-}
-
-bool FrmTavrin::AskYesNo(std::string_view text) {
-  showStatus();
-  return showBox(this, QMessageBox::Question, kProductName, text, QMessageBox::Yes | QMessageBox::No,
-                 QMessageBox::Yes) == QMessageBox::Yes;
-}
-
-void FrmTavrin::ShowWarning(std::string_view text, std::string_view title) {
-  showStatus();
-  showBox(this, QMessageBox::Warning, title, text, QMessageBox::Ok);
-}
-
-bool FrmTavrin::keepGoing() {
+void FrmTavrin::handlePendingEvents() {
   // Paint, the window manager's ping and close request, a screen reader's
   // query: the window stays alive. Input is dropped meanwhile (eventFilter).
   QCoreApplication::processEvents();
-  return !m_closeRequested;
+}
+
+void FrmTavrin::dropInput(bool drop) {
+  // What comes during a run is dropped, not kept for later.
+  if (drop) {
+    qApp->installEventFilter(this);
+  } else {
+    qApp->removeEventFilter(this);
+  }
+}
+
+void FrmTavrin::closeNow() {
+  close();
 }
 
 #if QT_CONFIG(xcb)
@@ -395,17 +379,13 @@ bool FrmTavrin::nativeEvent(const QByteArray& eventType, void* message, qintptr*
 #if QT_CONFIG(xcb)
   // Qt drops a close request for a window that a message box blocks; one
   // during a run's question is kept here, and stops the run once it is answered.
-  if (m_running && eventType == "xcb_generic_event_t" && isCloseRequest(message, winId()))
-    m_closeRequested = true;
+  if (running() && eventType == "xcb_generic_event_t" && isCloseRequest(message, winId())) closeWaitsForRun();
 #endif
   return QWidget::nativeEvent(eventType, message, result);
 }
 
 void FrmTavrin::closeEvent(QCloseEvent* event) {
-  // A close request during a run stops the run, which removes the output it
-  // created; the window closes once the run has ended.
-  if (m_running) {
-    m_closeRequested = true;
+  if (closeWaitsForRun()) {
     event->ignore();
     return;
   }
@@ -423,7 +403,7 @@ void FrmTavrin::dropEvent(QDropEvent* event) {
 }
 
 bool FrmTavrin::isInputDuringRun(QObject* watched, const QEvent* event) const {
-  if (!m_running || !isUserInput(event->type())) return false;
+  if (!running() || !isUserInput(event->type())) return false;
   const auto* widget = qobject_cast<const QWidget*>(watched);
   return watched == windowHandle() || (widget != nullptr && widget->window() == this);
 }
@@ -467,28 +447,6 @@ void FrmTavrin::cmdInputFileClick() {
 
 void FrmTavrin::cmdOutputFileClick() {
   if (CommonDialog1->showSave()) txtOutputFileName->setText(CommonDialog1->fileName());
-}
-
-void FrmTavrin::cmdProcessClick() {
-  // A click that reaches the button from inside one of the run's message boxes
-  // must not start a second run.
-  if (m_running) return;
-  m_running = true;
-  // The window takes no input while the run goes on, but for the answers to
-  // the run's message boxes: what comes is dropped, not kept for later.
-  qApp->installEventFilter(this);
-  ConversionRun(*this);
-  QCoreApplication::processEvents();
-  qApp->removeEventFilter(this);
-  m_running = false;
-  showStatus();
-  if (m_closeRequested) close();
-}
-
-void FrmTavrin::showStatus() {
-  m_statusPanel->setText(fromUtf8(headOf(m_statusText, kPanelTextMax)));
-  // Paints at once, without handling events: the run holds the thread.
-  StatusBar1->repaint();
 }
 
 }  // namespace tavrin

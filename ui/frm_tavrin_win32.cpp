@@ -8,81 +8,55 @@
 // clang-format on
 
 #include <algorithm>
-#include <chrono>
-#include <cwchar>
 #include <string_view>
 
-#include "engine/conversion_run.hpp"
-#include "engine/text.hpp"
 #include "version.hpp"
 
 namespace tavrin {
 
-// A control of the stored design.
-struct Control {
-  ControlId id;
-  const wchar_t* windowClass;
-  const wchar_t* text;
-  RECT twips;  // left, top, width, height
-  DWORD style;
-  const wchar_t* accessibleName;  // for screen readers, when the caption does not say it
-};
-
 namespace {
 
-using namespace std::chrono_literals;
-
 constexpr wchar_t kWindowClass[] = L"frmTavrin";
-// One display frame: the status bar is not painted more often than this.
-constexpr auto kFrameTime = 16ms;
-// The panel shows one short line; a token can be as long as its input line.
-constexpr std::size_t kPanelTextMax = 1000;
 // The longest path a dialog takes, in UTF-16 units.
 constexpr std::size_t kLongestPath = 32768;
 
-// The design, in twips (1/1440 inch) from the client area's top left corner,
-// laid out at the system's dots per inch: 15 twips make a pixel at 96.
-constexpr SIZE kClientTwips{5685, 2955};
-
-constexpr DWORD kTextBox = WS_TABSTOP | ES_AUTOHSCROLL;
-constexpr DWORD kButton = WS_TABSTOP | BS_PUSHBUTTON;
-
-// In the order of creation, which is the order of Tab (among the controls
-// that take the focus) and puts each label just before its box, where
-// screen readers look for a box's name.
-const Control kControls[] = {
-    {Label1, L"STATIC", L"Input Filename:", {120, 300, 1575, 255}, SS_LEFT, nullptr},
-    {txtInputFileName, L"EDIT", L"", {1740, 300, 2775, 285}, kTextBox, L"Input file name"},
-    {Label2, L"STATIC", L"Output Filename:", {120, 690, 1575, 255}, SS_LEFT, nullptr},
-    {txtOutputFileName, L"EDIT", L"", {1740, 690, 2775, 285}, kTextBox, L"Output file name"},
-    {cmdProcess, L"BUTTON", L"Process", {1740, 2100, 1035, 345}, kButton, nullptr},
-    {Label3, L"STATIC", L"Separator:", {120, 1080, 1575, 255}, SS_LEFT, nullptr},
-    {txtSeparator, L"EDIT", L",", {1740, 1080, 315, 285}, kTextBox, L"Separator"},
-    {chkUnbuildMailTo,
-     L"BUTTON",
-     L"\"Name\" <name@example.com>",
-     {1740, 1440, 2715, 315},
-     WS_TABSTOP | BS_AUTOCHECKBOX,
-     L"Unpack names and addresses"},  // the caption is only a sample of what the box unpacks
-    {cmdInputFile, L"BUTTON", L"Browse...", {4560, 300, 1035, 285}, kButton, L"Browse for the input file"},
-    {cmdOutputFile, L"BUTTON", L"Browse...", {4560, 690, 1035, 285}, kButton, L"Browse for the output file"},
-    {cmdClose, L"BUTTON", L"Close", {2880, 2100, 1035, 345}, kButton, nullptr},
-    // Placed as drawn, not where the status bar would put itself.
-    {StatusBar1, STATUSCLASSNAMEW, L"", {0, 2700, 5685, 255}, CCS_NORESIZE | CCS_NOPARENTALIGN, L"Status"},
+// The Win32 control that stands for a kind of control of the design.
+struct Win32Control {
+  const wchar_t* windowClass;
+  DWORD style;
+  DWORD exStyle;
 };
+
+Win32Control win32Control(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Label:
+      return {L"STATIC", SS_LEFT, 0};
+    case ControlKind::TextBox:
+      return {L"EDIT", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+    case ControlKind::CheckBox:
+      return {L"BUTTON", WS_TABSTOP | BS_AUTOCHECKBOX, 0};
+    case ControlKind::Button:
+      return {L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0};
+    case ControlKind::StatusBar:
+      // Placed as drawn, not where the status bar would put itself.
+      return {STATUSCLASSNAMEW, CCS_NORESIZE | CCS_NOPARENTALIGN, 0};
+  }
+  return {};
+}
 
 // Fixed size, caption and close box only.
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
 
+// Laid out at the system's dots per inch: 15 twips make a pixel at 96.
 int pixels(int twips, UINT dpi) {
-  return MulDiv(twips, static_cast<int>(dpi), 1440);
+  return MulDiv(twips, static_cast<int>(dpi), kTwipsPerInch);
 }
 
 // The window's outer size that gives the design's client area at `dpi`, in
 // the frame that the system draws at the window's own dots per inch.
 SIZE frameSize(HWND window, UINT dpi) {
-  RECT frame{0, 0, pixels(kClientTwips.cx, dpi), pixels(kClientTwips.cy, dpi)};
+  RECT frame{0, 0, pixels(kClientTwips.width, dpi), pixels(kClientTwips.height, dpi)};
   AdjustWindowRectExForDpi(&frame, kStyle, FALSE, kExStyle, GetDpiForWindow(window));
   return {frame.right - frame.left, frame.bottom - frame.top};
 }
@@ -90,13 +64,13 @@ SIZE frameSize(HWND window, UINT dpi) {
 // The width that a control leaves its caption, in the font selected into
 // `context`: half an average character on either side of it, within a
 // button's frame or beside a check box's mark.
-int captionRoom(const Control& c, HDC context, UINT dpi) {
-  int room = pixels(c.twips.right, dpi);
-  if (std::wstring_view(c.windowClass) != L"BUTTON") return room;
+int captionRoom(const StoredControl& c, HDC context, UINT dpi) {
+  int room = pixels(c.twips.width, dpi);
+  if (c.kind != ControlKind::Button && c.kind != ControlKind::CheckBox) return room;
   TEXTMETRICW metrics{};
   GetTextMetricsW(context, &metrics);
   room -= metrics.tmAveCharWidth;
-  if ((c.style & BS_TYPEMASK) == BS_AUTOCHECKBOX) return room - GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi);
+  if (c.kind == ControlKind::CheckBox) return room - GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi);
   return room - 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi);
 }
 
@@ -180,8 +154,8 @@ FrmTavrin::FrmTavrin(Dialogs dialogs) : m_dialogs(std::move(dialogs)), CommonDia
   }();
   (void)windowClass;
 
-  m_window = CreateWindowExW(kExStyle, kWindowClass, L"Tavrin", kStyle, 0, 0, 0, 0, nullptr, nullptr,
-                             instance, this);
+  m_window = CreateWindowExW(kExStyle, kWindowClass, wide(kProductName).c_str(), kStyle, 0, 0, 0, 0, nullptr,
+                             nullptr, instance, this);
   createControls();
   // Laid out at the dots per inch of the monitor it starts on, and centred on
   // that screen's free area.
@@ -204,18 +178,28 @@ FrmTavrin::~FrmTavrin() {
 
 void FrmTavrin::createControls() {
   const bool accessibility = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  for (const Control& c : kControls) {
-    const DWORD exStyle = std::wstring_view(c.windowClass) == L"EDIT" ? WS_EX_CLIENTEDGE : 0;
-    const HWND control =
-        CreateWindowExW(exStyle, c.windowClass, c.text, WS_CHILD | WS_VISIBLE | c.style, 0, 0, 0, 0, m_window,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), nullptr, nullptr);
-    if (accessibility && c.accessibleName != nullptr) nameForScreenReaders(control, c.accessibleName);
+  // Created in the order of Tab (among the controls that take the focus),
+  // each label just before its box, where screen readers look for a box's
+  // name.
+  for (const StoredControl& c : inTabOrder()) {
+    if (!c.labelled.empty()) continue;
+    if (const StoredControl* label = labelOf(c.name)) createControl(*label, accessibility);
+    createControl(c, accessibility);
   }
+}
+
+void FrmTavrin::createControl(const StoredControl& c, bool accessibility) {
+  const Win32Control kind = win32Control(c.kind);
+  const HWND control = CreateWindowExW(
+      kind.exStyle, kind.windowClass, wide(c.caption).c_str(), WS_CHILD | WS_VISIBLE | kind.style, 0, 0, 0, 0,
+      m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId(c.name))), nullptr, nullptr);
+  if (accessibility && !namedByCaption(c)) nameForScreenReaders(control, wide(c.accessibleName).c_str());
   // No limit on length: the system's own would cut texts at 32767 characters.
-  for (const ControlId box : {txtInputFileName, txtOutputFileName, txtSeparator})
-    SendMessageW(item(box), EM_SETLIMITTEXT, 0, 0);
-  const int wholeBar = -1;
-  SendMessageW(item(StatusBar1), SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&wholeBar));
+  if (c.kind == ControlKind::TextBox) SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
+  if (c.kind == ControlKind::StatusBar) {
+    const int wholeBar = -1;
+    SendMessageW(control, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&wholeBar));
+  }
 }
 
 // The controls where the design puts them at `dpi`, each in the font of the
@@ -226,10 +210,10 @@ void FrmTavrin::layOut(UINT dpi) {
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
   m_fonts = {CreateFontIndirectW(&metrics.lfMessageFont)};
-  for (const Control& c : kControls) {
-    const HWND control = item(c.id);
-    MoveWindow(control, pixels(c.twips.left, dpi), pixels(c.twips.top, dpi), pixels(c.twips.right, dpi),
-               pixels(c.twips.bottom, dpi), FALSE);
+  for (const StoredControl& c : kStoredDesign) {
+    const HWND control = item(controlId(c.name));
+    MoveWindow(control, pixels(c.twips.left, dpi), pixels(c.twips.top, dpi), pixels(c.twips.width, dpi),
+               pixels(c.twips.height, dpi), FALSE);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fontFitting(control, c, dpi)), FALSE);
   }
   InvalidateRect(m_window, nullptr, TRUE);
@@ -240,9 +224,10 @@ void FrmTavrin::layOut(UINT dpi) {
 // the design was drawn for, a caption is narrowed until it fits, measured
 // again in each narrower font, whose rounding may keep it wider than asked.
 // A box's text is the user's, in the font as it is.
-HFONT FrmTavrin::fontFitting(HWND control, const Control& c, UINT dpi) {
+HFONT FrmTavrin::fontFitting(HWND control, const StoredControl& c, UINT dpi) {
   const HFONT font = m_fonts.front();
-  if (std::wstring_view(c.windowClass) == L"EDIT") return font;
+  if (c.kind == ControlKind::TextBox) return font;
+  const std::wstring caption = wide(c.caption);
   const HDC context = GetDC(control);
   const HGDIOBJ original = SelectObject(context, font);
   HFONT fitting = font;
@@ -250,7 +235,7 @@ HFONT FrmTavrin::fontFitting(HWND control, const Control& c, UINT dpi) {
   GetObjectW(font, sizeof narrowed, &narrowed);
   for (;;) {
     SIZE size{};
-    GetTextExtentPoint32W(context, c.text, static_cast<int>(std::wcslen(c.text)), &size);
+    GetTextExtentPoint32W(context, caption.c_str(), static_cast<int>(caption.size()), &size);
     const int room = captionRoom(c, context, dpi);
     if (size.cx <= room || narrowed.lfWidth == 1) break;
     TEXTMETRICW metrics{};
@@ -309,13 +294,7 @@ LRESULT FrmTavrin::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_CLOSE:
-      // A close request during a run stops the run, which removes the output
-      // it created; the window closes once the run has ended.
-      if (m_running) {
-        m_closeRequested = true;
-      } else {
-        DestroyWindow(m_window);
-      }
+      if (!closeWaitsForRun()) DestroyWindow(m_window);
       return 0;
     case WM_DESTROY:
       SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
@@ -338,7 +317,7 @@ void FrmTavrin::onCommand(int id, int notification) {
       return;
     }
     case txtSeparator:
-      if (notification == EN_CHANGE) m_separator = utf8(textOf(item(txtSeparator)));
+      if (notification == EN_CHANGE) separatorChanged(utf8(textOf(item(txtSeparator))));
       return;
     case cmdInputFile:
       if (notification == BN_CLICKED) cmdInputFileClick();
@@ -399,18 +378,6 @@ void FrmTavrin::onDrop(HDROP drop) {
   if (!path.empty()) SetWindowTextW(box, path.c_str());
 }
 
-void FrmTavrin::cmdProcessClick() {
-  // A click that reaches the button from inside one of the run's message
-  // boxes must not start a second run.
-  if (m_running) return;
-  m_running = true;
-  ConversionRun(*this);
-  keepGoing();  // input that came at the end is dropped too
-  m_running = false;
-  showStatus();
-  if (m_closeRequested) DestroyWindow(m_window);
-}
-
 bool FrmTavrin::isInputDuringRun(const MSG& message) const {
   const bool input = (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST) ||
                      message.message == WM_KEYDOWN || message.message == WM_KEYUP ||
@@ -419,7 +386,7 @@ bool FrmTavrin::isInputDuringRun(const MSG& message) const {
   return input && (message.hwnd == m_window || IsChild(m_window, message.hwnd));
 }
 
-bool FrmTavrin::keepGoing() {
+void FrmTavrin::handlePendingEvents() {
   // Paint, timers and the close box are handled, so that the window stays
   // alive; keys, clicks and drops are dropped, not kept for later. System
   // keys (Alt+F4) and the frame's own clicks go through.
@@ -435,11 +402,14 @@ bool FrmTavrin::keepGoing() {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  return !m_closeRequested;
 }
 
-std::string FrmTavrin::GetSeparator() {
-  return m_separator;
+void FrmTavrin::dropInput(bool) {
+  // Nothing to do: handlePendingEvents drops the input as it comes.
+}
+
+void FrmTavrin::closeNow() {
+  DestroyWindow(m_window);
 }
 
 void FrmTavrin::SetSeparator(std::string_view text) {
@@ -458,41 +428,17 @@ bool FrmTavrin::IsUnbuildChecked() {
   return SendMessageW(item(chkUnbuildMailTo), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-std::chrono::steady_clock::duration FrmTavrin::statusInterval() {
-  return kFrameTime;
-}
-
-void FrmTavrin::SetStatusText(std::string_view text) {
-  m_statusText.assign(text);
-}
-
-void FrmTavrin::RefreshStatus() {
-  showStatus();
-}
-
-void FrmTavrin::showStatus() {
-  const std::wstring text = wide(headOf(m_statusText, kPanelTextMax));
-  SendMessageW(item(StatusBar1), SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
+void FrmTavrin::showPanel(std::string_view text) {
+  SendMessageW(item(StatusBar1), SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(wide(text).c_str()));
   // Painted at once, although the run holds the thread.
   UpdateWindow(item(StatusBar1));
 }
 
-int FrmTavrin::showBox(std::string_view text, std::string_view title, UINT style) {
-  showStatus();
-  // A message box would lay out all of a hundred-megabyte line.
-  return m_dialogs.messageBox(m_window, wide(shortenForDisplay(text)), wide(title), style);
-}
-
-void FrmTavrin::ShowMessage(std::string_view text) {
-  showBox(text, kProductName, MB_OK);
-}
-
-bool FrmTavrin::AskYesNo(std::string_view text) {
-  return showBox(text, kProductName, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) == IDYES;
-}
-
-void FrmTavrin::ShowWarning(std::string_view text, std::string_view title) {
-  showBox(text, title, MB_OK | MB_ICONEXCLAMATION);
+bool FrmTavrin::showBox(Box box, std::string_view title, std::string_view text) {
+  UINT style = MB_OK;
+  if (box == Box::Question) style = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1;
+  if (box == Box::Warning) style = MB_OK | MB_ICONEXCLAMATION;
+  return m_dialogs.messageBox(m_window, wide(text), wide(title), style) == IDYES;
 }
 
 }  // namespace tavrin

@@ -8,27 +8,33 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "engine/run_host.hpp"
+#include "ui/stored_design.hpp"
+#include "ui/window_host.hpp"
 
 namespace tavrin {
 
-// The controls' numbers, as GetDlgItem finds them; none is IDOK or IDCANCEL,
-// which the window's keyboard handling sends for Enter and Esc.
+// The controls' numbers, as GetDlgItem finds them: their places in the
+// stored design from 100 on, so that none is IDOK or IDCANCEL, which the
+// window's keyboard handling sends for Enter and Esc.
+constexpr int controlId(std::string_view name) {
+  return 100 + static_cast<int>(designIndex(name));
+}
 enum ControlId : int {
-  Label1 = 100,
-  txtInputFileName,
-  cmdInputFile,
-  Label2,
-  txtOutputFileName,
-  cmdOutputFile,
-  Label3,
-  txtSeparator,
-  chkUnbuildMailTo,
-  cmdProcess,
-  cmdClose,
-  StatusBar1,
+  Label1 = controlId("Label1"),
+  txtInputFileName = controlId("txtInputFileName"),
+  cmdInputFile = controlId("cmdInputFile"),
+  Label2 = controlId("Label2"),
+  txtOutputFileName = controlId("txtOutputFileName"),
+  cmdOutputFile = controlId("cmdOutputFile"),
+  Label3 = controlId("Label3"),
+  txtSeparator = controlId("txtSeparator"),
+  chkUnbuildMailTo = controlId("chkUnbuildMailTo"),
+  cmdProcess = controlId("cmdProcess"),
+  cmdClose = controlId("cmdClose"),
+  StatusBar1 = controlId("StatusBar1"),
 };
 
 // What the window asks of the system to show a message box and a file
@@ -40,12 +46,10 @@ struct Dialogs {
 };
 Dialogs systemDialogs();
 
-struct Control;
-
 // The program's one window, made of Win32's own controls. It holds the
 // user's choices for a conversion, starts the run with Process and serves the
 // run as its host.
-class FrmTavrin final : public RunHost {
+class FrmTavrin final : public WindowHost {
  public:
   explicit FrmTavrin(Dialogs dialogs = systemDialogs());
   ~FrmTavrin() override;
@@ -58,35 +62,29 @@ class FrmTavrin final : public RunHost {
   // when the message was handled here.
   bool translate(MSG& message);
 
-  std::string GetSeparator() override;
   void SetSeparator(std::string_view text) override;
   std::string GetInputFileName() override;
   std::string GetOutputFileName() override;
   bool IsUnbuildChecked() override;
-  std::chrono::steady_clock::duration statusInterval() override;
-  void SetStatusText(std::string_view text) override;
-  void RefreshStatus() override;
-  void ShowMessage(std::string_view text) override;
-  bool AskYesNo(std::string_view text) override;
-  void ShowWarning(std::string_view text, std::string_view title) override;
-  bool asksAPerson() override { return true; }
-  bool keepGoing() override;
 
  private:
   static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
-  HWND item(ControlId id) const { return GetDlgItem(m_window, id); }
+  HWND item(int id) const { return GetDlgItem(m_window, id); }
   void createControls();
+  void createControl(const StoredControl& c, bool accessibility);
   void layOut(UINT dpi);
-  HFONT fontFitting(HWND control, const Control& c, UINT dpi);
+  HFONT fontFitting(HWND control, const StoredControl& c, UINT dpi);
   void onCommand(int id, int notification);
   void cmdInputFileClick();
   void cmdOutputFileClick();
-  void cmdProcessClick();
   bool showFileDialog(bool save, ControlId box);
   void onDrop(HDROP drop);
-  void showStatus();
-  int showBox(std::string_view text, std::string_view title, UINT style);
+  void showPanel(std::string_view text) override;
+  bool showBox(Box box, std::string_view title, std::string_view text) override;
+  void handlePendingEvents() override;
+  void dropInput(bool drop) override;
+  void closeNow() override;
   // Keys, clicks and drops for this window while a run goes on.
   bool isInputDuringRun(const MSG& message) const;
 
@@ -97,14 +95,6 @@ class FrmTavrin final : public RunHost {
   std::vector<HFONT> m_fonts;
   // The path of the last file chosen in a dialog, proposed in the next one.
   std::vector<wchar_t> CommonDialog1;
-  // The run hands over a status text once a frame, and the latest before
-  // each message box and at its end.
-  std::string m_statusText;
-  // The separator box's text, kept current as it changes: the run asks for it
-  // before every line.
-  std::string m_separator = ",";
-  bool m_running = false;
-  bool m_closeRequested = false;  // during the run, which stops for it
 };
 
 }  // namespace tavrin

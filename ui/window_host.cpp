@@ -1,0 +1,83 @@
+#include "ui/window_host.hpp"
+
+#include "engine/conversion_run.hpp"
+#include "engine/text.hpp"
+#include "ui/stored_design.hpp"
+#include "version.hpp"
+
+namespace tavrin {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// One display frame: the status bar is not painted more often than this.
+constexpr auto kFrameTime = 16ms;
+// The panel shows one short line; a token can be as long as its input line.
+constexpr std::size_t kPanelTextMax = 1000;
+
+}  // namespace
+
+WindowHost::WindowHost() : m_separator(storedControl("txtSeparator").caption) {}
+
+std::string WindowHost::GetSeparator() {
+  return m_separator;
+}
+
+std::chrono::steady_clock::duration WindowHost::statusInterval() {
+  return kFrameTime;
+}
+
+void WindowHost::SetStatusText(std::string_view text) {
+  m_statusText.assign(text);
+}
+
+void WindowHost::RefreshStatus() {
+  showStatus();
+}
+
+void WindowHost::showStatus() {
+  showPanel(headOf(m_statusText, kPanelTextMax));
+}
+
+void WindowHost::ShowMessage(std::string_view text) {
+  showStatus();
+  // A message box would lay out all of a hundred-megabyte line.
+  showBox(Box::Message, kProductName, shortenForDisplay(text));
+}
+
+bool WindowHost::AskYesNo(std::string_view text) {
+  showStatus();
+  return showBox(Box::Question, kProductName, shortenForDisplay(text));
+}
+
+void WindowHost::ShowWarning(std::string_view text, std::string_view title) {
+  showStatus();
+  showBox(Box::Warning, title, shortenForDisplay(text));
+}
+
+bool WindowHost::keepGoing() {
+  handlePendingEvents();
+  return !m_closeRequested;
+}
+
+void WindowHost::cmdProcessClick() {
+  // A click that reaches the button from inside one of the run's message boxes
+  // must not start a second run.
+  if (m_running) return;
+  m_running = true;
+  dropInput(true);
+  ConversionRun(*this);
+  handlePendingEvents();  // input that came at the end is dropped too
+  dropInput(false);
+  m_running = false;
+  showStatus();
+  if (m_closeRequested) closeNow();
+}
+
+bool WindowHost::closeWaitsForRun() {
+  if (m_running) m_closeRequested = true;
+  return m_running;
+}
+
+}  // namespace tavrin
