@@ -10,11 +10,13 @@
 #include <shlobj.h>
 // clang-format on
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,6 +25,7 @@
 
 #include "temp_dir.hpp"
 #include "ui/frm_tavrin_win32.hpp"
+#include "ui/stored_design.hpp"
 
 namespace tavrin {
 namespace {
@@ -50,27 +53,30 @@ int pixels(int twips, UINT dpi = GetDpiForSystem()) {
   return MulDiv(twips, static_cast<int>(dpi), 1440);
 }
 
-struct DesignedControl {
-  ControlId id;
-  std::wstring windowClass;
-  std::wstring text;
-  RECT twips;  // left, top, width, height
-};
+// The system's name of the control that shows a kind of the stored design.
+std::wstring windowClassOf(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Label:
+      return L"Static";
+    case ControlKind::TextBox:
+      return L"Edit";
+    case ControlKind::CheckBox:
+    case ControlKind::Button:
+      return L"Button";
+    case ControlKind::StatusBar:
+      return L"msctls_statusbar32";
+  }
+  return {};
+}
 
-const std::vector<DesignedControl> kStoredDesign = {
-    {Label1, L"Static", L"Input Filename:", {120, 300, 1575, 255}},
-    {txtInputFileName, L"Edit", L"", {1740, 300, 2775, 285}},
-    {cmdInputFile, L"Button", L"Browse...", {4560, 300, 1035, 285}},
-    {Label2, L"Static", L"Output Filename:", {120, 690, 1575, 255}},
-    {txtOutputFileName, L"Edit", L"", {1740, 690, 2775, 285}},
-    {cmdOutputFile, L"Button", L"Browse...", {4560, 690, 1035, 285}},
-    {Label3, L"Static", L"Separator:", {120, 1080, 1575, 255}},
-    {txtSeparator, L"Edit", L",", {1740, 1080, 315, 285}},
-    {chkUnbuildMailTo, L"Button", L"\"Name\" <name@example.com>", {1740, 1440, 2715, 315}},
-    {cmdProcess, L"Button", L"Process", {1740, 2100, 1035, 345}},
-    {cmdClose, L"Button", L"Close", {2880, 2100, 1035, 345}},
-    {StatusBar1, L"msctls_statusbar32", L"", {0, 2700, 5685, 255}},
-};
+// The controls that take the focus, by tab index.
+std::vector<StoredControl> focusOrder() {
+  std::vector<StoredControl> controls;
+  std::ranges::copy_if(kStoredDesign, std::back_inserter(controls),
+                       [](const StoredControl& c) { return takesFocus(c.kind); });
+  std::ranges::sort(controls, {}, &StoredControl::tabIndex);
+  return controls;
+}
 
 // A control's place in its window's client area.
 RECT placeOf(HWND window, HWND control) {
@@ -120,7 +126,7 @@ class Window {
   }
 
   HWND window() const { return m_window.frmTavrin(); }
-  HWND control(ControlId id) const { return GetDlgItem(window(), id); }
+  HWND control(int id) const { return GetDlgItem(window(), id); }
   FrmTavrin& frmTavrin() { return m_window; }
 
   // What the message loop does with what is waiting.
@@ -243,20 +249,20 @@ POINT centreOf(HWND window, HWND control) {
 
 TEST(Win32Window, StoredDesign) {
   Window w;
-  for (const DesignedControl& c : kStoredDesign) {
-    SCOPED_TRACE(c.id);
-    const HWND control = w.control(c.id);
+  for (const StoredControl& c : kStoredDesign) {
+    SCOPED_TRACE(std::string(c.name));
+    const HWND control = w.control(controlId(c.name));
     ASSERT_NE(control, nullptr);
     wchar_t windowClass[64];
     GetClassNameW(control, windowClass, 64);
-    EXPECT_EQ(_wcsicmp(windowClass, c.windowClass.c_str()), 0)
+    EXPECT_EQ(_wcsicmp(windowClass, windowClassOf(c.kind).c_str()), 0)
         << std::string(windowClass, windowClass + wcslen(windowClass));
-    EXPECT_EQ(textOf(control), c.text);
+    EXPECT_EQ(textOf(control), wide(c.caption));
     const RECT rect = placeOf(w.window(), control);
     EXPECT_EQ(rect.left, pixels(c.twips.left));
     EXPECT_EQ(rect.top, pixels(c.twips.top));
-    EXPECT_EQ(rect.right - rect.left, pixels(c.twips.right));
-    EXPECT_EQ(rect.bottom - rect.top, pixels(c.twips.bottom));
+    EXPECT_EQ(rect.right - rect.left, pixels(c.twips.width));
+    EXPECT_EQ(rect.bottom - rect.top, pixels(c.twips.height));
     EXPECT_TRUE(IsWindowVisible(control) && IsWindowEnabled(control));
   }
   EXPECT_EQ(SendMessageW(w.control(chkUnbuildMailTo), BM_GETCHECK, 0, 0), BST_UNCHECKED);
@@ -265,8 +271,8 @@ TEST(Win32Window, StoredDesign) {
   EXPECT_EQ(statusText(w.window()), L"");
   RECT client;
   GetClientRect(w.window(), &client);
-  EXPECT_EQ(client.right, pixels(5685));
-  EXPECT_EQ(client.bottom, pixels(2955));
+  EXPECT_EQ(client.right, pixels(kClientTwips.width));
+  EXPECT_EQ(client.bottom, pixels(kClientTwips.height));
   // Caption and close box, no other button, and no frame to resize it by.
   const LONG_PTR style = GetWindowLongPtrW(w.window(), GWL_STYLE);
   EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION && (style & WS_SYSMENU));
@@ -281,16 +287,16 @@ void expectLaidOutAt(HWND window, UINT dpi) {
   SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
   RECT client;
   GetClientRect(window, &client);
-  EXPECT_EQ(client.right, pixels(5685, dpi));
-  EXPECT_EQ(client.bottom, pixels(2955, dpi));
-  for (const DesignedControl& c : kStoredDesign) {
-    SCOPED_TRACE(c.id);
-    const HWND control = GetDlgItem(window, c.id);
+  EXPECT_EQ(client.right, pixels(kClientTwips.width, dpi));
+  EXPECT_EQ(client.bottom, pixels(kClientTwips.height, dpi));
+  for (const StoredControl& c : kStoredDesign) {
+    SCOPED_TRACE(std::string(c.name));
+    const HWND control = GetDlgItem(window, controlId(c.name));
     const RECT rect = placeOf(window, control);
     EXPECT_EQ(rect.left, pixels(c.twips.left, dpi));
     EXPECT_EQ(rect.top, pixels(c.twips.top, dpi));
-    EXPECT_EQ(rect.right - rect.left, pixels(c.twips.right, dpi));
-    EXPECT_EQ(rect.bottom - rect.top, pixels(c.twips.bottom, dpi));
+    EXPECT_EQ(rect.right - rect.left, pixels(c.twips.width, dpi));
+    EXPECT_EQ(rect.bottom - rect.top, pixels(c.twips.height, dpi));
     const auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
     LOGFONTW shown{};
     GetObjectW(font, sizeof shown, &shown);
@@ -298,8 +304,9 @@ void expectLaidOutAt(HWND window, UINT dpi) {
     EXPECT_STREQ(shown.lfFaceName, metrics.lfMessageFont.lfFaceName);
     const HDC context = GetDC(control);
     const HGDIOBJ previous = SelectObject(context, font);
+    const std::wstring caption = wide(c.caption);
     SIZE size{};
-    GetTextExtentPoint32W(context, c.text.c_str(), static_cast<int>(c.text.size()), &size);
+    GetTextExtentPoint32W(context, caption.c_str(), static_cast<int>(caption.size()), &size);
     TEXTMETRICW text{};
     GetTextMetricsW(context, &text);
     SelectObject(context, previous);
@@ -307,12 +314,9 @@ void expectLaidOutAt(HWND window, UINT dpi) {
     // Half a character either side, within a button's frame or beside a
     // check box's mark.
     int room = rect.right - rect.left;
-    if (c.windowClass == L"Button") room -= text.tmAveCharWidth;
-    if (c.id == chkUnbuildMailTo) {
-      room -= GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi);
-    } else if (c.windowClass == L"Button") {
-      room -= 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi);
-    }
+    if (c.kind == ControlKind::Button || c.kind == ControlKind::CheckBox) room -= text.tmAveCharWidth;
+    if (c.kind == ControlKind::CheckBox) room -= GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi);
+    if (c.kind == ControlKind::Button) room -= 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi);
     EXPECT_LE(size.cx, room);
     EXPECT_LE(size.cy, rect.bottom - rect.top);
   }
@@ -408,16 +412,6 @@ TEST(Win32Window, EveryCaptionFitsAtEveryScaling) {
 }
 
 TEST(Win32Window, ScreenReadersHearEachControlsName) {
-  const std::vector<std::pair<ControlId, std::wstring>> cases = {
-      {txtInputFileName, L"Input file name"},
-      {txtOutputFileName, L"Output file name"},
-      {txtSeparator, L"Separator"},
-      {cmdInputFile, L"Browse for the input file"},
-      {cmdOutputFile, L"Browse for the output file"},
-      {chkUnbuildMailTo, L"Unpack names and addresses"},
-      {cmdProcess, L"Process"},
-      {cmdClose, L"Close"},
-  };
   Window w;
   // Wine's accessibility services take no names of a program's own.
   IAccPropServices* services = nullptr;
@@ -428,10 +422,10 @@ TEST(Win32Window, ScreenReadersHearEachControlsName) {
                                                  CHILDID_SELF, PROPID_ACC_NAME, L"Close");
   services->Release();
   if (named == E_NOTIMPL) GTEST_SKIP() << "this system's accessibility services cannot name a control";
-  for (const auto& [id, name] : cases) {
-    SCOPED_TRACE(id);
+  for (const StoredControl& c : focusOrder()) {
+    SCOPED_TRACE(std::string(c.name));
     IAccessible* accessible = nullptr;
-    ASSERT_EQ(AccessibleObjectFromWindow(w.control(id), static_cast<DWORD>(OBJID_CLIENT),
+    ASSERT_EQ(AccessibleObjectFromWindow(w.control(controlId(c.name)), static_cast<DWORD>(OBJID_CLIENT),
                                          __uuidof(IAccessible), reinterpret_cast<void**>(&accessible)),
               S_OK);
     VARIANT self;
@@ -439,21 +433,21 @@ TEST(Win32Window, ScreenReadersHearEachControlsName) {
     self.lVal = CHILDID_SELF;
     BSTR text = nullptr;
     EXPECT_EQ(accessible->get_accName(self, &text), S_OK);
-    EXPECT_EQ(std::wstring(text != nullptr ? text : L""), name);
+    EXPECT_EQ(std::wstring(text != nullptr ? text : L""), wide(c.accessibleName));
     SysFreeString(text);
     accessible->Release();
   }
 }
 
 TEST(Win32Window, TabGoesThroughTheControlsInTheirOrder) {
-  const std::vector<ControlId> order = {txtInputFileName, txtOutputFileName, cmdProcess,    txtSeparator,
-                                        chkUnbuildMailTo, cmdInputFile,      cmdOutputFile, cmdClose};
+  const std::vector<StoredControl> order = focusOrder();
   for (const bool backwards : {false, true}) {
     SCOPED_TRACE(backwards ? "Shift+Tab" : "Tab");
     Window w;
     for (std::size_t step = 1; step <= order.size(); ++step) {
       w.press(VK_TAB, backwards);
-      EXPECT_EQ(GetFocus(), w.control(order[(backwards ? order.size() - step : step) % order.size()]));
+      const StoredControl& next = order[(backwards ? order.size() - step : step) % order.size()];
+      EXPECT_EQ(GetFocus(), w.control(controlId(next.name))) << next.name;
     }
   }
 }

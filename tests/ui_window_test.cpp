@@ -22,17 +22,22 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "tests/ui_modal.hpp"
 #include "ui/frm_tavrin.hpp"
+#include "ui/stored_design.hpp"
 
 namespace tavrin {
 
@@ -210,6 +215,47 @@ void WindowTest::process(FrmTavrin& window, const QString& input, const QString&
   QTest::mouseClick(control<QPushButton>(window, "cmdProcess"), Qt::LeftButton);
 }
 
+// The stored design, as the window must show it, each control in two lines:
+// name, kind, twips (left, top, width, height) and tab index; caption, the
+// name that screen readers say, and the label tied to a text box.
+struct DesignedControl {
+  const char* name;
+  const char* kind;
+  QRect twips;
+  int tabIndex;
+  const char* text;
+  const char* accessibleName;
+  const char* label;
+};
+// clang-format off
+const DesignedControl kDesign[] = {
+    {"Label1",            "QLabel",      { 120,  300, 1575, 255},  1,
+                          "Input Filename:",             "Input Filename:",            ""},
+    {"txtInputFileName",  "QLineEdit",   {1740,  300, 2775, 285},  0,
+                          "",                            "Input file name",            "Label1"},
+    {"cmdInputFile",      "QPushButton", {4560,  300, 1035, 285},  8,
+                          "Browse...",                   "Browse for the input file",  ""},
+    {"Label2",            "QLabel",      { 120,  690, 1575, 255},  3,
+                          "Output Filename:",            "Output Filename:",           ""},
+    {"txtOutputFileName", "QLineEdit",   {1740,  690, 2775, 285},  2,
+                          "",                            "Output file name",           "Label2"},
+    {"cmdOutputFile",     "QPushButton", {4560,  690, 1035, 285},  9,
+                          "Browse...",                   "Browse for the output file", ""},
+    {"Label3",            "QLabel",      { 120, 1080, 1575, 255},  6,
+                          "Separator:",                  "Separator:",                 ""},
+    {"txtSeparator",      "QLineEdit",   {1740, 1080,  315, 285},  5,
+                          ",",                           "Separator",                  "Label3"},
+    {"chkUnbuildMailTo",  "QCheckBox",   {1740, 1440, 2715, 315},  7,
+                          "\"Name\" <name@example.com>", "Unpack names and addresses", ""},
+    {"cmdProcess",        "QPushButton", {1740, 2100, 1035, 345},  4,
+                          "Process",                     "Process",                    ""},
+    {"cmdClose",          "QPushButton", {2880, 2100, 1035, 345}, 10,
+                          "Close",                       "Close",                      ""},
+    {"StatusBar1",        "QStatusBar",  {   0, 2700, 5685, 255}, 11,
+                          "",                            "Status",                     ""},
+};
+// clang-format on
+
 // Interface font sizes, and how much the design grows with each: by the
 // ratio to the 8-point font that it was drawn for.
 const std::pair<double, double> kFontScales[] = {{8, 1.0}, {11, 1.375}, {16, 2.0}};
@@ -219,42 +265,15 @@ void WindowTest::storedDesign_data() {
   QTest::addColumn<double>("scale");
   QTest::addColumn<QString>("name");
   QTest::addColumn<QString>("kind");
-  QTest::addColumn<QString>("text");
   QTest::addColumn<QRect>("twips");
+  QTest::addColumn<int>("tabIndex");
+  QTest::addColumn<QString>("text");
   QTest::addColumn<QString>("accessibleName");
-  QTest::addColumn<QString>("label");  // the label tied to a text box
-
-  struct Control {
-    const char* name;
-    const char* kind;
-    const char* text;
-    QRect twips;
-    const char* accessibleName;
-    const char* label;
-  };
-  const Control controls[] = {
-      {"Label1", "QLabel", "Input Filename:", {120, 300, 1575, 255}, "Input Filename:", ""},
-      {"txtInputFileName", "QLineEdit", "", {1740, 300, 2775, 285}, "Input file name", "Label1"},
-      {"cmdInputFile", "QPushButton", "Browse...", {4560, 300, 1035, 285}, "Browse for the input file", ""},
-      {"Label2", "QLabel", "Output Filename:", {120, 690, 1575, 255}, "Output Filename:", ""},
-      {"txtOutputFileName", "QLineEdit", "", {1740, 690, 2775, 285}, "Output file name", "Label2"},
-      {"cmdOutputFile", "QPushButton", "Browse...", {4560, 690, 1035, 285}, "Browse for the output file", ""},
-      {"Label3", "QLabel", "Separator:", {120, 1080, 1575, 255}, "Separator:", ""},
-      {"txtSeparator", "QLineEdit", ",", {1740, 1080, 315, 285}, "Separator", "Label3"},
-      {"chkUnbuildMailTo",
-       "QCheckBox",
-       "\"Name\" <name@example.com>",
-       {1740, 1440, 2715, 315},
-       "Unpack names and addresses",
-       ""},
-      {"cmdProcess", "QPushButton", "Process", {1740, 2100, 1035, 345}, "Process", ""},
-      {"cmdClose", "QPushButton", "Close", {2880, 2100, 1035, 345}, "Close", ""},
-      {"StatusBar1", "QStatusBar", "", {0, 2700, 5685, 255}, "Status", ""},
-  };
+  QTest::addColumn<QString>("label");
   for (const auto& [pointSize, scale] : kFontScales)
-    for (const Control& c : controls)
-      QTest::addRow("%s, %g pt", c.name, pointSize)
-          << pointSize << scale << c.name << c.kind << c.text << c.twips << c.accessibleName << c.label;
+    for (const DesignedControl& c : kDesign)
+      QTest::addRow("%s, %g pt", c.name, pointSize) << pointSize << scale << c.name << c.kind << c.twips
+                                                    << c.tabIndex << c.text << c.accessibleName << c.label;
 }
 
 void WindowTest::storedDesign() {
@@ -262,8 +281,9 @@ void WindowTest::storedDesign() {
   QFETCH(double, scale);
   QFETCH(QString, name);
   QFETCH(QString, kind);
-  QFETCH(QString, text);
   QFETCH(QRect, twips);
+  QFETCH(int, tabIndex);
+  QFETCH(QString, text);
   QFETCH(QString, accessibleName);
   QFETCH(QString, label);
 
@@ -274,6 +294,8 @@ void WindowTest::storedDesign() {
   auto* widget = window.findChild<QWidget*>(name);
   QVERIFY(widget != nullptr);
   QCOMPARE(widget->parentWidget(), &window);
+  // As stored; tabOrder checks what it does.
+  QCOMPARE(storedControl(name.toStdString()).tabIndex, tabIndex);
   QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), kind);
   // 15 twips make a pixel at the design's size.
   const auto pixels = [scale](int twips) { return qRound(twips * scale / 15); };
@@ -389,6 +411,10 @@ void WindowTest::initialState() {
   QCOMPARE(QApplication::focusWidget(), control<QLineEdit>(window, "txtInputFileName"));
   QVERIFY(!control<QCheckBox>(window, "chkUnbuildMailTo")->isChecked());
   QCOMPARE(statusText(window), QString());
+  // No control beyond the design's (the file dialog is a window of its own).
+  const auto children = window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+  QCOMPARE(std::ranges::count_if(children, [](const QWidget* child) { return !child->isWindow(); }),
+           std::ssize(kDesign));
   // No default button, and no caption with an access key.
   for (auto* button : window.findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
     QVERIFY(!button->isDefault());
@@ -408,8 +434,14 @@ void WindowTest::tabOrder_data() {
 
 void WindowTest::tabOrder() {
   QFETCH(bool, backwards);
-  QStringList order = {"txtInputFileName", "txtOutputFileName", "cmdProcess",    "txtSeparator",
-                       "chkUnbuildMailTo", "cmdInputFile",      "cmdOutputFile", "cmdClose"};
+  // The controls that take the focus, by tab index.
+  std::vector<DesignedControl> focusable;
+  std::ranges::copy_if(kDesign, std::back_inserter(focusable), [](const DesignedControl& c) {
+    return std::string_view(c.kind) != "QLabel" && std::string_view(c.kind) != "QStatusBar";
+  });
+  std::ranges::sort(focusable, {}, &DesignedControl::tabIndex);
+  QStringList order;
+  for (const DesignedControl& c : focusable) order.append(QLatin1String(c.name));
   if (backwards) std::reverse(order.begin() + 1, order.end());
   order.append(order.first());
 
