@@ -130,15 +130,17 @@ void CliHost::drawProgress() {
     used = usedWithMark + 3;
   }
   const int width = static_cast<int>(count.size() + share.size()) + used;
-  m_err << '\r' << count << shown << share;
+  std::string frame = '\r' + std::string(count) + shown + share;
   if (m_inherited.terminalTakesEscapes) {
-    m_err << "\x1b[K";
+    frame += "\x1b[K";
   } else if (width < m_progressWidth) {
-    m_err << std::string(static_cast<std::size_t>(m_progressWidth - width), ' ');
+    frame.append(static_cast<std::size_t>(m_progressWidth - width), ' ');
   }
-  m_err << std::flush;
-  m_progressWidth = std::max(width, m_inherited.terminalTakesEscapes ? 0 : m_progressWidth);
+  // Marked first, so that an interrupt clears even a frame that it cuts
+  // short; written at once, so that it is seldom cut.
   markProgressLine(m_inherited.errorTerminal);
+  m_err << frame << std::flush;
+  m_progressWidth = std::max(width, m_inherited.terminalTakesEscapes ? 0 : m_progressWidth);
 }
 
 void CliHost::clearProgress() {
