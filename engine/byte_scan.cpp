@@ -101,10 +101,6 @@ void portableCopyAndClassify(const char* text, std::size_t size, const char (&by
                              ClassifiedBlock& classified) {
   copyWithZeros(text, size, block);
   for (int i = 0; i < 8; ++i) classified.equal[i] = portableMask(block, bytes[i]) & inTextOf(size);
-  classified.beyondAscii = 0;
-  for (std::size_t i = 0; i < kBlockSize; i += 8) {
-    classified.beyondAscii |= highBits(loadLittleEndian(block + i) & 0x8080808080808080) << i;
-  }
 }
 
 #if defined(__x86_64__)
@@ -180,8 +176,6 @@ __attribute__((target("sse2"))) void sse2CopyAndClassify(const char* text, std::
       const int found = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(bytes[i])));
       classified.equal[i] |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(found)) << at;
     }
-    classified.beyondAscii |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(chunk)))
-                              << at;
     if (at == size - 16) return;
   }
 }
@@ -288,7 +282,6 @@ __attribute__((target("avx2"))) void avx2CopyAndClassify(const char* text, std::
     classified.equal[i] = bits(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted)),
                                _mm256_movemask_epi8(_mm256_cmpeq_epi8(high, wanted)));
   }
-  classified.beyondAscii = bits(_mm256_movemask_epi8(low), _mm256_movemask_epi8(high));
 }
 
 // Compares give bit masks directly, and a masked load reads a text shorter
@@ -338,7 +331,6 @@ __attribute__((target("avx512f,avx512bw"))) void avx512CopyAndClassify(const cha
   const __m512i bytesOfText = _mm512_maskz_loadu_epi8(inText, text);
   _mm512_storeu_si512(block, bytesOfText);
   for (int i = 0; i < 8; ++i) classified.equal[i] = avx512Mask(bytesOfText, bytes[i]) & inText;
-  classified.beyondAscii = _mm512_movepi8_mask(bytesOfText);
 }
 
 #endif

@@ -26,8 +26,7 @@ VectorPath vectorPath();
 std::string_view vectorPathName(VectorPath path);
 
 struct ClassifiedBlock {
-  std::uint64_t equal[8];     // bytes equal to each of the eight asked for
-  std::uint64_t beyondAscii;  // bytes from 0x80 on
+  std::uint64_t equal[8];  // bytes equal to each of the eight asked for
 };
 
 struct BlockScanner {
@@ -44,7 +43,7 @@ struct BlockScanner {
   void (*eachOfFour)(const char* text, std::size_t size, const char (&bytes)[4], std::uint64_t (&masks)[4]);
   // Copies a text of at most 64 bytes to the start of the 64 bytes of
   // `block`, which may hold anything after it, and marks its bytes equal to
-  // each of eight bytes and those beyond ASCII.
+  // each of eight bytes.
   void (*copyAndClassify)(const char* text, std::size_t size, const char (&bytes)[8], char* block,
                           ClassifiedBlock& classified);
 };

@@ -154,7 +154,7 @@ class Run {
           if (inputEnded) return;
         }
         lineWaiting = false;
-        processLine(m_input.line());
+        processLine(m_input.paddedLine());
       });
       // The line's own failure first, then the output's, which did not end
       // the line: the records of all its tokens were taken.
@@ -232,7 +232,8 @@ class Run {
     return true;
   }
 
-  void processLine(std::string_view line) {
+  void processLine(PaddedText paddedLine) {
+    const std::string_view line = paddedLine.text();
     if (m_separatorPending && !IsBlank(line)) {
       m_host.SetSeparator(separatorOfLine(line));
       m_separatorPending = false;
@@ -250,7 +251,7 @@ class Run {
     }
     // The host's choices change only while it has control.
     m_unbuildChecked = m_host.IsUnbuildChecked();
-    m_tokens.forEach([this](std::string_view token) { processToken(token); });
+    m_tokens.forEach([&](std::string_view token) { processToken(paddedLine.within(token)); });
   }
 
   // The reader is about to move the text of earlier lines: what a report or
@@ -266,8 +267,9 @@ class Run {
     }
   }
 
-  void processToken(std::string_view token) {
-    const std::string_view trimmed = trim(token);
+  void processToken(PaddedText token) {
+    const PaddedText paddedTrimmed = token.trimmed();
+    const std::string_view trimmed = paddedTrimmed.text();
     if (trimmed.empty()) return;
     if (m_tokenCounter == std::numeric_limits<std::int32_t>::max()) throw counterOverflow();
     ++m_tokenCounter;
@@ -285,23 +287,22 @@ class Run {
     } else if (m_unbuildChecked) {
       m_unbuild.write(trimmed, m_output, m_firstRecord);
     } else if (m_forImport) {
-      writeForImport(trimmed);
+      writeForImport(paddedTrimmed);
     } else {
-      writeToken(trimmed);
+      writeToken(paddedTrimmed);
     }
   }
 
-  // A token of the line, which the reader keeps bytes to spare past.
-  void writeToken(std::string_view token) {
+  void writeToken(PaddedText token) {
     // The usual token goes straight into the output's buffer, a whole block
     // at a time.
-    if (!m_firstRecord && m_output.hasLineRoom() && token.size() <= kBlockSize) {
-      char* const room = m_output.lineRoom();
-      std::memcpy(room, token.data(), kBlockSize);
-      m_output.endLine(room + token.size());
+    static_assert(PaddedText::kReadablePast >= kBlockSize && LineRoom::kSize >= kBlockSize + 2);
+    if (!m_firstRecord && m_output.hasLineRoom() && token.text().size() <= kBlockSize) {
+      std::memcpy(m_output.lineRoom().begin(), token.text().data(), kBlockSize);
+      m_output.endLine(token.text().size());
       return;
     }
-    writeRecord(token, kPlainHeader);
+    writeRecord(token.text(), kPlainHeader);
   }
 
   void writeRecord(std::string_view record, std::string_view header) {
@@ -310,7 +311,8 @@ class Run {
     m_output.writeLine(record);
   }
 
-  void writeForImport(std::string_view token) {
+  void writeForImport(PaddedText paddedToken) {
+    const std::string_view token = paddedToken.text();
     if (m_options.unique && !m_addresses.insert(token)) {
       ++m_counts.duplicates;
       return;
@@ -318,10 +320,10 @@ class Run {
     if (m_options.countsWithoutAddress && token.find('@') == std::string_view::npos)
       ++m_counts.withoutAddress;
     if (!m_options.csv) {
-      writeToken(token);
-    } else if (!m_firstRecord && m_output.hasLineRoom() &&
-               csvRoomFor(token.size()) <= TextWriter::kLineRoom) {
-      m_output.endLine(writeCsvField(m_output.lineRoom(), token));
+      writeToken(paddedToken);
+    } else if (!m_firstRecord && m_output.hasLineRoom() && csvRoomFor(token.size()) <= LineRoom::kSize) {
+      const LineRoom room = m_output.lineRoom();
+      m_output.endLine(static_cast<std::size_t>(writeCsvField(room.begin(), token) - room.begin()));
     } else {
       m_field.clear();
       appendCsvField(m_field, token);

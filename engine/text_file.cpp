@@ -226,7 +226,7 @@ void TextReader::makeRoom(std::size_t bytes) {
   if (pad > 0) std::memset(m_buffer.get(), 0, pad);
   if (pad + keep + bytes > m_capacity) {
     const std::size_t capacity = std::max(2 * m_capacity, pad + keep + bytes);
-    resize(m_buffer, capacity + kReadablePast);
+    resize(m_buffer, capacity + PaddedText::kReadablePast);
     m_lineEnds = std::make_unique_for_overwrite<std::uint64_t[]>(capacity / kBlockSize + 1);
     m_capacity = capacity;
   }

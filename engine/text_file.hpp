@@ -35,6 +35,25 @@ PageBuffer pageBuffer(std::size_t size);
 // so that a front end may stay alive; it may raise a failure to give up.
 using WhileWaiting = std::function<void()>;
 
+// A line that TextReader has read, or a part of one. The reader keeps
+// kReadablePast bytes readable past every line, whatever they hold, so a part
+// of at most a block can be copied with one whole-block move. Only the reader
+// makes one; a part is made from the text it lies in.
+class PaddedText {
+ public:
+  static constexpr std::size_t kReadablePast = kBlockSize;
+
+  std::string_view text() const { return m_text; }
+  // `part`, which must lie within this text.
+  PaddedText within(std::string_view part) const { return PaddedText(part); }
+  PaddedText trimmed() const { return PaddedText(trim(m_text)); }
+
+ private:
+  friend class TextReader;
+  explicit PaddedText(std::string_view text) : m_text(text) {}
+  std::string_view m_text;
+};
+
 // Reads a text file line by line, streaming: memory grows with the longest
 // line, not with the file. A carriage return with a line feed, a lone line feed
 // and a lone carriage return each end a line; the last line needs none.
@@ -76,9 +95,7 @@ class TextReader {
     return scanForLine();
   }
   std::string_view line() const { return {m_buffer.get() + m_lineStart, m_lineSize}; }
-  // Bytes past the end of a line that may be read, whatever they hold: a
-  // part of the line can be copied a whole block at a time.
-  static constexpr std::size_t kReadablePast = kBlockSize;
+  PaddedText paddedLine() const { return PaddedText(line()); }
   void close() noexcept;
   // Called before the reader moves or drops text that it has read: views of
   // earlier lines stay valid until then, and a holder of one copies it here.
@@ -159,6 +176,32 @@ class TextReader {
   WhileWaiting m_whileWaiting;
 };
 
+// Room for one line of kSize bytes with its line end, written in place. Past
+// the line's own bytes it may be written over, so parts of the line can be
+// put in a whole block at a time. Only TextWriter hands one out, in its
+// buffer, and a LineStore, in itself.
+class LineRoom {
+ public:
+  static constexpr std::size_t kSize = 256;
+  char* begin() const { return m_begin; }
+
+ private:
+  friend class TextWriter;
+  friend class LineStore;
+  explicit LineRoom(char* begin) : m_begin(begin) {}
+  char* m_begin;
+};
+
+// A line's room of the caller's own, for when the writer has none in place.
+class LineStore {
+ public:
+  LineRoom room() { return LineRoom(m_bytes); }
+  std::string_view line(std::size_t size) const { return {m_bytes, size}; }
+
+ private:
+  char m_bytes[LineRoom::kSize] = {};
+};
+
 // Writes a text file line by line; every line ends with a carriage return and
 // a line feed. The byte order mark of the encoding goes before the first line,
 // so a file without lines stays empty.
@@ -211,14 +254,12 @@ class TextWriter {
   // Whether a line may be written in place: not while lines have to go
   // through writeLine (before the first, for UTF-16, or when full).
   bool hasLineRoom() const { return m_pendingSize < m_copyBelow; }
-  // Room for a line of up to kLineRoom bytes, when hasLineRoom(), written in
-  // place by a caller that copies whole blocks, then ended with endLine.
-  static constexpr std::size_t kLineRoom = 256;
-  char* lineRoom() { return m_pending.get() + m_pendingSize; }
-  // Ends the line written from lineRoom() up to `end`.
-  void endLine(char* end) {
-    std::memcpy(end, "\r\n", 2);
-    m_pendingSize = static_cast<std::size_t>(end - m_pending.get()) + 2;
+  // Room for a line, when hasLineRoom(), then ended with endLine.
+  LineRoom lineRoom() { return LineRoom(m_pending.get() + m_pendingSize); }
+  // Ends the line of `size` bytes written at lineRoom().
+  void endLine(std::size_t size) {
+    std::memcpy(m_pending.get() + m_pendingSize + size, "\r\n", 2);
+    m_pendingSize += size + 2;
     ++m_linesTaken;
   }
 
@@ -256,7 +297,7 @@ class TextWriter {
   static constexpr std::size_t kFlushSize = std::size_t{1} << 20;
   // Room that the buffer has beyond kFlushSize: a line up to this long fits.
   static constexpr std::size_t kSpareRoom = std::size_t{1} << 16;
-  static_assert(kLineRoom <= kSpareRoom);
+  static_assert(LineRoom::kSize <= kSpareRoom);
 
   // Copies a text of a few dozen bytes with a few loads and stores that may
   // overlap, and a longer one with memcpy.

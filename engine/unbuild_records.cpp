@@ -17,6 +17,14 @@ namespace tavrin {
 
 namespace {
 
+using unpacking::partOf;
+
+// "Partner", padded so that a whole block may be read from it as from a part
+// of a recipient.
+constexpr char kGenericNameBlock[kBlockSize] = "Partner";
+constexpr std::string_view kGenericName(kGenericNameBlock, 7);
+static_assert(kGenericName == "Partner");
+
 // Up to eight bytes as a word, the first in the lowest bits.
 constexpr std::uint64_t wordOf(std::string_view bytes) {
   std::uint64_t word = 0;
@@ -26,13 +34,8 @@ constexpr std::uint64_t wordOf(std::string_view bytes) {
   return word;
 }
 
-// Whether the name ends in inc, inc., corp or corp., in any case. One name can
-// match only one of these, so testing all four at once gives what testing them
-// in turn would.
-bool endsLikeACompany(std::string_view name) {
-  // Only c, p and '.' end one, and no other character lower-cases to them.
-  const char last = name.empty() ? '\0' : name.back();
-  if (last != 'c' && last != 'C' && last != 'p' && last != 'P' && last != '.') return false;
+// What endsLikeACompany decides once the last byte of a name can end one.
+[[gnu::noinline]] bool endsInCompanyLetters(std::string_view name) {
   constexpr std::size_t kLongest = 5;
   // Five ASCII bytes, the last one in byte 4 and zeros before a shorter name,
   // are lower-cased at once.
@@ -58,10 +61,18 @@ bool endsLikeACompany(std::string_view name) {
          ending.ends_with("corp.");
 }
 
-// Whether the name equals the address once both are lower-cased. Most names
-// differ from their address within their first eight bytes, which are told
-// here a word at a time; the rest goes to the full comparison.
-bool repeatsTheAddress(std::string_view name, std::string_view email) {
+// The company rules: whether the name ends in inc, inc., corp or corp., in any
+// case. One name can match only one of these, so testing all four at once
+// gives what testing them in turn would.
+[[gnu::always_inline]] inline bool endsLikeACompany(std::string_view name) {
+  // Only c, p and '.' end one, in either case, and no other character
+  // lower-cases to them.
+  const char last = name.empty() ? '\0' : name.back();
+  return ((last | 0x20) == 'c' || (last | 0x20) == 'p' || last == '.') && endsInCompanyLetters(name);
+}
+
+// What repeatsTheAddress decides for two texts that end alike.
+[[gnu::noinline]] bool equalsTheAddress(std::string_view name, std::string_view email) {
   constexpr std::uint64_t kHighBits = 0x8080808080808080;
   std::size_t i = 0;
   for (;;) {
@@ -77,56 +88,158 @@ bool repeatsTheAddress(std::string_view name, std::string_view email) {
   return equalsIgnoringCase(name.substr(i), email.substr(i));
 }
 
-// Whether the name is blank; a name that begins with other than a space or
-// NUL is not, which spares most names the call.
-bool isBlankName(std::string_view name) {
+// The missing-name rule, one half: whether the name equals the address once
+// both are lower-cased. Most names end in another letter than their address;
+// the rest are compared a word of ASCII at a time, and beyond ASCII character
+// by character.
+[[gnu::always_inline]] inline bool repeatsTheAddress(std::string_view name, std::string_view email) {
+  if (name.empty() || email.empty()) return name.size() == email.size();
+  // An ASCII byte is a character of its own, and lower-cases to ASCII alone,
+  // changing no other bit than 0x20.
+  const auto nameEnd = static_cast<unsigned char>(name.back());
+  const auto emailEnd = static_cast<unsigned char>(email.back());
+  if ((nameEnd | emailEnd) < 0x80 && ((nameEnd ^ emailEnd) & ~0x20) != 0) return false;
+  return equalsTheAddress(name, email);
+}
+
+// The missing-name rule, other half: whether the name is blank; a name that
+// begins with other than a space or NUL is not, which spares most names the
+// call.
+[[gnu::always_inline]] inline bool isBlankName(std::string_view name) {
   return name.empty() || ((name[0] == ' ' || name[0] == '\0') && IsBlank(name));
 }
 
-// The first '(' and the first ',' of the name, kNotFound for none; a comma
-// after the '(' goes with the cut, so it counts as none. A name of one block
-// is classified at once.
-void findBracketAndComma(std::string_view name, std::size_t& bracket, std::size_t& comma) {
-  std::uint64_t brackets;
-  std::uint64_t commas;
-  if (name.size() <= kShortText) {
-    shortTextMasks(name, '(', ',', brackets, commas);
-  } else if (name.size() <= kBlockSize) {
-    constexpr char kBytes[4] = {'(', ',', '(', ','};
-    std::uint64_t masks[4];
-    blockScanner().eachOfFour(name.data(), name.size(), kBytes, masks);
-    brackets = masks[0];
-    commas = masks[1];
-  } else {
-    bracket = name.find('(');
-    comma = name.find(',');
-    if (comma > bracket) comma = kNotFound;
-    return;
-  }
-  // Bits below the first '(' only.
-  commas &= brackets == 0 ? ~std::uint64_t{0} : (brackets & -brackets) - 1;
-  bracket = brackets == 0 ? kNotFound : static_cast<std::size_t>(std::countr_zero(brackets));
-  comma = commas == 0 ? kNotFound : static_cast<std::size_t>(std::countr_zero(commas));
+// The parenthesis rule: a name is cut before its first '(' and trimmed.
+template <typename Bytes>
+[[gnu::always_inline]] inline Span withoutParenthesisedTail(const Bytes& bytes, Span name) {
+  const std::size_t parenthesis = bytes.findIn(name, '(');
+  return parenthesis == kNotFound ? name : bytes.trimmed(name.first, parenthesis);
 }
+
+// The name-order rule: "Last, First", with its first comma at `comma`,
+// becomes "First Last", trimmed as a whole: a blank side goes with the blank
+// between.
+template <typename Bytes>
+[[gnu::always_inline]] inline DisplayName turnedRound(const Bytes& bytes, Span name, std::size_t comma) {
+  const std::string_view text = bytes.text();
+  const Span first = bytes.trimmed(comma + 1, name.last);
+  const Span last = bytes.trimmed(name.first, comma);
+  if (first.first == first.last) return {partOf(text, last)};
+  if (last.first == last.last) return {partOf(text, first)};
+  return {partOf(text, {first.first, name.last}), " ", partOf(text, {name.first, last.last})};
+}
+
+// The display-name rules, in order, written once over the way that `bytes`
+// finds the bytes of the text that holds the name at `name`: the general
+// way's, and the record step's, which classifies a short recipient itself.
+// Both have `text` and `trimmed` as RecipientBytes has them, and `findIn`,
+// the first of a byte within a span.
+template <typename Bytes>
+[[gnu::always_inline]] inline DisplayName tidy(const Bytes& bytes, Span name, std::string_view email) {
+  const Span kept = withoutParenthesisedTail(bytes, name);
+  const std::string_view text = partOf(bytes.text(), kept);
+  if (isBlankName(text) || endsLikeACompany(text) || repeatsTheAddress(text, email)) return {kGenericName};
+  const std::size_t comma = bytes.findIn(kept, ',');
+  if (comma == kNotFound) return {text};
+  return turnedRound(bytes, kept, comma);
+}
+
+// Bits `start` to `end` - 1, for both up to 64, as loads from a table.
+constexpr auto kBitsBelow = [] {
+  std::array<std::uint64_t, 65> table{};
+  for (std::size_t end = 0; end < table.size(); ++end) {
+    table[end] = end >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << end) - 1;
+  }
+  return table;
+}();
+[[gnu::always_inline]] inline std::uint64_t bitsBetween(std::size_t start, std::size_t end) {
+  return kBitsBelow[end] & ~kBitsBelow[start];
+}
+// The first of `bits`, or `none`; without a branch, which the bytes of
+// recipients would often mispredict.
+[[gnu::always_inline]] inline std::size_t firstBit(std::uint64_t bits, std::size_t none) {
+  const auto first = static_cast<std::size_t>(std::countr_zero(bits));  // 64 for none
+  return bits == 0 ? none : first;
+}
+// From the first of `bits` to just past the last, or `none` to `none` for
+// none, where `bits` lie below `none`; without a branch.
+[[gnu::always_inline]] inline Span spanOfBits(std::uint64_t bits, std::size_t none) {
+  const std::size_t first = std::min(static_cast<std::size_t>(std::countr_zero(bits)), none);
+  return {first, std::max(64 - static_cast<std::size_t>(std::countl_zero(bits)), first)};
+}
+
+// How the general way finds the bytes of a name: by searching it.
+class NameText {
+ public:
+  explicit NameText(std::string_view name) : m_name(name) {}
+  std::string_view text() const { return m_name; }
+  Span trimmed(std::size_t from, std::size_t to) const {
+    const std::string_view part = trim({m_name.data() + from, to - from});
+    const auto first = static_cast<std::size_t>(part.data() - m_name.data());
+    return {first, first + part.size()};
+  }
+  std::size_t findIn(Span span, char byte) const {
+    const std::size_t found = partOf(m_name, span).find(byte);
+    return found == kNotFound ? kNotFound : span.first + found;
+  }
+
+ private:
+  std::string_view m_name;
+};
+
+// What the record step classifies in a short recipient: the bytes that shape
+// it, the blank, and those that mark its name. Seven are needed; the eighth
+// repeats the last.
+constexpr char kBlockBytes[8] = {'"', '<', '>', '@', ' ', '(', ',', ','};
+constexpr std::size_t kBlank = 4;
+constexpr std::size_t kParenthesis = 5;
+constexpr std::size_t kComma = 6;
+static_assert(std::string_view(kBlockBytes, 4) == std::string_view(kShapeBytes, 4));
+
+// How the record step's short way finds the bytes of a recipient of at most a
+// block: on the masks of its classification, a few bit operations each.
+class BlockBytes {
+ public:
+  BlockBytes(std::string_view text, const ClassifiedBlock& classified)
+      : m_text(text),
+        m_classified(classified),
+        m_content(bitsBetween(0, text.size()) & ~classified.equal[kBlank]) {}
+  std::string_view text() const { return m_text; }
+  [[gnu::always_inline]] std::size_t find(ShapeByte byte, std::size_t from) const {
+    return firstBit(m_classified.equal[static_cast<std::size_t>(byte)] & ~kBitsBelow[from], kNotFound);
+  }
+  [[gnu::always_inline]] Span trimmed(std::size_t from, std::size_t to) const {
+    return spanOfBits(m_content & bitsBetween(from, to), to);
+  }
+  [[gnu::always_inline]] Span withoutEndBrackets(std::size_t from, bool alsoOpening) const {
+    return spanOfBits(m_content & ~brackets(alsoOpening) & ~kBitsBelow[from], m_text.size());
+  }
+  [[gnu::always_inline]] std::size_t findBracket(std::size_t from, bool alsoOpening) const {
+    return firstBit(brackets(alsoOpening) & ~kBitsBelow[from], kNotFound);
+  }
+  // `byte` is one of the name's marks, '(' or ','.
+  [[gnu::always_inline]] std::size_t findIn(Span span, char byte) const {
+    return firstBit(
+        m_classified.equal[byte == '(' ? kParenthesis : kComma] & bitsBetween(span.first, span.last),
+        kNotFound);
+  }
+
+ private:
+  std::uint64_t brackets(bool alsoOpening) const {
+    return m_classified.equal[static_cast<std::size_t>(ShapeByte::kClosing)] |
+           (alsoOpening ? m_classified.equal[static_cast<std::size_t>(ShapeByte::kOpening)] : 0);
+  }
+
+  std::string_view m_text;
+  const ClassifiedBlock& m_classified;
+  std::uint64_t m_content;  // the bytes of the text but blanks
+};
 
 }  // namespace
 
 DisplayName tidyDisplayName(std::string_view name, std::string_view email) {
-  std::size_t bracket;
-  std::size_t comma;
-  findBracketAndComma(name, bracket, comma);
-  const char* const start = name.data();
-  if (bracket != kNotFound) name = trim(name.substr(0, bracket));
-  if (endsLikeACompany(name) || repeatsTheAddress(name, email) || isBlankName(name)) return {kGenericName};
-  if (comma == kNotFound) return {name};
-  comma -= static_cast<std::size_t>(name.data() - start);  // the blanks trimmed off its start
-  // "Last, First" becomes "First Last", trimmed as a whole: a blank side
-  // goes with the blank between.
-  const std::string_view first = trim(name.substr(comma + 1));
-  const std::string_view last = trim(name.substr(0, comma));
-  if (first.empty() || last.empty()) return {first.empty() ? last : first};
-  return {std::string_view(first.data(), name.data() + name.size() - first.data()), " ",
-          std::string_view(name.data(), last.data() + last.size() - name.data())};
+  const NameText bytes(name);
+  return tidy(bytes, {0, name.size()}, email);
 }
 
 std::string_view tidyDisplayName(std::string_view name, std::string_view email, std::string& scratch) {
@@ -138,154 +251,47 @@ std::string_view tidyDisplayName(std::string_view name, std::string_view email, 
   return scratch;
 }
 
-namespace {
-
-// The bytes that shape a recipient and its name, and NUL, which makes a name
-// of NULs blank.
-constexpr char kShapeBytes[8] = {'"', '<', '>', '@', ' ', '(', ',', '\0'};
-enum ShapeByte { kQuote, kOpening, kClosing, kAtSign, kSpace, kParenthesis, kComma, kNul };
-
-// Bits 0 to `end` - 1, for `end` up to 64, as one load from a table.
-constexpr auto kBitsBelow = [] {
-  std::array<std::uint64_t, 65> table{};
-  for (std::size_t end = 0; end < table.size(); ++end) {
-    table[end] = end >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << end) - 1;
-  }
-  return table;
-}();
-std::uint64_t bitsBelow(std::size_t end) {
-  return kBitsBelow[end];
-}
-std::uint64_t bitsFrom(std::size_t start) {
-  return ~kBitsBelow[start];
-}
-std::size_t firstBit(std::uint64_t bits) {
-  return static_cast<std::size_t>(std::countr_zero(bits));  // 64 for none
-}
-std::size_t pastLastBit(std::uint64_t bits) {
-  return 64 - static_cast<std::size_t>(std::countl_zero(bits));  // 0 for none
+std::size_t UnbuildStep::offsetInBlock(std::string_view part) const {
+  // Far beyond the block for a part that is not in it, below it or above.
+  return reinterpret_cast<std::uintptr_t>(part.data()) - reinterpret_cast<std::uintptr_t>(m_block);
 }
 
-// Copies a part of a record, at most 64 bytes from the block, with one
-// whole-block move: past its end lie bytes of the block to read and room in
-// the line to write.
-char* copyPart(char* out, const char* part, std::size_t size) {
-  std::memcpy(out, part, kBlockSize);
-  return out + size;
+// Copies a part of a record, at most a block from the block of the
+// recipient or from the generic name, with one whole-block move.
+char* UnbuildStep::copyPart(char* out, std::string_view part) const {
+  static_assert(sizeof m_block >= 2 * kBlockSize && sizeof kGenericNameBlock >= kBlockSize);
+  std::memcpy(out, part.data(), kBlockSize);
+  return out + part.size();
 }
 
-// "Partner" and its NUL: eight bytes, copied in one move.
-constexpr char kGenericNameBytes[8] = "Partner";
-static_assert(kGenericName == std::string_view(kGenericNameBytes));
-
-}  // namespace
-
-UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
-
-// The usual recipient, of at most 64 bytes, unpacked and tidied on bit masks
-// of its bytes, by the same steps as unpackRecipient and tidyDisplayName,
-// and only those that its shape needs; parts are copied a whole block at a
-// time. Writes the record line at `line`, which has room for kLineRoom
-// bytes, and gives its size; or gives 0 for a recipient that the general
-// path takes: a refused one, a rare shape, one with NUL, or a quoted one
-// with a character beyond ASCII where characters are counted.
+// The usual recipient, of at most 64 bytes, found on bit masks of its bytes:
+// unpacked and tidied by the same rules as the general way, and written at
+// `room` with its parts copied a whole block at a time. Gives its size, or 0
+// for a recipient that the general way takes: a refused one, or one whose
+// name or address is a text of its own, not a part of the recipient.
 // Out of the token loop, whose registers its many values would crowd.
-[[gnu::noinline]] std::size_t UnbuildStep::shortRecord(std::string_view recipient, char* line) {
+[[gnu::noinline]] std::size_t UnbuildStep::shortRecord(std::string_view recipient, LineRoom room) {
   const std::size_t size = recipient.size();
   if (size == 0 || size > kBlockSize) return 0;
-  char* const block = m_block;
-  ClassifiedBlock bytes;
-  blockScanner().copyAndClassify(recipient.data(), size, kShapeBytes, block, bytes);
-  if (bytes.equal[kNul] != 0) return 0;
-  // Multi-byte characters are content like any other, except where the
-  // unpacker counts characters: where a quoted recipient begins, and at the
-  // ends of what follows its name.
-  const std::uint64_t beyondAscii = bytes.beyondAscii;
-  const std::uint64_t content = bitsBelow(size) & ~bytes.equal[kSpace];  // no blanks
+  ClassifiedBlock classified;
+  blockScanner().copyAndClassify(recipient.data(), size, kBlockBytes, m_block, classified);
+  const BlockBytes bytes({m_block, size}, classified);
+  const Recipient unpacked = unpacking::unpack(bytes, m_name, m_email);
+  const std::size_t nameStart = offsetInBlock(unpacked.name);
+  if (unpacked.refused || std::max(nameStart, offsetInBlock(unpacked.email)) > kBlockSize) return 0;
+  const Span nameSpan{nameStart, nameStart + unpacked.name.size()};
+  const DisplayName name = tidy(bytes, nameSpan, unpacked.email);
 
-  std::size_t nameStart = 0;
-  std::size_t nameEnd;
-  std::size_t emailStart = 0;
-  std::size_t emailEnd = 0;
-  // "Name" <address>: the first character counts as the opening quote; no
-  // byte of it after the first can be a quote or a '<'. The name lies between
-  // the quotes; after them, trimmed, the first and last characters go.
-  if (const std::uint64_t closingQuotes = bytes.equal[kQuote] & ~std::uint64_t{1}; closingQuotes != 0) {
-    nameStart = 1;
-    nameEnd = firstBit(closingQuotes);
-    const std::size_t rest = firstBit(content & bitsFrom(nameEnd + 1));
-    if (rest + 1 >= size) return 0;  // refused
-    if ((beyondAscii & (1 | std::uint64_t{1} << rest | std::uint64_t{1} << (size - 1))) != 0) return 0;
-    emailStart = rest + 1;
-    emailEnd = size - 1;
-  } else {
-    // Name <address> and a bare address: the address stripped of blanks and
-    // brackets at its ends. Without an at sign, a bare text is the name.
-    const std::uint64_t openings = bytes.equal[kOpening] & ~std::uint64_t{1};
-    nameEnd = openings != 0 ? firstBit(openings) : 0;
-    const std::size_t address = openings != 0 ? nameEnd + 1 : 0;
-    if ((bytes.equal[kAtSign] & bitsFrom(address)) != 0) {
-      const std::uint64_t brackets = bytes.equal[kOpening] | bytes.equal[kClosing];
-      const std::uint64_t inAddress = content & ~brackets & bitsFrom(address);
-      emailStart = firstBit(inAddress);
-      emailEnd = pastLastBit(inAddress);
-      if ((brackets & bitsFrom(emailStart) & bitsBelow(emailEnd)) != 0) return 0;
-    } else if (openings == 0) {
-      nameEnd = size;
-    } else {
-      return 0;
-    }
-  }
-  const std::size_t emailLength = emailEnd - emailStart;
-
-  // The name rules. A parenthesised tail is cut and the rest trimmed.
-  std::uint64_t inName = bitsFrom(nameStart) & bitsBelow(nameEnd);
-  std::size_t start = nameStart;
-  std::size_t end = nameEnd;
-  if (const std::uint64_t parentheses = bytes.equal[kParenthesis] & inName; parentheses != 0) {
-    inName &= bitsBelow(firstBit(parentheses));
-    const std::uint64_t named = content & inName;
-    start = named != 0 ? firstBit(named) : nameStart;
-    end = named != 0 ? pastLastBit(named) : nameStart;
-  }
-  const std::size_t length = end - start;
-  const std::string_view name(block + start, length);
-  const std::string_view email(block + emailStart, emailLength);
-
-  // Only c, p and '.' can end a company name, in any case.
-  const char last = length != 0 ? name.back() : '\0';
-  const bool mayBeCompany = (last | 0x20) == 'c' || (last | 0x20) == 'p' || last == '.';
-  // Texts equal but for case have as many characters. A character takes a
-  // byte or more, one in ASCII exactly one: a text in ASCII can only repeat
-  // one with as many bytes or more.
-  const bool nameInAscii = (beyondAscii & bitsFrom(start) & bitsBelow(end)) == 0;
-  const bool emailInAscii = (beyondAscii & bitsFrom(emailStart) & bitsBelow(emailEnd)) == 0;
-  const bool mayRepeat = (!nameInAscii || length <= emailLength) && (!emailInAscii || emailLength <= length);
-  const bool generic = (content & bitsFrom(start) & bitsBelow(end)) == 0 ||  // blank
-                       (mayBeCompany && endsLikeACompany(name)) ||
-                       (mayRepeat && repeatsTheAddress(name, email));
-
-  char* out = line;
-  const std::uint64_t commas = bytes.equal[kComma] & inName;
-  if (generic) {
-    std::memcpy(out, kGenericNameBytes, sizeof kGenericNameBytes);
-    out += kGenericName.size();
-  } else if (commas == 0) {
-    out = copyPart(out, name.data(), length);
-  } else {
-    // "Last, First" becomes "First Last"; a blank side is left to the general path.
-    const std::size_t comma = firstBit(commas);
-    const std::uint64_t first = content & bitsFrom(comma + 1) & bitsBelow(end);
-    const std::uint64_t lastName = content & bitsFrom(start) & bitsBelow(comma);
-    if (first == 0 || lastName == 0) return 0;
-    const std::size_t firstStart = firstBit(first);
-    out = copyPart(out, block + firstStart, end - firstStart);
+  // The name's parts and the address together are at most the recipient.
+  static_assert(LineRoom::kSize >= kBlockSize + 2 + kBlockSize + 2);
+  char* out = copyPart(room.begin(), name.first);
+  if (!name.blank.empty()) {
     *out++ = ' ';
-    out = copyPart(out, name.data(), pastLastBit(lastName) - start);
+    out = copyPart(out, name.last);
   }
   *out++ = ',';
-  out = copyPart(out, email.data(), emailLength);
-  return static_cast<std::size_t>(out - line);
+  out = copyPart(out, unpacked.email);
+  return static_cast<std::size_t>(out - room.begin());
 }
 
 UnbuildStep::General UnbuildStep::generalRecord(std::string_view recipient) {
@@ -296,8 +302,8 @@ UnbuildStep::General UnbuildStep::generalRecord(std::string_view recipient) {
 
 std::string_view UnbuildStep::record(std::string_view token) {
   const std::string_view recipient = trim(token);
-  const std::size_t size = shortRecord(recipient, m_line);
-  if (size != 0) return {m_line, size};
+  const std::size_t size = shortRecord(recipient, m_line.room());
+  if (size != 0) return m_line.line(size);
   const General general = generalRecord(recipient);
   m_record.assign(general.name.first);
   m_record += general.name.blank;
@@ -310,15 +316,14 @@ std::string_view UnbuildStep::record(std::string_view token) {
 void UnbuildStep::write(std::string_view recipient, TextWriter& output, bool& firstRecord) {
   // The usual record goes straight into the output's buffer.
   if (!firstRecord && output.hasLineRoom()) {
-    char* const room = output.lineRoom();
-    if (const std::size_t size = shortRecord(recipient, room); size != 0) {
-      output.endLine(room + size);
+    if (const std::size_t size = shortRecord(recipient, output.lineRoom()); size != 0) {
+      output.endLine(size);
       return;
     }
-  } else if (const std::size_t size = shortRecord(recipient, m_line); size != 0) {
+  } else if (const std::size_t size = shortRecord(recipient, m_line.room()); size != 0) {
     if (firstRecord) output.writeLine(kUnbuildHeader);
     firstRecord = false;
-    output.writeLine(std::string_view(m_line, size));
+    output.writeLine(m_line.line(size));
     return;
   }
   // In parts, so that a long name and address are never copied.

@@ -1,14 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
+#include "engine/byte_scan.hpp"
 #include "engine/text_file.hpp"
 
 namespace tavrin {
 
 inline constexpr std::string_view kUnbuildHeader = "DisplayName,EMail1";
-inline constexpr std::string_view kGenericName = "Partner";
 
 // A tidied display name: one text, or two with a blank between when a name
 // written "Last, First" was turned round; views of the name or of a constant.
@@ -29,10 +30,10 @@ std::string_view tidyDisplayName(std::string_view name, std::string_view email, 
 // that the hot path allocates only while they grow.
 class UnbuildStep {
  public:
-  UnbuildStep();
-
   // The record line of `token` (trimmed or not: the unpacker trims it first),
-  // the tidied name, a comma and the address: valid until the next call.
+  // the tidied name, a comma and the address: valid until the next call. The
+  // run writes a record with write, which gives the same line, and takes it
+  // from here only when its options treat it further.
   std::string_view record(std::string_view token);
   // Writes the record line of a trimmed recipient, with the header line
   // first while `firstRecord` is true.
@@ -47,16 +48,18 @@ class UnbuildStep {
   General generalRecord(std::string_view recipient);
 
  private:
-  std::size_t shortRecord(std::string_view recipient, char* line);
+  std::size_t shortRecord(std::string_view recipient, LineRoom room);
+  std::size_t offsetInBlock(std::string_view part) const;
+  char* copyPart(char* out, std::string_view part) const;
 
   std::string m_name;  // room for a name or address that is no part of the token
   std::string m_email;
   std::string m_record;
   // A short recipient's bytes, and room for a whole block to be read from
-  // any of them.
-  alignas(64) char m_block[128];
+  // where any part of them begins.
+  alignas(64) char m_block[2 * kBlockSize] = {};
   // Its record line, when the output has no room for it in place.
-  char m_line[TextWriter::kLineRoom];
+  LineStore m_line;
 };
 
 }  // namespace tavrin
