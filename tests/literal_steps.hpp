@@ -7,14 +7,13 @@
 // CharCount recounts a candidate from its beginning on every extension. The
 // engine's fast code is checked against it.
 
-#ifndef _WIN32
-#include <locale.h>
-#include <wctype.h>
-#endif
-
 #include <cerrno>
 #include <cstdint>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -154,19 +153,37 @@ inline int CharCount(const Text& InString, const Text& SearchChar) {
   return count;
 }
 
-// Lower case: A to Z, and every other letter by the C library's Unicode
-// tables; a stray byte is no letter.
+// The simple lower-case mappings of the Unicode Character Database, read
+// line by line from its UnicodeData.txt: field 13 of the line of a code point.
+inline const std::map<char32_t, char32_t>& lowerCaseMappings() {
+  static const std::map<char32_t, char32_t> mappings = [] {
+    std::ifstream file(TAVRIN_UNICODE_DATA);
+    if (!file) throw std::runtime_error("cannot read " TAVRIN_UNICODE_DATA);
+    std::map<char32_t, char32_t> read;
+    for (std::string line; std::getline(file, line);) {
+      std::vector<std::string> fields;
+      std::istringstream fieldsOfLine(line);
+      for (std::string field; std::getline(fieldsOfLine, field, ';');) fields.push_back(field);
+      if (fields.size() > 13 && !fields[13].empty()) {
+        read[static_cast<char32_t>(std::stoul(fields[0], nullptr, 16))] =
+            static_cast<char32_t>(std::stoul(fields[13], nullptr, 16));
+      }
+    }
+    return read;
+  }();
+  return mappings;
+}
+
+// Lower case: A to Z, and every other letter by the Unicode Character
+// Database; a stray byte is no letter.
 inline Char lower(const Char& c) {
   const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(c[i])); };
   if (c.size() == 1) return byte(0) >= 'A' && byte(0) <= 'Z' ? Char(1, static_cast<char>(byte(0) + 32)) : c;
-#ifdef _WIN32  // no C.UTF-8 to compare with
-  return c;
-#else
-  static const locale_t kUnicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  if (kUnicode == locale_t{}) return c;
   char32_t code = byte(0) & (0x7F >> c.size());  // the lead byte's bits
   for (std::size_t i = 1; i < c.size(); ++i) code = (code << 6) | (byte(i) & 0x3F);
-  char32_t lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(code), kUnicode));
+  const auto mapping = lowerCaseMappings().find(code);
+  if (mapping == lowerCaseMappings().end()) return c;
+  char32_t lower = mapping->second;
   if (lower < 0x80) return Char(1, static_cast<char>(lower));
   static constexpr unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
   const std::size_t size = lower < 0x800 ? 2 : lower < 0x10000 ? 3 : 4;
@@ -174,19 +191,12 @@ inline Char lower(const Char& c) {
   for (std::size_t i = size - 1; i > 0; --i, lower >>= 6) bytes[i] = static_cast<char>(0x80 | (lower & 0x3F));
   bytes[0] = static_cast<char>(kLead[size] | lower);
   return bytes;
-#endif
 }
 
 inline Text lower(const Text& text) {
   Text lowered;
   for (const Char& c : text) lowered.push_back(lower(c));
   return lowered;
-}
-
-// Whether the C library knows Unicode letter case here; without it Lower
-// covers A to Z only.
-inline bool hasUnicodeCase() {
-  return lower(Char("\xC3\x89")) == "\xC3\xA9";
 }
 
 struct Tokenized {
