@@ -21,8 +21,9 @@ void ConversionRun(RunHost& host);
 
 // Removes what stands at this name when a run would replace it (see
 // decideOutput): a file of the user's, or a link to a file or to nothing.
-// Every failure is ignored. The run follows the same decision, and reports
-// what it refuses.
+// Every failure is ignored. The run does not call it: it takes the same
+// decision and calls removeOldOutput itself, and reports what it refuses and
+// what it cannot remove.
 void DeleteFile(std::string_view FileName);
 
 std::string runReport(const Failure& failure);

@@ -62,12 +62,18 @@ class TokenList {
 };
 
 // How often `SearchChar` occurs in `InString`; occurrences may overlap.
+// Neither GetTokens nor the run calls it: the tokenizer finds a line's quotes
+// in one pass (on bit masks, or with QuoteCounter in tokenizer.cpp for a
+// quote text of several bytes), so that a long line takes time linear in its
+// length; how the tokenizer counts quotes is changed there.
 std::int32_t CharCount(std::string_view InString, std::string_view SearchChar);
 
 // Breaks `TokenString` into `Tokens` at each `Delimeter`, except where the
 // token so far holds an odd number of `Quotes`. Returns the number of tokens.
 // A quote left open to the end of the line is reported through the host's
 // ShowWarning and gives 0, with the tokens before it left in `Tokens`.
+// The run does not call it but splitLine, below, as this does, and gives a
+// warning of its own that names the line.
 std::int32_t GetTokens(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
                        std::string_view Quotes, RunHost& host);
 
