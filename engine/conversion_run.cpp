@@ -298,8 +298,9 @@ class Run {
     // at a time.
     static_assert(PaddedText::kReadablePast >= kBlockSize && LineRoom::kSize >= kBlockSize + 2);
     if (!m_firstRecord && m_output.hasLineRoom() && token.text().size() <= kBlockSize) {
-      std::memcpy(m_output.lineRoom().begin(), token.text().data(), kBlockSize);
-      m_output.endLine(token.text().size());
+      const LineRoom room = m_output.lineRoom();
+      std::memcpy(room.begin(), token.text().data(), kBlockSize);
+      m_output.endLine(room, token.text().size());
       return;
     }
     writeRecord(token.text(), kPlainHeader);
@@ -323,7 +324,7 @@ class Run {
       writeToken(paddedToken);
     } else if (!m_firstRecord && m_output.hasLineRoom() && csvRoomFor(token.size()) <= LineRoom::kSize) {
       const LineRoom room = m_output.lineRoom();
-      m_output.endLine(static_cast<std::size_t>(writeCsvField(room.begin(), token) - room.begin()));
+      m_output.endLine(room, static_cast<std::size_t>(writeCsvField(room.begin(), token) - room.begin()));
     } else {
       m_field.clear();
       appendCsvField(m_field, token);

@@ -256,10 +256,11 @@ class TextWriter {
   bool hasLineRoom() const { return m_pendingSize < m_copyBelow; }
   // Room for a line, when hasLineRoom(), then ended with endLine.
   LineRoom lineRoom() { return LineRoom(m_pending.get() + m_pendingSize); }
-  // Ends the line of `size` bytes written at lineRoom().
-  void endLine(std::size_t size) {
-    std::memcpy(m_pending.get() + m_pendingSize + size, "\r\n", 2);
-    m_pendingSize += size + 2;
+  // Ends the line of `size` bytes written in `room`, the last lineRoom().
+  void endLine(LineRoom room, std::size_t size) {
+    char* const end = room.begin() + size;
+    std::memcpy(end, "\r\n", 2);
+    m_pendingSize = static_cast<std::size_t>(end - m_pending.get()) + 2;
     ++m_linesTaken;
   }
 

@@ -316,8 +316,9 @@ std::string_view UnbuildStep::record(std::string_view token) {
 void UnbuildStep::write(std::string_view recipient, TextWriter& output, bool& firstRecord) {
   // The usual record goes straight into the output's buffer.
   if (!firstRecord && output.hasLineRoom()) {
-    if (const std::size_t size = shortRecord(recipient, output.lineRoom()); size != 0) {
-      output.endLine(size);
+    const LineRoom room = output.lineRoom();
+    if (const std::size_t size = shortRecord(recipient, room); size != 0) {
+      output.endLine(room, size);
       return;
     }
   } else if (const std::size_t size = shortRecord(recipient, m_line.room()); size != 0) {
