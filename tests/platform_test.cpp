@@ -161,7 +161,8 @@ TEST(Platform, WhatStandsAtTheOutputsNameDecidesWhatTheRunDoes) {
       {"a named pipe without a reader", "mkfifo out", WriteInPlace, EAGAIN},
       // The reader says when it holds the pipe open.
       {"a named pipe with a reader",
-       "mkfifo out && (sh -c 'exec 3<>out; : > held; sleep 5' &) && until [ -e held ]; do sleep 0.01; done",
+       "mkfifo out && (sh -c 'exec 3<>out; : > held; sleep 5' >/dev/null 2>&1 &) && until [ -e held ]; do "
+       "sleep 0.01; done",
        WriteInPlace, 0},
       {"another user's named pipe in a folder that everyone may write",
        "chmod 1777 . && mkfifo -m 666 out && chown " + nobody + " out", Refuse, EACCES},
