@@ -67,21 +67,22 @@ std::string_view withoutBrackets(const RecipientBytes& bytes, std::string_view t
 
 }  // namespace
 
-Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::string& emailSpace) {
+Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::string& emailSpace,
+                          TextForm form) {
   const std::string_view s = trim(MailTo);
   const RecipientBytes bytes(s);
   // The closing quote and the '<' are looked for from the second character on:
   // the first is taken as the opening quote whatever it is.
-  const std::size_t second = characterAt(s, 0).size;
+  const std::size_t second = characterAt(s, 0, form).size;
 
   const std::size_t quote = bytes.find(kQuote, second);
   if (quote != kNotFound) {
     const std::string_view name = s.substr(second, quote - second);
     const std::string_view rest = trim(s.substr(quote + 1));
-    const std::size_t afterFirst = characterAt(rest, 0).size;
+    const std::size_t afterFirst = characterAt(rest, 0, form).size;
     if (afterFirst >= rest.size()) return {name, {}, true};  // fewer than two characters
     // Whatever stands first and last (normally '<' and '>') goes.
-    const std::size_t last = lastCharacterStart(rest);
+    const std::size_t last = lastCharacterStart(rest, form);
     return {name, rest.substr(afterFirst, last - afterFirst)};
   }
 
@@ -98,12 +99,12 @@ Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::
   return {name, withoutBrackets(bytes, s, address, true, emailSpace)};
 }
 
-void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail) {
+void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail, TextForm form) {
   Name.clear();
   EMail.clear();
   std::string nameSpace;
   std::string emailSpace;
-  const Recipient recipient = unpackRecipient(MailTo, nameSpace, emailSpace);
+  const Recipient recipient = unpackRecipient(MailTo, nameSpace, emailSpace, form);
   Name.assign(recipient.name);
   if (recipient.refused) throw invalidArgument();
   EMail.assign(recipient.email);

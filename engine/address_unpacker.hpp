@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/text.hpp"
+
 namespace tavrin {
 
 // Divides a recipient text into display name and address. Three shapes:
@@ -10,7 +12,7 @@ namespace tavrin {
 // is an address when it holds an at sign and a name otherwise. Both out-texts
 // are emptied first. A quoted name with fewer than two characters after it
 // raises the invalid-argument failure.
-void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail);
+void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail, TextForm form);
 
 // What UnBuildMailTo makes of a recipient text, as views: parts of the text
 // itself where they can be, else of `nameSpace` and `emailSpace`, where the
@@ -20,6 +22,7 @@ struct Recipient {
   std::string_view email;
   bool refused = false;
 };
-Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::string& emailSpace);
+Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::string& emailSpace,
+                          TextForm form);
 
 }  // namespace tavrin

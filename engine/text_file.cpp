@@ -66,26 +66,6 @@ std::size_t encodeUtf8(char32_t code, char* out) {
   return 4;
 }
 
-// A character on its way back to UTF-16: the text of a UTF-16 file is
-// well-formed but for lone surrogates, which it holds as three bytes each.
-Character utf16Character(std::string_view text, std::size_t offset) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[offset + i]); };
-  if (text.size() - offset >= 3 && byte(0) == 0xED && byte(1) >= 0xA0 && byte(1) <= 0xBF &&
-      (byte(2) & 0xC0) == 0x80) {
-    return {0xD000 | static_cast<char32_t>(byte(1) & 0x3F) << 6 | (byte(2) & 0x3F), 3, true};
-  }
-  return characterAt(text, offset);
-}
-
-bool hasUtf16Form(std::string_view text) {
-  for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = utf16Character(text, offset);
-    if (!c.wellFormed) return false;
-    offset += c.size;
-  }
-  return true;
-}
-
 // Runs `step` until it gives something other than EAGAIN, waiting on the
 // file between tries.
 template <typename Step>
@@ -126,6 +106,10 @@ void resize(PageBuffer& buffer, std::size_t size) {
 }
 
 }  // namespace
+
+TextForm textFormOf(Encoding encoding) {
+  return isUtf16(encoding) ? TextForm::FromUtf16 : TextForm::Utf8;
+}
 
 void FreeBytes::operator()(char* bytes) const {
   freePages(bytes);
@@ -422,7 +406,7 @@ void TextWriter::writeLineSlowly(std::initializer_list<std::string_view> parts) 
   if (m_utf16) {
     // No part of a line that has no UTF-16 form is taken.
     for (const std::string_view part : parts) {
-      if (!hasUtf16Form(part)) throw fileFailure(EILSEQ, writeAction());
+      if (!isWellFormed(part, TextForm::FromUtf16)) throw fileFailure(EILSEQ, writeAction());
     }
     for (const std::string_view part : parts) appendUtf16(part);
     appendUtf16("\r\n");
@@ -479,7 +463,7 @@ void TextWriter::appendUtf16(std::string_view text) {
   };
   // A page at a time, so that a long line is written as it is encoded.
   for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = utf16Character(text, offset);
+    const Character c = characterAt(text, offset, TextForm::FromUtf16);
     if (c.code >= 0x10000) {
       putUnit(0xD800 + ((c.code - 0x10000) >> 10));
       putUnit(0xDC00 + ((c.code - 0x10000) & 0x3FF));

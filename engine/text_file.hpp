@@ -21,6 +21,8 @@ namespace tavrin {
 // The encoding of an input file, which its output file takes over. Without a
 // byte order mark a file is UTF-8; inside the program all text is UTF-8.
 enum class Encoding { Utf8, Utf8WithBom, Utf16LittleEndian, Utf16BigEndian };
+// The form of the text that the reader makes of a file in `encoding`.
+TextForm textFormOf(Encoding encoding);
 
 // A buffer that starts on a page: the kernel copies into and out of it
 // faster than into one that starts anywhere.

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/text.hpp"
+
 namespace tavrin {
 
 class RunHost;
@@ -62,24 +64,24 @@ class TokenList {
 };
 
 // How often `SearchChar` occurs in `InString`; occurrences may overlap.
-std::int32_t CharCount(std::string_view InString, std::string_view SearchChar);
+std::int32_t CharCount(std::string_view InString, std::string_view SearchChar, TextForm form);
 
 // Breaks `TokenString` into `Tokens` at each `Delimeter`, except where the
 // token so far holds an odd number of `Quotes`. Returns the number of tokens.
 // A quote left open to the end of the line is reported through the host's
 // ShowWarning and gives 0, with the tokens before it left in `Tokens`.
 std::int32_t GetTokens(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
-                       std::string_view Quotes, RunHost& host);
+                       std::string_view Quotes, RunHost& host, TextForm form);
 
 // GetTokens without its warning: a line that it would refuse raises the
 // failure instead, with the tokens before it left in `Tokens`. For a caller
 // that has something to show first; warnOfRefusedLine then gives the warning.
 void splitLine(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
-               std::string_view Quotes);
+               std::string_view Quotes, TextForm form);
 void warnOfRefusedLine(RunHost& host, const Failure& failure);
 // The same for line `lineNumber` of a run, whose number and start the
 // warning shows, so that many of them can be told apart.
-void warnOfRefusedLine(RunHost& host, const Failure& failure, std::uint64_t lineNumber,
-                       std::string_view line);
+void warnOfRefusedLine(RunHost& host, const Failure& failure, std::uint64_t lineNumber, std::string_view line,
+                       TextForm form);
 
 }  // namespace tavrin

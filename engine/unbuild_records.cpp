@@ -44,11 +44,14 @@ bool endsLikeACompany(std::string_view name) {
     return lower >> 16 == wordOf("inc") || lower >> 8 == wordOf("inc.") || lower >> 8 == wordOf("corp") ||
            lower == wordOf("corp.");
   }
-  char tail[kLongest];  // the last characters, lower-cased, filled from the end
+  // The last characters, lower-cased, filled from the end. A lone surrogate
+  // of a UTF-16 file's text is no letter, nor are the three stray bytes that
+  // it makes in UTF-8: in either form the answer is the same.
+  char tail[kLongest];
   std::size_t count = 0;
   for (; count < kLongest && !name.empty(); ++count) {
-    const std::size_t start = lastCharacterStart(name);
-    const Character c = characterAt(name, start);
+    const std::size_t start = lastCharacterStart(name, TextForm::Utf8);
+    const Character c = characterAt(name, start, TextForm::Utf8);
     const char32_t lower = c.wellFormed ? toLower(c.code) : c.code;
     tail[kLongest - 1 - count] = lower < 0x80 ? static_cast<char>(lower) : '\x80';
     name = name.substr(0, start);
@@ -288,17 +291,17 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
   return static_cast<std::size_t>(out - line);
 }
 
-UnbuildStep::General UnbuildStep::generalRecord(std::string_view recipient) {
-  const Recipient unpacked = unpackRecipient(recipient, m_name, m_email);
+UnbuildStep::General UnbuildStep::generalRecord(std::string_view recipient, TextForm form) {
+  const Recipient unpacked = unpackRecipient(recipient, m_name, m_email, form);
   if (unpacked.refused) throw invalidArgument();
   return {tidyDisplayName(unpacked.name, unpacked.email), unpacked.email};
 }
 
-std::string_view UnbuildStep::record(std::string_view token) {
+std::string_view UnbuildStep::record(std::string_view token, TextForm form) {
   const std::string_view recipient = trim(token);
   const std::size_t size = shortRecord(recipient, m_line);
   if (size != 0) return {m_line, size};
-  const General general = generalRecord(recipient);
+  const General general = generalRecord(recipient, form);
   m_record.assign(general.name.first);
   m_record += general.name.blank;
   m_record += general.name.last;
@@ -307,7 +310,7 @@ std::string_view UnbuildStep::record(std::string_view token) {
   return m_record;
 }
 
-void UnbuildStep::write(std::string_view recipient, TextWriter& output, bool& firstRecord) {
+void UnbuildStep::write(std::string_view recipient, TextWriter& output, bool& firstRecord, TextForm form) {
   // The usual record goes straight into the output's buffer.
   if (!firstRecord && output.hasLineRoom()) {
     char* const room = output.lineRoom();
@@ -322,7 +325,7 @@ void UnbuildStep::write(std::string_view recipient, TextWriter& output, bool& fi
     return;
   }
   // In parts, so that a long name and address are never copied.
-  const General general = generalRecord(recipient);
+  const General general = generalRecord(recipient, form);
   if (firstRecord) output.writeLine(kUnbuildHeader);
   firstRecord = false;
   output.writeLine(general.name.first, general.name.blank, general.name.last, std::string_view(","),

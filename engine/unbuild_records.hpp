@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/text.hpp"
 #include "engine/text_file.hpp"
 
 namespace tavrin {
@@ -33,10 +34,10 @@ class UnbuildStep {
 
   // The record line of `token` (trimmed or not: the unpacker trims it first),
   // the tidied name, a comma and the address: valid until the next call.
-  std::string_view record(std::string_view token);
+  std::string_view record(std::string_view token, TextForm form);
   // Writes the record line of a trimmed recipient, with the header line
   // first while `firstRecord` is true.
-  void write(std::string_view recipient, TextWriter& output, bool& firstRecord);
+  void write(std::string_view recipient, TextWriter& output, bool& firstRecord, TextForm form);
 
   // The record of a trimmed recipient in parts, for an output that treats
   // its fields further: views valid until the next call.
@@ -44,7 +45,7 @@ class UnbuildStep {
     DisplayName name;
     std::string_view email;
   };
-  General generalRecord(std::string_view recipient);
+  General generalRecord(std::string_view recipient, TextForm form);
 
  private:
   std::size_t shortRecord(std::string_view recipient, char* line);
