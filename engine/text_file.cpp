@@ -4,6 +4,7 @@
 #include <bit>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -97,9 +98,9 @@ Failure createFailure(int number, const std::string& path, std::string_view word
   return fileFailure(number, fileAction("Cannot create", "output", path), words);
 }
 
-// Grows a page buffer to `size` bytes, keeping what it holds.
-void resize(PageBuffer& buffer, std::size_t size) {
-  char* const bytes = resizePages(buffer.get(), size);
+// Grows a buffer to `size` bytes, keeping what it holds.
+void resize(ByteBuffer& buffer, std::size_t size) {
+  char* const bytes = static_cast<char*>(std::realloc(buffer.get(), size));
   if (bytes == nullptr) throw std::bad_alloc();
   buffer.release();
   buffer.reset(bytes);
@@ -111,14 +112,10 @@ TextForm textFormOf(Encoding encoding) {
   return isUtf16(encoding) ? TextForm::FromUtf16 : TextForm::Utf8;
 }
 
-void FreeBytes::operator()(char* bytes) const {
-  freePages(bytes);
-}
-
-PageBuffer pageBuffer(std::size_t size) {
-  char* const bytes = allocatePages(size);
+ByteBuffer byteBuffer(std::size_t size) {
+  char* const bytes = static_cast<char*>(std::malloc(size));
   if (bytes == nullptr) throw std::bad_alloc();
-  return PageBuffer(bytes);
+  return ByteBuffer(bytes);
 }
 
 void TextReader::fail(int number, std::string_view what) {
@@ -201,23 +198,19 @@ std::size_t TextReader::readRaw(char* into, std::size_t size) {
 void TextReader::makeRoom(std::size_t bytes) {
   if (m_capacity - m_end >= bytes) return;
   if (m_beforeMove) m_beforeMove();
-  // Keep what is not read yet, put so that it ends on a block: the kernel
-  // copies the next read faster into an aligned place. The buffer has a
-  // block of room past its capacity for the padding.
+  // Keep what is not read yet, at the start.
   const std::size_t keep = m_end - m_begin;
-  const std::size_t pad = (kBlockSize - keep % kBlockSize) % kBlockSize;
-  if (keep > 0) std::memmove(m_buffer.get() + pad, m_buffer.get() + m_begin, keep);
-  if (pad > 0) std::memset(m_buffer.get(), 0, pad);
-  if (pad + keep + bytes > m_capacity) {
-    const std::size_t capacity = std::max(2 * m_capacity, pad + keep + bytes);
+  if (keep > 0) std::memmove(m_buffer.get(), m_buffer.get() + m_begin, keep);
+  if (keep + bytes > m_capacity) {
+    const std::size_t capacity = std::max(2 * m_capacity, keep + bytes);
     resize(m_buffer, capacity + kReadablePast);
     m_lineEnds = std::make_unique_for_overwrite<std::uint64_t[]>(capacity / kBlockSize + 1);
     m_capacity = capacity;
   }
-  m_searched = m_searched >= m_begin ? m_searched - m_begin + pad : pad;
-  m_begin = m_lineStart = pad;
+  m_searched = m_searched >= m_begin ? m_searched - m_begin : 0;
+  m_begin = m_lineStart = 0;
   m_lineSize = 0;
-  m_end = pad + keep;
+  m_end = keep;
   m_marked = 0;  // the kept bytes are marked again with those read next
 }
 
@@ -384,7 +377,7 @@ void TextWriter::start(Encoding encoding) {
   m_encoding = encoding;
   m_utf16 = isUtf16(encoding);
   m_pendingCapacity = kFlushSize + kSpareRoom;
-  m_pending = pageBuffer(m_pendingCapacity);
+  m_pending = byteBuffer(m_pendingCapacity);
   m_mayCutBack = !m_adopted && fileId().value_or(FileId{}).regular;
   if (m_created || !m_mayCutBack) return;
   if (const int number = truncateFile(m_file, 0); number != 0) throw createFailure(number, m_path);
