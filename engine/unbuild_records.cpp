@@ -183,7 +183,7 @@ static_assert(kGenericName == std::string_view(kGenericNameBytes));
 
 }  // namespace
 
-UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
+UnbuildStep::UnbuildStep() : m_scanner(blockScanner()), m_block{}, m_line{} {}
 
 // The usual recipient, of at most 64 bytes, unpacked and tidied on bit masks
 // of its bytes, by the same steps as unpackRecipient and tidyDisplayName,
@@ -198,7 +198,7 @@ UnbuildStep::UnbuildStep() : m_block{}, m_line{} {}
   if (size == 0 || size > kBlockSize) return 0;
   char* const block = m_block;
   ClassifiedBlock bytes;
-  blockScanner().copyAndClassify(recipient.data(), size, kShapeBytes, block, bytes);
+  m_scanner.copyAndClassify(recipient.data(), size, kShapeBytes, block, bytes);
   if (bytes.equal[kNul] != 0) return 0;
   // Multi-byte characters are content like any other, except where the
   // unpacker counts characters: where a quoted recipient begins, and at the

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/byte_scan.hpp"
 #include "engine/text.hpp"
 #include "engine/text_file.hpp"
 
@@ -53,6 +54,8 @@ class UnbuildStep {
   std::string m_name;  // room for a name or address that is no part of the token
   std::string m_email;
   std::string m_record;
+  // Taken once: the token loop then finds it without a check.
+  const BlockScanner& m_scanner;
   // A short recipient's bytes, and room for a whole block to be read from
   // any of them.
   alignas(64) char m_block[128];
