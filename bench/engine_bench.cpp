@@ -61,7 +61,7 @@ void BM_GetTokens(benchmark::State& state) {
   SilentHost host;
   TokenList tokens;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(GetTokens(line, ",", tokens, "\"", host));
+    benchmark::DoNotOptimize(GetTokens(line, ",", tokens, "\"", host, TextForm::Utf8));
   }
   reportTokens(state);
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(line.size()));
@@ -73,7 +73,7 @@ void BM_UnBuildMailTo(benchmark::State& state) {
   std::string email;
   for (auto _ : state) {
     for (const std::string_view token : kTokens) {
-      UnBuildMailTo(token, name, email);
+      UnBuildMailTo(token, name, email, TextForm::Utf8);
       benchmark::DoNotOptimize(name.data());
       benchmark::DoNotOptimize(email.data());
     }
@@ -91,7 +91,7 @@ void BM_UnbuildStep(benchmark::State& state) {
   UnbuildStep step;
   bool firstRecord = true;
   for (auto _ : state) {
-    for (const std::string_view token : kTokens) step.write(token, output, firstRecord);
+    for (const std::string_view token : kTokens) step.write(token, output, firstRecord, TextForm::Utf8);
   }
   output.close();
   reportTokens(state);

@@ -54,8 +54,8 @@ bool CliHost::AskYesNo(std::string_view text) {
       break;
   }
   // Someone reading only the terminal must see what the question is about.
-  bool shown =
-      m_inherited.errorTerminal != kNoFile || m_terminal.write(printable(shortenForDisplay(text)) + "\n");
+  bool shown = m_inherited.errorTerminal != kNoFile ||
+               m_terminal.write(printable(shortenForDisplay(text, TextForm::Utf8)) + "\n");
   const std::string_view question =
       m_closing ? "write the rest of the output again?" : "go on with the next line?";
   for (;;) {
@@ -80,7 +80,7 @@ bool CliHost::isOutputOnErrorTerminal() const {
 
 void CliHost::say(std::string_view text) {
   clearProgress();
-  m_err << kProgram << ": " << printable(shortenForDisplay(text)) << '\n' << std::flush;
+  m_err << kProgram << ": " << printable(shortenForDisplay(text, TextForm::Utf8)) << '\n' << std::flush;
 }
 
 void CliHost::sayAboutLine(std::string_view text) {
@@ -111,7 +111,7 @@ void CliHost::drawProgress() {
   std::size_t fitsWithMark = 0;  // how much of the token fits beside "..."
   int usedWithMark = 0;
   for (; offset < token.size();) {
-    const Character c = characterAt(token, offset);
+    const Character c = characterAt(token, offset, TextForm::Utf8);
     // Control characters in a token must not steer the terminal.
     const bool plain = c.wellFormed && c.code >= 0x20 && !(c.code >= 0x7F && c.code < 0xA0);
     const int width = plain ? columnsOf(c.code) : 1;

@@ -8,7 +8,7 @@ std::string printable(std::string_view text) {
   std::string shown;
   shown.reserve(text.size());
   for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = characterAt(text, offset);
+    const Character c = characterAt(text, offset, TextForm::Utf8);
     if (text.substr(offset).starts_with("\r\n")) {
       shown += '\n';
       offset += 2;

@@ -28,7 +28,9 @@ std::uint64_t hashOf(std::string_view key) {
 
 // ASCII eight bytes at a time; a word with a byte beyond ASCII character by
 // character, a stray byte as a mark of its own and the byte, as it equals
-// only itself.
+// only itself. As in equalsIgnoringCase, the form of the text tells no other
+// addresses apart: a lone surrogate of a UTF-16 file's text is read as its
+// three stray bytes.
 std::string_view AddressSet::makeKey(std::string_view address) {
   // Room for the longest key, every character a mark and its code, made
   // only when the addresses grow.
@@ -45,7 +47,7 @@ std::string_view AddressSet::makeKey(std::string_view address) {
       continue;
     }
     for (const std::size_t end = at + count; at < end;) {
-      const Character c = characterAt(address, at);
+      const Character c = characterAt(address, at, TextForm::Utf8);
       const char32_t code = c.wellFormed ? toLower(c.code) : c.code;
       m_key[size++] = static_cast<char>(c.wellFormed ? 0xFF : 0xFE);
       m_key[size++] = static_cast<char>(code >> 16);

@@ -38,16 +38,17 @@ std::string_view unpacking::bracketsTakenOut(std::string_view text, Span span, s
   return trim(space);
 }
 
-Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::string& emailSpace) {
-  return unpacking::unpack(RecipientBytes(trim(MailTo)), nameSpace, emailSpace);
+Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::string& emailSpace,
+                          TextForm form) {
+  return unpacking::unpack(RecipientBytes(trim(MailTo)), nameSpace, emailSpace, form);
 }
 
-void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail) {
+void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail, TextForm form) {
   Name.clear();
   EMail.clear();
   std::string nameSpace;
   std::string emailSpace;
-  const Recipient recipient = unpackRecipient(MailTo, nameSpace, emailSpace);
+  const Recipient recipient = unpackRecipient(MailTo, nameSpace, emailSpace, form);
   Name.assign(recipient.name);
   if (recipient.refused) throw invalidArgument();
   EMail.assign(recipient.email);

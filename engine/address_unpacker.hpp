@@ -18,7 +18,7 @@ namespace tavrin {
 // raises the invalid-argument failure.
 // The run does not call it: UnbuildStep::write unpacks by the same rules
 // (unpackRecipient below) without copying the parts.
-void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail);
+void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail, TextForm form);
 
 // What UnBuildMailTo makes of a recipient text, as views: parts of the text
 // itself where they can be, else of `nameSpace` and `emailSpace`, where the
@@ -30,7 +30,8 @@ struct Recipient {
   std::string_view email;
   bool refused = false;
 };
-Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::string& emailSpace);
+Recipient unpackRecipient(std::string_view MailTo, std::string& nameSpace, std::string& emailSpace,
+                          TextForm form);
 
 // The bytes that shape a recipient.
 enum class ShapeByte { kQuote, kOpening, kClosing, kAtSign };
@@ -111,26 +112,26 @@ template <typename Bytes>
 // trimmed, the first and the last character go (normally '<' and '>'). Fewer
 // than two characters there are refused.
 template <typename Bytes>
-[[gnu::always_inline]] inline Recipient quotedForm(const Bytes& bytes, std::size_t second,
-                                                   std::size_t quote) {
+[[gnu::always_inline]] inline Recipient quotedForm(const Bytes& bytes, std::size_t second, std::size_t quote,
+                                                   TextForm form) {
   const std::string_view s = bytes.text();
   const std::string_view name = partOf(s, {second, quote});
   const std::string_view rest = partOf(s, bytes.trimmed(quote + 1, s.size()));
-  const std::size_t afterFirst = characterAt(rest, 0).size;
+  const std::size_t afterFirst = characterAt(rest, 0, form).size;
   if (afterFirst >= rest.size()) return {name, partOf(rest, {0, 0}), true};
-  return {name, partOf(rest, {afterFirst, lastCharacterStart(rest)})};
+  return {name, partOf(rest, {afterFirst, lastCharacterStart(rest, form)})};
 }
 
 // The four forms: quoted; bracket, Name <address>; and a bare text, which is
 // an address when it holds an at sign and a name otherwise.
 template <typename Bytes>
 [[gnu::always_inline]] inline Recipient unpack(const Bytes& bytes, std::string& nameSpace,
-                                               std::string& emailSpace) {
+                                               std::string& emailSpace, TextForm form) {
   const std::string_view s = bytes.text();
   // The closing quote and the '<' are looked for from the second character on.
-  const std::size_t second = characterAt(s, 0).size;
+  const std::size_t second = characterAt(s, 0, form).size;
   const std::size_t quote = bytes.find(ShapeByte::kQuote, second);
-  if (quote != kNotFound) return quotedForm(bytes, second, quote);
+  if (quote != kNotFound) return quotedForm(bytes, second, quote, form);
 
   const std::size_t bracket = bytes.find(ShapeByte::kOpening, second);
   const bool bracketForm = bracket != kNotFound;

@@ -359,6 +359,8 @@ VectorPath choosePath() {
   return path;
 }
 
+}  // namespace
+
 BlockScanner scannerFor(VectorPath path) {
   switch (path) {
 #if defined(__x86_64__)
@@ -373,8 +375,6 @@ BlockScanner scannerFor(VectorPath path) {
       return {portableMarkLineEnds, portableMarkSeparators, portableEachOfFour, portableCopyAndClassify};
   }
 }
-
-}  // namespace
 
 VectorPath vectorPath() {
   static const VectorPath path = choosePath();
@@ -394,7 +394,5 @@ std::string_view vectorPathName(VectorPath path) {
   }
   return "portable";
 }
-
-const BlockScanner chosenBlockScanner = scannerFor(vectorPath());
 
 }  // namespace tavrin

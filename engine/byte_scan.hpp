@@ -20,8 +20,9 @@ inline constexpr std::size_t kBlockSize = 64;
 
 enum class VectorPath { Portable, Sse2, Avx2, Avx512 };
 
-// The path chosen at start: the best the processor runs, or a lesser one that
-// the environment variable TAVRIN_VECTOR_PATH (portable, sse2 or avx2) asks for.
+// The path chosen once, on first use: the best the processor runs, or a lesser
+// one that the environment variable TAVRIN_VECTOR_PATH (portable, sse2 or
+// avx2) asks for.
 VectorPath vectorPath();
 std::string_view vectorPathName(VectorPath path);
 
@@ -48,10 +49,11 @@ struct BlockScanner {
                           ClassifiedBlock& classified);
 };
 
-// Chosen once, when the program starts.
-extern const BlockScanner chosenBlockScanner;
+// The scanner of a path; the program's own is that of vectorPath().
+BlockScanner scannerFor(VectorPath path);
 inline const BlockScanner& blockScanner() {
-  return chosenBlockScanner;
+  static const BlockScanner scanner = scannerFor(vectorPath());
+  return scanner;
 }
 
 // Any machine: eight bytes at a time in a 64-bit word.

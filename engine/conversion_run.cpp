@@ -47,8 +47,6 @@ class Run {
     m_output.setWhileWaiting(whileWaiting);
   }
 
-  ~Run() { setSurrogatesAreCharacters(false); }
-
   void execute() {
     try {
       if (setUp()) processLines();
@@ -138,8 +136,7 @@ class Run {
     if (input && output && input->isSameRegularFile(*output)) throw outputIsInput(outputName, inputName);
     m_input.start();
     const Encoding encoding = m_input.getEncoding();
-    setSurrogatesAreCharacters(encoding == Encoding::Utf16LittleEndian ||
-                               encoding == Encoding::Utf16BigEndian);
+    m_form = textFormOf(encoding);
     const bool addsMark = m_options.byteOrderMark && encoding == Encoding::Utf8;
     m_output.start(addsMark ? Encoding::Utf8WithBom : encoding);
     m_outputStarted = true;
@@ -240,11 +237,11 @@ class Run {
       m_host.separatorChosen(m_host.GetSeparator(), m_lineNumber);
     }
     try {
-      splitLine(line, m_host.GetSeparator(), m_tokens, kQuoteText);
+      splitLine(line, m_host.GetSeparator(), m_tokens, kQuoteText, m_form);
     } catch (const Failure& failure) {
       // The tokenizer refuses the line: its warning, and nothing written.
       handOverStatus();
-      warnOfRefusedLine(m_host, failure, m_lineNumber, line);
+      warnOfRefusedLine(m_host, failure, m_lineNumber, line, m_form);
       m_stoppedAtWarning = !m_host.goOnAfterWarning();
       checkKeepGoing();
       return;
@@ -258,7 +255,7 @@ class Run {
   // a status still to come quotes is copied, as the front ends show it.
   void keepForReports() {
     if (!m_lineKept) {
-      m_keptLine = shortenForDisplay(m_input.line());
+      m_keptLine = shortenForDisplay(m_input.line(), m_form);
       m_lineKept = true;
     }
     if (statusPending() && m_statusToken.data() != m_keptStatusToken.data()) {
@@ -274,7 +271,7 @@ class Run {
     if (m_tokenCounter == std::numeric_limits<std::int32_t>::max()) throw counterOverflow();
     ++m_tokenCounter;
 
-    m_statusToken = headOf(trimmed, kStatusTokenMost);
+    m_statusToken = headOf(trimmed, kStatusTokenMost, m_form);
     if (m_statusPacer.isDue()) {
       handOverStatus();
       checkKeepGoing();
@@ -285,7 +282,7 @@ class Run {
     if (m_unbuildChecked && m_forImport) {
       writeUnbuiltForImport(trimmed);
     } else if (m_unbuildChecked) {
-      m_unbuild.write(trimmed, m_output, m_firstRecord);
+      m_unbuild.write(trimmed, m_output, m_firstRecord, m_form);
     } else if (m_forImport) {
       writeForImport(paddedTrimmed);
     } else {
@@ -336,11 +333,11 @@ class Run {
   // the general one, is split there; one with more (a comma in the name)
   // needs the parts from the general way.
   void writeUnbuiltForImport(std::string_view recipient) {
-    const std::string_view line = m_unbuild.record(recipient);
+    const std::string_view line = m_unbuild.record(recipient, m_form);
     const std::size_t comma = line.find(',');
     const bool oneComma = line.find(',', comma + 1) == std::string_view::npos;
     UnbuildStep::General parts{{line.substr(0, comma)}, line.substr(comma + 1)};
-    if (!oneComma) parts = m_unbuild.generalRecord(recipient);
+    if (!oneComma) parts = m_unbuild.generalRecord(recipient, m_form);
     if (m_options.unique && !m_addresses.insert(parts.email)) {
       ++m_counts.duplicates;
       return;
@@ -418,7 +415,7 @@ class Run {
   bool askAbout(const Failure& failure) {
     bool yes = false;
     try {
-      yes = m_host.AskYesNo(lineReport(m_lineKept ? m_keptLine : m_input.line(), failure));
+      yes = m_host.AskYesNo(lineReport(m_lineKept ? m_keptLine : m_input.line(), failure, m_form));
     } catch (const std::bad_alloc&) {
     }
     // A stop asked for while the question was up comes before the answer.
@@ -442,6 +439,7 @@ class Run {
   TextWriter m_output;
   std::string m_inputName;
   std::string m_outputName;
+  TextForm m_form = TextForm::Utf8;  // of the input's text, which the lines and tokens are parts of
   Failure m_outOfMemory = outOfMemory("the input file");  // made beforehand, for when nothing can be made
   std::uint64_t m_lineNumber = 0;
   std::int32_t m_tokenCounter = 0;
@@ -489,9 +487,9 @@ std::string runReport(const Failure& failure) {
   return failure.description() + "(" + std::to_string(failure.number()) + ")";
 }
 
-std::string lineReport(std::string_view line, const Failure& failure) {
+std::string lineReport(std::string_view line, const Failure& failure, TextForm form) {
   std::string report = "Error processing line: ";
-  report += shortenForDisplay(line);
+  report += shortenForDisplay(line, form);
   report += "\r\nDescription: ";
   report += failure.description();
   report += "\r\nNumber: ";

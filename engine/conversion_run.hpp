@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "engine/run_host.hpp"
+#include "engine/text.hpp"
 
 namespace tavrin {
 
@@ -28,6 +29,6 @@ void DeleteFile(std::string_view FileName);
 
 std::string runReport(const Failure& failure);
 // Quotes the line as the front ends show it: a long one by its start and end.
-std::string lineReport(std::string_view line, const Failure& failure);
+std::string lineReport(std::string_view line, const Failure& failure, TextForm form);
 
 }  // namespace tavrin

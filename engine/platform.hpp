@@ -110,12 +110,6 @@ bool waitForFile(FileHandle file, bool writing, std::chrono::milliseconds slice)
 // 0, or the errno number of a failure that closing reports (a delayed write).
 int closeFile(FileHandle file) noexcept;
 
-// Memory that starts on a page, or null when there is none. Resizing keeps
-// the bytes, and moves the pages of a large block instead of copying them.
-char* allocatePages(std::size_t size);
-char* resizePages(char* bytes, std::size_t size);
-void freePages(char* bytes) noexcept;
-
 // The words for an errno number.
 std::string describeError(int number);
 

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string_view>
@@ -310,21 +309,6 @@ int closeFile(FileHandle file) noexcept {
   if (file == kNoFile) return 0;
   // Linux closes the descriptor also when close is interrupted.
   return ::close(descriptor(file)) == 0 || errno == EINTR ? 0 : errno;
-}
-
-char* allocatePages(std::size_t size) {
-  constexpr std::size_t kPage = 4096;
-  return static_cast<char*>(std::aligned_alloc(kPage, (size + kPage - 1) / kPage * kPage));
-}
-
-// The C library moves the pages of a large block with mremap: a long line's
-// buffer grows without a second copy of it in memory.
-char* resizePages(char* bytes, std::size_t size) {
-  return static_cast<char*>(std::realloc(bytes, size));
-}
-
-void freePages(char* bytes) noexcept {
-  std::free(bytes);
 }
 
 std::string describeError(int number) {

@@ -1,7 +1,6 @@
 // windows.h first: the other system headers build on it.
 // clang-format off
 #include <windows.h>
-#include <malloc.h>
 #include <shellapi.h>
 // clang-format on
 
@@ -375,18 +374,6 @@ bool waitForFile(FileHandle file, bool writing, std::chrono::milliseconds slice)
 int closeFile(FileHandle file) noexcept {
   if (file == kNoFile) return 0;
   return CloseHandle(handleOf(file)) ? 0 : errnoOf(GetLastError());
-}
-
-char* allocatePages(std::size_t size) {
-  return static_cast<char*>(_aligned_malloc(size, 4096));
-}
-
-char* resizePages(char* bytes, std::size_t size) {
-  return static_cast<char*>(_aligned_realloc(bytes, size, 4096));
-}
-
-void freePages(char* bytes) noexcept {
-  _aligned_free(bytes);
 }
 
 namespace {

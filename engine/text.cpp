@@ -15,15 +15,9 @@ bool isContinuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
 }
 
-bool surrogatesAreCharacters = false;
-
 }  // namespace
 
-void setSurrogatesAreCharacters(bool whole) {
-  surrogatesAreCharacters = whole;
-}
-
-Character decodeCharacter(std::string_view text, std::size_t offset) {
+Character decodeCharacter(std::string_view text, std::size_t offset, TextForm form) {
   if (offset >= text.size()) return {0, 0, false};
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data()) + offset;
   const std::size_t left = text.size() - offset;
@@ -41,8 +35,8 @@ Character decodeCharacter(std::string_view text, std::size_t offset) {
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     size = 3;
     code = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;                               // no overlong forms
-    if (lead == 0xED && !surrogatesAreCharacters) high = 0x9F;  // no surrogates
+    if (lead == 0xE0) low = 0xA0;                             // no overlong forms
+    if (lead == 0xED && form == TextForm::Utf8) high = 0x9F;  // no surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     size = 4;
     code = lead & 0x07;
@@ -59,7 +53,7 @@ Character decodeCharacter(std::string_view text, std::size_t offset) {
   return {code, size, true};
 }
 
-bool isCharacterBoundary(std::string_view text, std::size_t offset) {
+bool isCharacterBoundary(std::string_view text, std::size_t offset, TextForm form) {
   if (offset == 0 || offset >= text.size()) return offset <= text.size();
   if (!isContinuation(static_cast<unsigned char>(text[offset]))) return true;
   // A continuation byte is inside a character only when a well-formed sequence
@@ -68,47 +62,48 @@ bool isCharacterBoundary(std::string_view text, std::size_t offset) {
   for (std::size_t back = 1; back <= 3 && back <= offset; ++back) {
     const unsigned char byte = static_cast<unsigned char>(text[offset - back]);
     if (isContinuation(byte)) continue;
-    const Character c = characterAt(text, offset - back);
+    const Character c = characterAt(text, offset - back, form);
     return !(c.wellFormed && c.size > back);
   }
   return true;
 }
 
-std::size_t findLastCharacterStart(std::string_view text) {
+std::size_t findLastCharacterStart(std::string_view text, TextForm form) {
   std::size_t start = text.empty() ? 0 : text.size() - 1;
-  while (start > 0 && !isCharacterBoundary(text, start)) --start;
+  while (start > 0 && !isCharacterBoundary(text, start, form)) --start;
   return start;
 }
 
-bool isWellFormed(std::string_view text) {
+bool isWellFormed(std::string_view text, TextForm form) {
   for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = characterAt(text, offset);
+    const Character c = characterAt(text, offset, form);
     if (!c.wellFormed) return false;
     offset += c.size;
   }
   return true;
 }
 
-std::string_view headOf(std::string_view text, std::size_t size) {
+std::string_view headOf(std::string_view text, std::size_t size, TextForm form) {
   if (size >= text.size()) return text;
-  while (!isCharacterBoundary(text, size)) --size;
+  while (!isCharacterBoundary(text, size, form)) --size;
   return text.substr(0, size);
 }
 
-std::string shortenForDisplay(std::string_view text) {
+std::string shortenForDisplay(std::string_view text, TextForm form) {
   constexpr std::size_t kLongest = 4000;
   constexpr std::size_t kHeadSize = 2500;
   constexpr std::size_t kTailSize = 1000;
   if (text.size() <= kLongest) return std::string(text);
   std::size_t tailStart = text.size() - kTailSize;
-  while (!isCharacterBoundary(text, tailStart)) ++tailStart;
-  std::string shown(headOf(text, kHeadSize));
+  while (!isCharacterBoundary(text, tailStart, form)) ++tailStart;
+  std::string shown(headOf(text, kHeadSize, form));
   shown += " [\u2026] ";
   shown += text.substr(tailStart);
   return shown;
 }
 
-TextFinder::TextFinder(std::string_view pattern) : m_pattern(pattern), m_wellFormed(isWellFormed(pattern)) {}
+TextFinder::TextFinder(std::string_view pattern, TextForm form)
+    : m_pattern(pattern), m_form(form), m_wellFormed(isWellFormed(pattern, form)) {}
 
 std::size_t TextFinder::findIn(std::string_view text, std::size_t from) const {
   if (m_pattern.empty()) return kNotFound;
@@ -123,7 +118,8 @@ std::size_t TextFinder::findIn(std::string_view text, std::size_t from) const {
     // A well-formed pattern can only match whole characters; one with stray
     // bytes could match inside a character, which is no match.
     if (found == kNotFound || m_wellFormed ||
-        (isCharacterBoundary(text, found) && isCharacterBoundary(text, found + m_pattern.size()))) {
+        (isCharacterBoundary(text, found, m_form) &&
+         isCharacterBoundary(text, found + m_pattern.size(), m_form))) {
       return found;
     }
     from = found + 1;
@@ -160,8 +156,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
       if (asciiLower(a[i++]) != asciiLower(b[j++])) return false;
       continue;
     }
-    const Character x = characterAt(a, i);
-    const Character y = characterAt(b, j);
+    const Character x = characterAt(a, i, TextForm::Utf8);
+    const Character y = characterAt(b, j, TextForm::Utf8);
     // A stray byte is no letter: it equals only the same byte.
     const char32_t lowerX = x.wellFormed ? toLower(x.code) : x.code;
     const char32_t lowerY = y.wellFormed ? toLower(y.code) : y.code;

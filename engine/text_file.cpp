@@ -4,6 +4,7 @@
 #include <bit>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -66,26 +67,6 @@ std::size_t encodeUtf8(char32_t code, char* out) {
   return 4;
 }
 
-// A character on its way back to UTF-16: the text of a UTF-16 file is
-// well-formed but for lone surrogates, which it holds as three bytes each.
-Character utf16Character(std::string_view text, std::size_t offset) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[offset + i]); };
-  if (text.size() - offset >= 3 && byte(0) == 0xED && byte(1) >= 0xA0 && byte(1) <= 0xBF &&
-      (byte(2) & 0xC0) == 0x80) {
-    return {0xD000 | static_cast<char32_t>(byte(1) & 0x3F) << 6 | (byte(2) & 0x3F), 3, true};
-  }
-  return characterAt(text, offset);
-}
-
-bool hasUtf16Form(std::string_view text) {
-  for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = utf16Character(text, offset);
-    if (!c.wellFormed) return false;
-    offset += c.size;
-  }
-  return true;
-}
-
 // Runs `step` until it gives something other than EAGAIN, waiting on the
 // file between tries.
 template <typename Step>
@@ -117,9 +98,9 @@ Failure createFailure(int number, const std::string& path, std::string_view word
   return fileFailure(number, fileAction("Cannot create", "output", path), words);
 }
 
-// Grows a page buffer to `size` bytes, keeping what it holds.
-void resize(PageBuffer& buffer, std::size_t size) {
-  char* const bytes = resizePages(buffer.get(), size);
+// Grows a buffer to `size` bytes, keeping what it holds.
+void resize(ByteBuffer& buffer, std::size_t size) {
+  char* const bytes = static_cast<char*>(std::realloc(buffer.get(), size));
   if (bytes == nullptr) throw std::bad_alloc();
   buffer.release();
   buffer.reset(bytes);
@@ -127,14 +108,14 @@ void resize(PageBuffer& buffer, std::size_t size) {
 
 }  // namespace
 
-void FreeBytes::operator()(char* bytes) const {
-  freePages(bytes);
+TextForm textFormOf(Encoding encoding) {
+  return isUtf16(encoding) ? TextForm::FromUtf16 : TextForm::Utf8;
 }
 
-PageBuffer pageBuffer(std::size_t size) {
-  char* const bytes = allocatePages(size);
+ByteBuffer byteBuffer(std::size_t size) {
+  char* const bytes = static_cast<char*>(std::malloc(size));
   if (bytes == nullptr) throw std::bad_alloc();
-  return PageBuffer(bytes);
+  return ByteBuffer(bytes);
 }
 
 void TextReader::fail(int number, std::string_view what) {
@@ -217,23 +198,19 @@ std::size_t TextReader::readRaw(char* into, std::size_t size) {
 void TextReader::makeRoom(std::size_t bytes) {
   if (m_capacity - m_end >= bytes) return;
   if (m_beforeMove) m_beforeMove();
-  // Keep what is not read yet, put so that it ends on a block: the kernel
-  // copies the next read faster into an aligned place. The buffer has a
-  // block of room past its capacity for the padding.
+  // Keep what is not read yet, at the start.
   const std::size_t keep = m_end - m_begin;
-  const std::size_t pad = (kBlockSize - keep % kBlockSize) % kBlockSize;
-  if (keep > 0) std::memmove(m_buffer.get() + pad, m_buffer.get() + m_begin, keep);
-  if (pad > 0) std::memset(m_buffer.get(), 0, pad);
-  if (pad + keep + bytes > m_capacity) {
-    const std::size_t capacity = std::max(2 * m_capacity, pad + keep + bytes);
+  if (keep > 0) std::memmove(m_buffer.get(), m_buffer.get() + m_begin, keep);
+  if (keep + bytes > m_capacity) {
+    const std::size_t capacity = std::max(2 * m_capacity, keep + bytes);
     resize(m_buffer, capacity + PaddedText::kReadablePast);
     m_lineEnds = std::make_unique_for_overwrite<std::uint64_t[]>(capacity / kBlockSize + 1);
     m_capacity = capacity;
   }
-  m_searched = m_searched >= m_begin ? m_searched - m_begin + pad : pad;
-  m_begin = m_lineStart = pad;
+  m_searched = m_searched >= m_begin ? m_searched - m_begin : 0;
+  m_begin = m_lineStart = 0;
   m_lineSize = 0;
-  m_end = pad + keep;
+  m_end = keep;
   m_marked = 0;  // the kept bytes are marked again with those read next
 }
 
@@ -400,7 +377,7 @@ void TextWriter::start(Encoding encoding) {
   m_encoding = encoding;
   m_utf16 = isUtf16(encoding);
   m_pendingCapacity = kFlushSize + kSpareRoom;
-  m_pending = pageBuffer(m_pendingCapacity);
+  m_pending = byteBuffer(m_pendingCapacity);
   m_mayCutBack = !m_adopted && fileId().value_or(FileId{}).regular;
   if (m_created || !m_mayCutBack) return;
   if (const int number = truncateFile(m_file, 0); number != 0) throw createFailure(number, m_path);
@@ -422,7 +399,7 @@ void TextWriter::writeLineSlowly(std::initializer_list<std::string_view> parts) 
   if (m_utf16) {
     // No part of a line that has no UTF-16 form is taken.
     for (const std::string_view part : parts) {
-      if (!hasUtf16Form(part)) throw fileFailure(EILSEQ, writeAction());
+      if (!isWellFormed(part, TextForm::FromUtf16)) throw fileFailure(EILSEQ, writeAction());
     }
     for (const std::string_view part : parts) appendUtf16(part);
     appendUtf16("\r\n");
@@ -479,7 +456,7 @@ void TextWriter::appendUtf16(std::string_view text) {
   };
   // A page at a time, so that a long line is written as it is encoded.
   for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = utf16Character(text, offset);
+    const Character c = characterAt(text, offset, TextForm::FromUtf16);
     if (c.code >= 0x10000) {
       putUnit(0xD800 + ((c.code - 0x10000) >> 10));
       putUnit(0xDC00 + ((c.code - 0x10000) & 0x3FF));

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -19,17 +20,24 @@
 namespace tavrin {
 
 // The encoding of an input file, which its output file takes over. Without a
-// byte order mark a file is UTF-8; inside the program all text is UTF-8.
+// byte order mark a file is UTF-8; inside the program all text is UTF-8, but
+// for the lone surrogates that a UTF-16 file may hold (see TextForm).
 enum class Encoding { Utf8, Utf8WithBom, Utf16LittleEndian, Utf16BigEndian };
+// The form of the text that the reader makes of a file in `encoding`.
+TextForm textFormOf(Encoding encoding);
 
-// A buffer that starts on a page: the kernel copies into and out of it
-// faster than into one that starts anywhere.
+// A page of a file in the system's cache.
 inline constexpr std::size_t kPageSize = 4096;
+
+// A buffer from the C library's heap, which starts wherever the heap puts it
+// (one that starts on a page is read into and written from no faster).
+// Growing it keeps its bytes; on Linux the pages of a large one are moved,
+// not copied.
 struct FreeBytes {
-  void operator()(char* bytes) const;
+  void operator()(char* bytes) const { std::free(bytes); }
 };
-using PageBuffer = std::unique_ptr<char[], FreeBytes>;
-PageBuffer pageBuffer(std::size_t size);
+using ByteBuffer = std::unique_ptr<char[], FreeBytes>;
+ByteBuffer byteBuffer(std::size_t size);
 
 // Called again and again while a pipe or a device keeps the program waiting,
 // so that a front end may stay alive; it may raise a failure to give up.
@@ -155,7 +163,7 @@ class TextReader {
 
   // Decoded text: [m_lineStart, m_lineStart + m_lineSize) is the current
   // line, [m_begin, m_end) the text not yet read.
-  PageBuffer m_buffer;
+  ByteBuffer m_buffer;
   std::size_t m_capacity = 0;
   std::size_t m_lineStart = 0;
   std::size_t m_lineSize = 0;
@@ -364,7 +372,7 @@ class TextWriter {
   Encoding m_encoding = Encoding::Utf8;
   bool m_utf16 = false;
   bool m_firstLineTaken = false;
-  PageBuffer m_pending;  // [0, m_pendingSize) waits to be written
+  ByteBuffer m_pending;  // [0, m_pendingSize) waits to be written
   std::size_t m_pendingCapacity = 0;
   std::size_t m_pendingSize = 0;
   // writeLine copies in place while m_pendingSize is below this: 0 until the

@@ -20,8 +20,8 @@ namespace {
 // line of a thousand tokens without any quote, takes time linear in the line.
 class QuoteCounter {
  public:
-  QuoteCounter(const TextFinder& quote, std::string_view line)
-      : m_quote(quote), m_line(line), m_next(quote.findIn(line, 0)) {}
+  QuoteCounter(const TextFinder& quote, std::string_view line, TextForm form)
+      : m_quote(quote), m_line(line), m_form(form), m_next(quote.findIn(line, 0)) {}
 
   void startCandidate(std::size_t start) {
     m_start = start;
@@ -32,7 +32,8 @@ class QuoteCounter {
   bool isOddUpTo(std::size_t end) {
     while (m_next != kNotFound && m_next + m_quote.size() <= end) {
       if (m_next >= m_start) ++m_count;
-      m_next = m_quote.findIn(m_line, m_next + characterAt(m_line, m_next).size);  // occurrences may overlap
+      // Occurrences may overlap.
+      m_next = m_quote.findIn(m_line, m_next + characterAt(m_line, m_next, m_form).size);
     }
     return m_count % 2 != 0;
   }
@@ -40,6 +41,7 @@ class QuoteCounter {
  private:
   const TextFinder& m_quote;
   std::string_view m_line;
+  TextForm m_form;
   std::size_t m_next;  // the first occurrence not yet counted
   std::size_t m_start = 0;
   std::size_t m_count = 0;
@@ -53,11 +55,11 @@ std::size_t TokenList::size() const {
   return count;
 }
 
-std::int32_t CharCount(std::string_view InString, std::string_view SearchChar) {
-  const TextFinder finder(SearchChar);
+std::int32_t CharCount(std::string_view InString, std::string_view SearchChar, TextForm form) {
+  const TextFinder finder(SearchChar, form);
   std::int32_t count = 0;
   for (std::size_t found = finder.findIn(InString, 0); found != kNotFound;
-       found = finder.findIn(InString, found + characterAt(InString, found).size)) {
+       found = finder.findIn(InString, found + characterAt(InString, found, form).size)) {
     ++count;
   }
   return count;
@@ -106,10 +108,10 @@ void splitAtCharacter(std::string_view line, char separator, char quote, TokenLi
 
 // Any separator and quote text, whole units searched character by character.
 void splitAtText(std::string_view line, std::string_view delimiter, std::string_view quotes,
-                 TokenList& tokens) {
+                 TokenList& tokens, TextForm form) {
   tokens.clearWords();
-  const TextFinder separator(delimiter);
-  const TextFinder quote(quotes);
+  const TextFinder separator(delimiter, form);
+  const TextFinder quote(quotes, form);
   const bool balanceQuotes = !IsBlank(quotes);
 
   // Each token ends at the next separator. The line's end counts as one
@@ -122,7 +124,7 @@ void splitAtText(std::string_view line, std::string_view delimiter, std::string_
     return from < line.size() ? line.size() : kNotFound;
   };
 
-  QuoteCounter quoteCounter(quote, balanceQuotes ? line : std::string_view());
+  QuoteCounter quoteCounter(quote, balanceQuotes ? line : std::string_view(), form);
   for (std::size_t start = 0;;) {
     std::size_t end = nextEnd(start);
     if (end == kNotFound) break;
@@ -141,7 +143,7 @@ void splitAtText(std::string_view line, std::string_view delimiter, std::string_
 }  // namespace
 
 void splitLine(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
-               std::string_view Quotes) {
+               std::string_view Quotes, TextForm form) {
   Tokens.reset(TokenString, Delimeter.size());
   // The count is a 32-bit number.
   if (TokenString.size() >= std::numeric_limits<std::int32_t>::max()) throw counterOverflow();
@@ -150,7 +152,7 @@ void splitLine(std::string_view TokenString, std::string_view Delimeter, TokenLi
       Delimeter[0] != Quotes[0]) {
     splitAtCharacter(TokenString, Delimeter[0], Quotes[0], Tokens);
   } else {
-    splitAtText(TokenString, Delimeter, Quotes, Tokens);
+    splitAtText(TokenString, Delimeter, Quotes, Tokens, form);
   }
 }
 
@@ -158,21 +160,21 @@ void warnOfRefusedLine(RunHost& host, const Failure& failure) {
   host.ShowWarning("Error: " + failure.description(), failure.source());
 }
 
-void warnOfRefusedLine(RunHost& host, const Failure& failure, std::uint64_t lineNumber,
-                       std::string_view line) {
+void warnOfRefusedLine(RunHost& host, const Failure& failure, std::uint64_t lineNumber, std::string_view line,
+                       TextForm form) {
   constexpr std::size_t kStartShown = 60;
   std::string description = failure.description() + ": a quote stays open to the end of line " +
                             std::to_string(lineNumber) + ", which begins ";
-  const std::string_view start = headOf(line, kStartShown);
+  const std::string_view start = headOf(line, kStartShown, form);
   description += start;
   if (start.size() < line.size()) description += "\u2026";
   warnOfRefusedLine(host, Failure(failure.number(), std::move(description), failure.source()));
 }
 
 std::int32_t GetTokens(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
-                       std::string_view Quotes, RunHost& host) {
+                       std::string_view Quotes, RunHost& host, TextForm form) {
   try {
-    splitLine(TokenString, Delimeter, Tokens, Quotes);
+    splitLine(TokenString, Delimeter, Tokens, Quotes, form);
     return static_cast<std::int32_t>(Tokens.size());
   } catch (const Failure& failure) {
     warnOfRefusedLine(host, failure);

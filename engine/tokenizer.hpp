@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/text.hpp"
+
 namespace tavrin {
 
 class RunHost;
@@ -66,7 +68,7 @@ class TokenList {
 // in one pass (on bit masks, or with QuoteCounter in tokenizer.cpp for a
 // quote text of several bytes), so that a long line takes time linear in its
 // length; how the tokenizer counts quotes is changed there.
-std::int32_t CharCount(std::string_view InString, std::string_view SearchChar);
+std::int32_t CharCount(std::string_view InString, std::string_view SearchChar, TextForm form);
 
 // Breaks `TokenString` into `Tokens` at each `Delimeter`, except where the
 // token so far holds an odd number of `Quotes`. Returns the number of tokens.
@@ -75,17 +77,17 @@ std::int32_t CharCount(std::string_view InString, std::string_view SearchChar);
 // The run does not call it but splitLine, below, as this does, and gives a
 // warning of its own that names the line.
 std::int32_t GetTokens(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
-                       std::string_view Quotes, RunHost& host);
+                       std::string_view Quotes, RunHost& host, TextForm form);
 
 // GetTokens without its warning: a line that it would refuse raises the
 // failure instead, with the tokens before it left in `Tokens`. For a caller
 // that has something to show first; warnOfRefusedLine then gives the warning.
 void splitLine(std::string_view TokenString, std::string_view Delimeter, TokenList& Tokens,
-               std::string_view Quotes);
+               std::string_view Quotes, TextForm form);
 void warnOfRefusedLine(RunHost& host, const Failure& failure);
 // The same for line `lineNumber` of a run, whose number and start the
 // warning shows, so that many of them can be told apart.
-void warnOfRefusedLine(RunHost& host, const Failure& failure, std::uint64_t lineNumber,
-                       std::string_view line);
+void warnOfRefusedLine(RunHost& host, const Failure& failure, std::uint64_t lineNumber, std::string_view line,
+                       TextForm form);
 
 }  // namespace tavrin

@@ -47,11 +47,14 @@ constexpr std::uint64_t wordOf(std::string_view bytes) {
     return lower >> 16 == wordOf("inc") || lower >> 8 == wordOf("inc.") || lower >> 8 == wordOf("corp") ||
            lower == wordOf("corp.");
   }
-  char tail[kLongest];  // the last characters, lower-cased, filled from the end
+  // The last characters, lower-cased, filled from the end. A lone surrogate
+  // of a UTF-16 file's text is no letter, nor are the three stray bytes that
+  // it makes in UTF-8: in either form the answer is the same.
+  char tail[kLongest];
   std::size_t count = 0;
   for (; count < kLongest && !name.empty(); ++count) {
-    const std::size_t start = lastCharacterStart(name);
-    const Character c = characterAt(name, start);
+    const std::size_t start = lastCharacterStart(name, TextForm::Utf8);
+    const Character c = characterAt(name, start, TextForm::Utf8);
     const char32_t lower = c.wellFormed ? toLower(c.code) : c.code;
     tail[kLongest - 1 - count] = lower < 0x80 ? static_cast<char>(lower) : '\x80';
     name = name.substr(0, start);
@@ -270,13 +273,14 @@ char* UnbuildStep::copyPart(char* out, std::string_view part) const {
 // for a recipient that the general way takes: a refused one, or one whose
 // name or address is a text of its own, not a part of the recipient.
 // Out of the token loop, whose registers its many values would crowd.
-[[gnu::noinline]] std::size_t UnbuildStep::shortRecord(std::string_view recipient, LineRoom room) {
+[[gnu::noinline]] std::size_t UnbuildStep::shortRecord(std::string_view recipient, LineRoom room,
+                                                       TextForm form) {
   const std::size_t size = recipient.size();
   if (size == 0 || size > kBlockSize) return 0;
   ClassifiedBlock classified;
-  blockScanner().copyAndClassify(recipient.data(), size, kBlockBytes, m_block, classified);
+  m_scanner.copyAndClassify(recipient.data(), size, kBlockBytes, m_block, classified);
   const BlockBytes bytes({m_block, size}, classified);
-  const Recipient unpacked = unpacking::unpack(bytes, m_name, m_email);
+  const Recipient unpacked = unpacking::unpack(bytes, m_name, m_email, form);
   const std::size_t nameStart = offsetInBlock(unpacked.name);
   if (unpacked.refused || std::max(nameStart, offsetInBlock(unpacked.email)) > kBlockSize) return 0;
   const Span nameSpan{nameStart, nameStart + unpacked.name.size()};
@@ -294,17 +298,17 @@ char* UnbuildStep::copyPart(char* out, std::string_view part) const {
   return static_cast<std::size_t>(out - room.begin());
 }
 
-UnbuildStep::General UnbuildStep::generalRecord(std::string_view recipient) {
-  const Recipient unpacked = unpackRecipient(recipient, m_name, m_email);
+UnbuildStep::General UnbuildStep::generalRecord(std::string_view recipient, TextForm form) {
+  const Recipient unpacked = unpackRecipient(recipient, m_name, m_email, form);
   if (unpacked.refused) throw invalidArgument();
   return {tidyDisplayName(unpacked.name, unpacked.email), unpacked.email};
 }
 
-std::string_view UnbuildStep::record(std::string_view token) {
+std::string_view UnbuildStep::record(std::string_view token, TextForm form) {
   const std::string_view recipient = trim(token);
-  const std::size_t size = shortRecord(recipient, m_line.room());
+  const std::size_t size = shortRecord(recipient, m_line.room(), form);
   if (size != 0) return m_line.line(size);
-  const General general = generalRecord(recipient);
+  const General general = generalRecord(recipient, form);
   m_record.assign(general.name.first);
   m_record += general.name.blank;
   m_record += general.name.last;
@@ -313,22 +317,22 @@ std::string_view UnbuildStep::record(std::string_view token) {
   return m_record;
 }
 
-void UnbuildStep::write(std::string_view recipient, TextWriter& output, bool& firstRecord) {
+void UnbuildStep::write(std::string_view recipient, TextWriter& output, bool& firstRecord, TextForm form) {
   // The usual record goes straight into the output's buffer.
   if (!firstRecord && output.hasLineRoom()) {
     const LineRoom room = output.lineRoom();
-    if (const std::size_t size = shortRecord(recipient, room); size != 0) {
+    if (const std::size_t size = shortRecord(recipient, room, form); size != 0) {
       output.endLine(room, size);
       return;
     }
-  } else if (const std::size_t size = shortRecord(recipient, m_line.room()); size != 0) {
+  } else if (const std::size_t size = shortRecord(recipient, m_line.room(), form); size != 0) {
     if (firstRecord) output.writeLine(kUnbuildHeader);
     firstRecord = false;
     output.writeLine(m_line.line(size));
     return;
   }
   // In parts, so that a long name and address are never copied.
-  const General general = generalRecord(recipient);
+  const General general = generalRecord(recipient, form);
   if (firstRecord) output.writeLine(kUnbuildHeader);
   firstRecord = false;
   output.writeLine(general.name.first, general.name.blank, general.name.last, std::string_view(","),

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "engine/byte_scan.hpp"
+#include "engine/text.hpp"
 #include "engine/text_file.hpp"
 
 namespace tavrin {
@@ -34,10 +35,10 @@ class UnbuildStep {
   // the tidied name, a comma and the address: valid until the next call. The
   // run writes a record with write, which gives the same line, and takes it
   // from here only when its options treat it further.
-  std::string_view record(std::string_view token);
+  std::string_view record(std::string_view token, TextForm form);
   // Writes the record line of a trimmed recipient, with the header line
   // first while `firstRecord` is true.
-  void write(std::string_view recipient, TextWriter& output, bool& firstRecord);
+  void write(std::string_view recipient, TextWriter& output, bool& firstRecord, TextForm form);
 
   // The record of a trimmed recipient in parts, for an output that treats
   // its fields further: views valid until the next call.
@@ -45,16 +46,18 @@ class UnbuildStep {
     DisplayName name;
     std::string_view email;
   };
-  General generalRecord(std::string_view recipient);
+  General generalRecord(std::string_view recipient, TextForm form);
 
  private:
-  std::size_t shortRecord(std::string_view recipient, LineRoom room);
+  std::size_t shortRecord(std::string_view recipient, LineRoom room, TextForm form);
   std::size_t offsetInBlock(std::string_view part) const;
   char* copyPart(char* out, std::string_view part) const;
 
   std::string m_name;  // room for a name or address that is no part of the token
   std::string m_email;
   std::string m_record;
+  // Taken once: the token loop then finds it without a check.
+  const BlockScanner& m_scanner = blockScanner();
   // A short recipient's bytes, and room for a whole block to be read from
   // where any part of them begins.
   alignas(64) char m_block[2 * kBlockSize] = {};

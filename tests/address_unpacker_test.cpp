@@ -68,7 +68,7 @@ TEST(UnBuildMailTo, EveryShapeOfRecipient) {
       SCOPED_TRACE(c.mailTo);
       std::string name = "left over";
       std::string email = "left over";
-      UnBuildMailTo(c.mailTo, name, email);
+      UnBuildMailTo(c.mailTo, name, email, TextForm::Utf8);
       EXPECT_EQ(name, c.name);
       EXPECT_EQ(email, c.email);
     }
@@ -82,7 +82,7 @@ TEST(UnBuildMailTo, QuotedNameWithLessThanTwoCharactersAfterItFails) {
     std::string name = "left over";
     std::string email = "left over";
     try {
-      UnBuildMailTo(mailTo, name, email);
+      UnBuildMailTo(mailTo, name, email, TextForm::Utf8);
       ADD_FAILURE() << "no failure";
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.number(), EINVAL);
@@ -94,16 +94,30 @@ TEST(UnBuildMailTo, QuotedNameWithLessThanTwoCharactersAfterItFails) {
 }
 
 TEST(UnBuildMailTo, CutsWholeCharactersAtTheEnds) {
-  std::string name;
-  std::string email;
-  UnBuildMailTo("\"Ana\" <\xC3\xA9@x>\xC3\xA9", name, email);
-  EXPECT_EQ(name, "Ana");
-  EXPECT_EQ(email, "\xC3\xA9@x>");
-  UnBuildMailTo("\"Ana\" \xC3\xA9\xC3\xA9", name, email);
-  EXPECT_EQ(email, "");
-  // The three bytes of a surrogate are no character in UTF-8, but three.
-  UnBuildMailTo("\"\"\xED\xA0\x80", name, email);
-  EXPECT_EQ(email, "\xA0");
+  struct Case {
+    std::string mailTo;
+    TextForm form;
+    std::string name;
+    std::string email;
+  };
+  const std::vector<Case> cases = {
+      {"\"Ana\" <\xC3\xA9@x>\xC3\xA9", TextForm::Utf8, "Ana", "\xC3\xA9@x>"},
+      {"\"Ana\" \xC3\xA9\xC3\xA9", TextForm::Utf8, "Ana", ""},
+      // The three bytes of a surrogate are no character in UTF-8, but three;
+      // in the text of a UTF-16 file they are one.
+      {"\"\"\xED\xA0\x80", TextForm::Utf8, "", "\xA0"},
+      {"\"\"\xED\xA0\x80x\xED\xA0\x80", TextForm::FromUtf16, "", "x"},
+      {"\xED\xA0\x80Ola\" <a@x>", TextForm::Utf8, "\xA0\x80Ola", "a@x"},
+      {"\xED\xA0\x80Ola\" <a@x>", TextForm::FromUtf16, "Ola", "a@x"},  // the opening quote's place
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mailTo);
+    std::string name;
+    std::string email;
+    UnBuildMailTo(c.mailTo, name, email, c.form);
+    EXPECT_EQ(name, c.name);
+    EXPECT_EQ(email, c.email);
+  }
 }
 
 }  // namespace

@@ -755,6 +755,10 @@ TEST(BadInput, StrangeContentIsConvertedCharacterForCharacter) {
        .separator = "\xA0\x80",
        .make = holding("x\xED\xA0\x80y"),
        .written = crLf({"EMail1", "x\xED", "y"})},
+      {.name = "a lone surrogate of a UTF-16 file is one character",
+       .separator = "\xA0\x80",
+       .make = holding("\xFF\xFEx\0\0\xD8y\0"s),
+       .written = utf16("EMail1\r\nx", true) + "\0\xD8y\0\r\0\n\0"s},
       {.name = "quoted name with nothing after it, Yes",
        .unbuild = true,
        .make = holding("\"Last\"\n\"Last, First\" <a@x>"),
@@ -785,7 +789,8 @@ Case randomBytes(bool unbuild) {
   std::string content(64 * 1024, '\0');
   for (char& c : content) c = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random));
   content[0] = 'x';  // no byte order mark
-  const literal::RunOutcome expected = literal::ConversionRun(content, ",", unbuild, [] { return true; });
+  const literal::RunOutcome expected = literal::ConversionRun(
+      content, ",", unbuild, [] { return true; }, literal::Form::Utf8);
   Case c{.name = unbuild ? "random bytes, unbuild" : "random bytes",
          .unbuild = unbuild,
          .saidEscaped = true,

@@ -33,14 +33,15 @@ inline constexpr std::string_view kInvalidArgument = "Invalid argument";
 inline constexpr int kInvalidArgumentNumber = EINVAL;
 inline constexpr std::string_view kSource = "Tavrin";
 
-inline bool surrogatesAreCharacters = false;  // the text of a UTF-16 file
+// How bytes make characters: as in UTF-8, or as in the text of a UTF-16 file.
+enum class Form { Utf8, FromUtf16 };
 
 // Bytes of the sequence that begins `bytes`, by the table of well-formed UTF-8,
 // with the surrogates D800 to DFFF let in (lead ED, second byte A0 to BF) for
 // the text of a UTF-16 file.
-inline std::size_t sequenceSize(std::string_view bytes) {
+inline std::size_t sequenceSize(std::string_view bytes, Form form) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  if (surrogatesAreCharacters && bytes.size() >= 3 && byte(0) == 0xED && byte(1) >= 0xA0 && byte(1) <= 0xBF &&
+  if (form == Form::FromUtf16 && bytes.size() >= 3 && byte(0) == 0xED && byte(1) >= 0xA0 && byte(1) <= 0xBF &&
       byte(2) >= 0x80 && byte(2) <= 0xBF) {
     return 3;
   }
@@ -65,10 +66,10 @@ inline std::size_t sequenceSize(std::string_view bytes) {
   return 1;
 }
 
-inline Text toText(std::string_view bytes) {
+inline Text toText(std::string_view bytes, Form form) {
   Text text;
   for (std::size_t i = 0; i < bytes.size();) {
-    const std::size_t size = sequenceSize(bytes.substr(i));
+    const std::size_t size = sequenceSize(bytes.substr(i), form);
     text.emplace_back(bytes.substr(i, size));
     i += size;
   }
@@ -218,14 +219,14 @@ inline bool endsWithFoundSeparator(const Text& work, const Text& Delimeter) {
 // stand. A longer separator is one whole unit: searches go on just past the
 // previous separator, and the line's end counts as one more separator unless
 // the line is empty or that scan found one at its very end.
-inline Tokenized GetTokens(std::string_view TokenString, std::string_view Delimeter,
-                           std::string_view Quotes) {
-  const Text delimeter = toText(Delimeter);
-  const Text quotes = toText(Quotes);
+inline Tokenized GetTokens(std::string_view TokenString, std::string_view Delimeter, std::string_view Quotes,
+                           Form form) {
+  const Text delimeter = toText(Delimeter, form);
+  const Text quotes = toText(Quotes, form);
   const int d = len(delimeter);
   Tokenized outcome;
   try {
-    Text work = concat(delimeter, toText(TokenString));  // step 2
+    Text work = concat(delimeter, toText(TokenString, form));  // step 2
     const int lineEnd = len(work);
     bool appended = false;
     if (d == 1) {  // step 3
@@ -266,10 +267,10 @@ inline Tokenized GetTokens(std::string_view TokenString, std::string_view Delime
 
 // Throws InvalidArgument when the text after a closing quote has fewer than
 // two characters; `Name` then holds the quoted name.
-inline void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail) {
+inline void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::string& EMail, Form form) {
   Name.clear();  // step 1
   EMail.clear();
-  Text s = trim(toText(MailTo));  // step 2
+  Text s = trim(toText(MailTo, form));  // step 2
   const int q = inStr(2, s, {"\""});
   if (q > 0) {                                       // step 3
     Name = toBytes(mid(s, 2, q - 2));                // 3.1
@@ -290,14 +291,14 @@ inline void UnBuildMailTo(std::string_view MailTo, std::string& Name, std::strin
 }
 
 // The display-name rules, steps 2 to 5 of the unbuild step.
-inline std::string tidyDisplayName(std::string_view name, std::string_view email) {
-  const Text partner = toText("Partner");
-  Text Name = toText(name);
-  const Text EMail = toText(email);
+inline std::string tidyDisplayName(std::string_view name, std::string_view email, Form form) {
+  const Text partner = toText("Partner", form);
+  Text Name = toText(name, form);
+  const Text EMail = toText(email, form);
   if (const int k = inStr(1, Name, {"("}); k > 0) Name = trim(left(Name, k - 1));
   const std::pair<const char*, int> endings[] = {{"inc", 3}, {"inc.", 4}, {"corp", 4}, {"corp.", 5}};
   for (const auto& [ending, count] : endings) {
-    if (lower(right(Name, count)) == toText(ending)) Name = partner;
+    if (lower(right(Name, count)) == toText(ending, form)) Name = partner;
   }
   if (lower(Name) == lower(EMail) || IsBlank(Name)) Name = partner;
   if (const int k = inStr(1, Name, {","}); k > 0) {
@@ -319,9 +320,9 @@ inline Text headOf(const Text& text, std::size_t size) {
 
 // A text of over 4000 bytes as people are shown it: its first 2500 bytes and
 // its last 1000, whole characters, with a mark between.
-inline std::string shortened(std::string_view bytes) {
+inline std::string shortened(std::string_view bytes, Form form) {
   if (bytes.size() <= 4000) return std::string(bytes);
-  const Text text = toText(bytes);
+  const Text text = toText(bytes, form);
   Text tail;
   std::size_t size = 0;
   for (auto c = text.rbegin(); c != text.rend() && size + c->size() <= 1000; ++c) {
@@ -331,14 +332,15 @@ inline std::string shortened(std::string_view bytes) {
   return toBytes(headOf(text, 2500)) + " [\u2026] " + toBytes(tail);
 }
 
-inline std::string lineReport(std::string_view line) {
-  return "Error processing line: " + shortened(line) + "\r\nDescription: " + std::string(kInvalidArgument) +
+inline std::string lineReport(std::string_view line, Form form) {
+  return "Error processing line: " + shortened(line, form) +
+         "\r\nDescription: " + std::string(kInvalidArgument) +
          "\r\nNumber: " + std::to_string(kInvalidArgumentNumber);
 }
 
 // The tokenizer's warning in a run, which names the line and shows its start.
-inline std::string openQuoteWarning(int lineNumber, std::string_view line) {
-  const Text text = toText(line);
+inline std::string openQuoteWarning(int lineNumber, std::string_view line, Form form) {
+  const Text text = toText(line, form);
   const Text start = headOf(text, 60);
   return std::string(kSource) + ": Error: " + std::string(kInvalidArgument) +
          ": a quote stays open to the end of line " + std::to_string(lineNumber) + ", which begins " +
@@ -372,14 +374,15 @@ inline std::vector<std::string> lines(std::string_view text) {
 }
 
 // A whole run on the content of a UTF-8 input file (with or without its byte
-// order mark). `answer` gives yes (true) or No to each line report, in turn.
+// order mark), or on the text of a UTF-16 one behind a UTF-8 mark. `answer`
+// gives yes (true) or No to each line report, in turn.
 inline RunOutcome ConversionRun(std::string_view content, std::string_view separator, bool unbuild,
-                                const std::function<bool()>& answer) {
+                                const std::function<bool()>& answer, Form form) {
   RunOutcome outcome;
-  Text sep = trim(toText(separator));
+  Text sep = trim(toText(separator, form));
   outcome.separatorsSet.push_back(toBytes(sep));
   if (IsBlank(sep)) {
-    sep = toText(",");
+    sep = toText(",", form);
     outcome.separatorsSet.push_back(",");
   }
   constexpr std::string_view kMark = "\xEF\xBB\xBF";
@@ -397,21 +400,21 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
   int lineNumber = 0;
   for (const std::string& line : contentLines) {
     ++lineNumber;
-    const Tokenized tokens = GetTokens(line, toBytes(sep), "\"");
+    const Tokenized tokens = GetTokens(line, toBytes(sep), "\"", form);
     if (!tokens.warnings.empty()) {
-      outcome.warnings.push_back(openQuoteWarning(lineNumber, line));
+      outcome.warnings.push_back(openQuoteWarning(lineNumber, line, form));
       outcome.said.push_back(outcome.warnings.back());
       outcome.saidOnLine.push_back(lineNumber);
       outcome.shownWhenSaid.push_back(outcome.statusTexts.empty() ? "" : outcome.statusTexts.back());
     }
     for (std::int32_t j = 1; j <= tokens.result; ++j) {
       const std::string& token = tokens.tokens[j - 1];
-      const std::string trimmed = toBytes(trim(toText(token)));
+      const std::string trimmed = toBytes(trim(toText(token, form)));
       if (trimmed.empty()) continue;
       ++tokenCounter;
       // A long token shows its start: no front end shows more.
       outcome.statusTexts.push_back(std::to_string(tokenCounter) + " - " +
-                                    toBytes(headOf(toText(trimmed), 1000)));
+                                    toBytes(headOf(toText(trimmed, form), 1000)));
       if (!unbuild) {
         if (firstRecord) writeLine("EMail1");
         firstRecord = false;
@@ -421,9 +424,9 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
       std::string name;
       std::string email;
       try {
-        UnBuildMailTo(token, name, email);
+        UnBuildMailTo(token, name, email, form);
       } catch (const InvalidArgument&) {
-        outcome.questions.push_back(lineReport(line));
+        outcome.questions.push_back(lineReport(line, form));
         outcome.said.push_back(outcome.questions.back());
         outcome.saidOnLine.push_back(lineNumber);
         outcome.shownWhenSaid.push_back(outcome.statusTexts.back());
@@ -433,7 +436,7 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
         }
         break;
       }
-      name = tidyDisplayName(name, email);
+      name = tidyDisplayName(name, email, form);
       if (firstRecord) writeLine("DisplayName,EMail1");
       firstRecord = false;
       writeLine(name + "," + email);

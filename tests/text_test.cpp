@@ -9,10 +9,10 @@ namespace tavrin {
 namespace {
 
 // The characters of a text as the program counts them.
-std::vector<std::string> characters(std::string_view text) {
+std::vector<std::string> characters(std::string_view text, TextForm form) {
   std::vector<std::string> characters;
   for (std::size_t offset = 0; offset < text.size();) {
-    const Character c = characterAt(text, offset);
+    const Character c = characterAt(text, offset, form);
     characters.emplace_back(text.substr(offset, c.size));
     offset += c.size;
   }
@@ -23,6 +23,7 @@ TEST(Text, CharactersAreWholeSequencesOrSingleStrayBytes) {
   struct Case {
     std::string text;
     std::vector<std::string> characters;
+    TextForm form = TextForm::Utf8;
   };
   const std::vector<Case> cases = {
       {"ab", {"a", "b"}},
@@ -39,19 +40,22 @@ TEST(Text, CharactersAreWholeSequencesOrSingleStrayBytes) {
       {"\xED\x9F\xBF", {"\xED\x9F\xBF"}},                      // U+D7FF, just below
       {"\xFF\xFE", {"\xFF", "\xFE"}},
       {std::string("a\0b", 3), {"a", std::string(1, '\0'), "b"}},
+      // The lone surrogates of a UTF-16 file are characters of its text.
+      {"\xED\xA0\x80\xED\xBF\xBF", {"\xED\xA0\x80", "\xED\xBF\xBF"}, TextForm::FromUtf16},
+      {"\xC3\xA9\xED\x9F\xBF", {"\xC3\xA9", "\xED\x9F\xBF"}, TextForm::FromUtf16},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(characters(c.text), c.characters);
+    EXPECT_EQ(characters(c.text, c.form), c.characters);
     std::size_t offset = 0;
     for (const std::string& character : c.characters) {
-      EXPECT_TRUE(isCharacterBoundary(c.text, offset));
+      EXPECT_TRUE(isCharacterBoundary(c.text, offset, c.form));
       for (std::size_t inside = 1; inside < character.size(); ++inside) {
-        EXPECT_FALSE(isCharacterBoundary(c.text, offset + inside));
+        EXPECT_FALSE(isCharacterBoundary(c.text, offset + inside, c.form));
       }
       offset += character.size();
     }
-    EXPECT_EQ(lastCharacterStart(c.text), c.text.size() - c.characters.back().size());
+    EXPECT_EQ(lastCharacterStart(c.text, c.form), c.text.size() - c.characters.back().size());
   }
 }
 
@@ -80,6 +84,7 @@ TEST(Text, FinderMatchesWholeCharactersOnly) {
     std::string text;
     std::size_t from;
     std::size_t found;
+    TextForm form = TextForm::Utf8;
   };
   const std::vector<Case> cases = {
       {",", "a,b,c", 0, 1},
@@ -95,10 +100,13 @@ TEST(Text, FinderMatchesWholeCharactersOnly) {
       {"\xC3", "\xC3\xA9\xC3!", 0, 2},     // a lone lead byte is not the start of é
       {"\xC3\xA9", "x\xC3\xA9", 0, 1},
       {"", "abc", 0, kNotFound},
+      {"\xA0\x80", "\xED\xA0\x80", 0, 1},                               // three stray bytes in UTF-8
+      {"\xA0\x80", "\xED\xA0\x80", 0, kNotFound, TextForm::FromUtf16},  // one character of a UTF-16 file
+      {"\xED", "\xED\xA0\x80", 0, kNotFound, TextForm::FromUtf16},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pattern + " in " + c.text);
-    EXPECT_EQ(TextFinder(c.pattern).findIn(c.text, c.from), c.found);
+    EXPECT_EQ(TextFinder(c.pattern, c.form).findIn(c.text, c.from), c.found);
   }
 }
 

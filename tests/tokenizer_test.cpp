@@ -19,7 +19,7 @@ struct Tokenized {
 Tokenized tokenize(std::string_view line, std::string_view separator, std::string_view quotes = "\"") {
   RecordingHost host;
   TokenList list;
-  Tokenized out{GetTokens(line, separator, list, quotes, host), {}, host.warnings};
+  Tokenized out{GetTokens(line, separator, list, quotes, host, TextForm::Utf8), {}, host.warnings};
   list.forEach([&](std::string_view token) { out.tokens.emplace_back(token); });
   return out;
 }
@@ -113,8 +113,8 @@ TEST(GetTokens, NonAsciiTextAndStrayBytesStayWhole) {
 TEST(GetTokens, EmptiesTheListOfAnEarlierLine) {
   RecordingHost host;
   TokenList list;
-  ASSERT_EQ(GetTokens("a,b,c", ",", list, "\"", host), 3);
-  EXPECT_EQ(GetTokens("", ",", list, "\"", host), 0);
+  ASSERT_EQ(GetTokens("a,b,c", ",", list, "\"", host, TextForm::Utf8), 3);
+  EXPECT_EQ(GetTokens("", ",", list, "\"", host, TextForm::Utf8), 0);
   EXPECT_EQ(list.size(), 0u);
 }
 
@@ -134,15 +134,23 @@ TEST(CharCount, CountsOverlappingOccurrencesCaseSensitively) {
     std::string in;
     std::string search;
     std::int32_t count;
+    TextForm form = TextForm::Utf8;
   };
   const std::vector<Case> cases = {
-      {"\"a\"\"b\"", "\"", 4}, {"aaa", "aa", 2}, {"", "\"", 0},
-      {"Abc", "a", 0},         {"abc", "", 0},   {"\xC3\xA9\xC3\xA9", "\xC3\xA9", 2},
+      {"\"a\"\"b\"", "\"", 4},
+      {"aaa", "aa", 2},
+      {"", "\"", 0},
+      {"Abc", "a", 0},
+      {"abc", "", 0},
+      {"\xC3\xA9\xC3\xA9", "\xC3\xA9", 2},
       {"\xC3\xA9", "\xA9", 0},
+      {"\xED\xA0\x80\xED\xA0\x80", "\xA0", 2},  // the stray bytes of surrogates in UTF-8
+      {"\xED\xA0\x80\xED\xA0\x80", "\xA0", 0, TextForm::FromUtf16},
+      {"\xED\xA0\x80\xED\xA0\x80", "\xED\xA0\x80", 2, TextForm::FromUtf16},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.in + " / " + c.search);
-    EXPECT_EQ(CharCount(c.in, c.search), c.count);
+    EXPECT_EQ(CharCount(c.in, c.search, c.form), c.count);
   }
 }
 

@@ -21,7 +21,7 @@ std::string records(const std::vector<std::string>& tokens) {
   output.start(Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;
-  for (const std::string& token : tokens) step.write(token, output, firstRecord);
+  for (const std::string& token : tokens) step.write(token, output, firstRecord, TextForm::Utf8);
   output.close();
   return readFile(dir.file("out.csv"));
 }
@@ -115,9 +115,9 @@ TEST(UnbuildStep, FailingTokenWritesNothingAndKeepsTheHeaderForLater) {
   output.start(Encoding::Utf8);
   UnbuildStep step;
   bool firstRecord = true;
-  EXPECT_THROW(step.write("\"Last\"", output, firstRecord), Failure);
+  EXPECT_THROW(step.write("\"Last\"", output, firstRecord, TextForm::Utf8), Failure);
   EXPECT_TRUE(firstRecord);
-  step.write("a@b", output, firstRecord);
+  step.write("a@b", output, firstRecord, TextForm::Utf8);
   EXPECT_FALSE(firstRecord);
   output.close();
   EXPECT_EQ(readFile(dir.file("out.csv")), "DisplayName,EMail1\r\nPartner,a@b\r\n");

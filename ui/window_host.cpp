@@ -37,23 +37,23 @@ void WindowHost::RefreshStatus() {
 }
 
 void WindowHost::showStatus() {
-  showPanel(headOf(m_statusText, kPanelTextMax));
+  showPanel(headOf(m_statusText, kPanelTextMax, TextForm::Utf8));
 }
 
 void WindowHost::ShowMessage(std::string_view text) {
   showStatus();
   // A message box would lay out all of a hundred-megabyte line.
-  showBox(Box::Message, kProductName, shortenForDisplay(text));
+  showBox(Box::Message, kProductName, shortenForDisplay(text, TextForm::Utf8));
 }
 
 bool WindowHost::AskYesNo(std::string_view text) {
   showStatus();
-  return showBox(Box::Question, kProductName, shortenForDisplay(text));
+  return showBox(Box::Question, kProductName, shortenForDisplay(text, TextForm::Utf8));
 }
 
 void WindowHost::ShowWarning(std::string_view text, std::string_view title) {
   showStatus();
-  showBox(Box::Warning, title, shortenForDisplay(text));
+  showBox(Box::Warning, title, shortenForDisplay(text, TextForm::Utf8));
 }
 
 bool WindowHost::keepGoing() {

@@ -62,7 +62,7 @@ std::string toUtf16(std::string_view text, bool little) {
     const char low = static_cast<char>(unit & 0xFF);
     bytes += little ? std::string{low, high} : std::string{high, low};
   };
-  for (const literal::Char& c : literal::toText(text)) {
+  for (const literal::Char& c : literal::toText(text, literal::Form::FromUtf16)) {
     const auto lead = static_cast<unsigned char>(c[0]);
     char32_t code = c.size() == 1 ? lead : lead & (0xFF >> (c.size() + 1));
     for (std::size_t k = 1; k < c.size(); ++k) code = code << 6 | (static_cast<unsigned char>(c[k]) & 0x3F);
@@ -95,11 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A UTF-16 text goes to the literal run behind a UTF-8 mark, so that a
   // U+FEFF at its start stays text; the mark comes off the output again.
   constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-  // The lone surrogates of a UTF-16 file are characters of its text.
-  literal::surrogatesAreCharacters = utf16;
   for (const bool unbuild : {false, true}) {
-    literal::RunOutcome expected = literal::ConversionRun(utf16 ? std::string(kUtf8Mark) + text : text,
-                                                          separator, unbuild, [answer] { return answer; });
+    literal::RunOutcome expected = literal::ConversionRun(
+        utf16 ? std::string(kUtf8Mark) + text : text, separator, unbuild, [answer] { return answer; },
+        utf16 ? literal::Form::FromUtf16 : literal::Form::Utf8);
     std::vector<std::string> messages;
     const std::string outputName = dir.file("out.txt");
     if (oddByte && !expected.stopped) {

@@ -1,5 +1,5 @@
 // UnBuildMailTo, the display-name rules and the record step against the
-// literal steps; the input is the recipient text.
+// literal steps; the input is the recipient text, read in both forms.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,14 +15,17 @@
 
 using namespace tavrin;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view recipient(reinterpret_cast<const char*>(data), size);
+namespace {
 
+void check(std::string_view recipient, bool ofUtf16) {
+  const TextForm form = ofUtf16 ? TextForm::FromUtf16 : TextForm::Utf8;
+  const literal::Form literalForm = ofUtf16 ? literal::Form::FromUtf16 : literal::Form::Utf8;
+  const std::string about = "recipient " + shown(recipient) + (ofUtf16 ? " of a UTF-16 file" : "");
   std::string name;
   std::string email;
   bool failed = false;
   try {
-    literal::UnBuildMailTo(recipient, name, email);
+    literal::UnBuildMailTo(recipient, name, email, literalForm);
   } catch (const literal::InvalidArgument&) {
     failed = true;
   }
@@ -31,29 +34,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string engineEmail = "held before";
   bool engineFailed = false;
   try {
-    UnBuildMailTo(recipient, engineName, engineEmail);
+    UnBuildMailTo(recipient, engineName, engineEmail, form);
   } catch (const Failure& failure) {
     engineFailed = true;
     require(failure.number() == literal::kInvalidArgumentNumber &&
                 failure.description() == literal::kInvalidArgument,
-            "recipient " + shown(recipient) + " fails with " + std::to_string(failure.number()) + " " +
-                shown(failure.description()));
+            about + " fails with " + std::to_string(failure.number()) + " " + shown(failure.description()));
   }
   require(engineFailed == failed && engineName == name && engineEmail == email,
-          "recipient " + shown(recipient) + "\n  engine:  " + (engineFailed ? "fails, " : "") +
-              shown(engineName) + " " + shown(engineEmail) + "\n  literal: " + (failed ? "fails, " : "") +
-              shown(name) + " " + shown(email));
-  if (failed) return 0;
+          about + "\n  engine:  " + (engineFailed ? "fails, " : "") + shown(engineName) + " " +
+              shown(engineEmail) + "\n  literal: " + (failed ? "fails, " : "") + shown(name) + " " +
+              shown(email));
+  if (failed) return;
 
   std::string scratch;
   const std::string tidied(tidyDisplayName(engineName, engineEmail, scratch));
-  const std::string expected = literal::tidyDisplayName(name, email);
-  require(tidied == expected, "recipient " + shown(recipient) + ": name " + shown(name) + " tidied to " +
-                                  shown(tidied) + " instead of " + shown(expected));
+  const std::string expected = literal::tidyDisplayName(name, email, literalForm);
+  require(tidied == expected,
+          about + ": name " + shown(name) + " tidied to " + shown(tidied) + " instead of " + shown(expected));
   // The record step's own short way must give the same line.
   static UnbuildStep step;
-  const std::string record(step.record(recipient));
-  require(record == expected + "," + email, "recipient " + shown(recipient) + ": record " + shown(record) +
-                                                " instead of " + shown(expected + "," + email));
+  const std::string record(step.record(recipient, form));
+  require(record == expected + "," + email,
+          about + ": record " + shown(record) + " instead of " + shown(expected + "," + email));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view recipient(reinterpret_cast<const char*>(data), size);
+  for (const bool ofUtf16 : {false, true}) check(recipient, ofUtf16);
   return 0;
 }
