@@ -20,12 +20,12 @@ import os
 import pty
 import re
 import select
-import subprocess
+import signal
 import sys
 import tempfile
 import time
 
-CLI, SHIM = sys.argv[1], sys.argv[2]
+CLI, SHIM = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 
 # How each call is made to fail.
 FAULTS = {
@@ -58,6 +58,25 @@ def sample(utf16):
     return b"\xff\xfe" + text.encode("utf-16-le") if utf16 else text.encode()
 
 
+class Spawned:
+    """A program with pipes to its standard input and output."""
+
+    def __init__(self, command, env, piped_input, err):
+        input_read, input_write = os.pipe() if piped_input else (os.open(os.devnull, os.O_RDONLY), None)
+        output_read, output_write = os.pipe()
+        actions = [(os.POSIX_SPAWN_DUP2, input_read, 0), (os.POSIX_SPAWN_DUP2, output_write, 1),
+                   (os.POSIX_SPAWN_DUP2, err.fileno(), 2)]
+        self.pid = os.posix_spawnp(command[0], command, env, file_actions=actions)
+        os.close(input_read)
+        os.close(output_write)
+        self.stdin = open(input_write, "wb", buffering=0) if piped_input else None
+        self.stdout = open(output_read, "rb", buffering=0)
+
+    def kill(self, pid_path):
+        with open(pid_path) as f:
+            os.kill(int(f.read()), signal.SIGKILL)
+
+
 def run(args, folder, stdin, terminal, env):
     """Runs tavrin-cli; answers Yes on a terminal when asked."""
     err_path = os.path.join(folder, "err")
@@ -67,15 +86,22 @@ def run(args, folder, stdin, terminal, env):
             master, slave = pty.openpty()
             slave_name = os.ttyname(slave)
 
-        def become_session():
-            if terminal:
-                os.setsid()
-                os.close(os.open(slave_name, os.O_RDWR))  # the controlling terminal
-
+        # The peak memory of a process counts what it was forked or spawned
+        # from: time, which is small, starts the program and tells its peak.
+        # sh notes the program's process (for a kill), goes to the folder
+        # and, for a terminal, makes the pty the controlling terminal of the
+        # session that setsid made.
+        rss_path = os.path.join(folder, "rss")
+        pid_path = os.path.join(folder, "pid")
+        # Only the program gets the fault library.
+        script = 'echo $$ > "$1" && cd "$0" && shift && export LD_PRELOAD="$TAVRIN_FAULT_SHIM" && exec "$@"'
+        if terminal:
+            script = ('echo $$ > "$1" && cd "$0" && exec 3<>"$2" && exec 3>&- && shift 2 && '
+                      'export LD_PRELOAD="$TAVRIN_FAULT_SHIM" && exec "$@"')
+        command = ["/usr/bin/time", "-q", "-f", "%M", "-o", rss_path, "setsid", "sh", "-c", script, folder, pid_path]
+        command += ([slave_name] if terminal else []) + [CLI] + args
         start = time.monotonic()
-        process = subprocess.Popen(
-            [CLI] + args, cwd=folder, env=env, stdin=subprocess.PIPE if stdin is not None else subprocess.DEVNULL,
-            stdout=subprocess.PIPE, stderr=err, preexec_fn=become_session)
+        process = Spawned(command, env, stdin is not None, err)
         pending_input = stdin or b""
         stdout = b""
         said = b""
@@ -87,7 +113,7 @@ def run(args, folder, stdin, terminal, env):
         # The terminal stays open here too, so that it never hangs up meanwhile.
         while process.stdout in streams:
             if time.monotonic() - start > WALL_LIMIT:
-                process.kill()
+                process.kill(pid_path)
                 hung = True
                 break
             readable = [s for s in streams if s is not process.stdin]
@@ -120,6 +146,7 @@ def run(args, folder, stdin, terminal, env):
                     stdout += chunk
         if process.stdin in streams:
             process.stdin.close()
+        process.stdout.close()
         _, status, usage = os.wait4(process.pid, 0)
         if master is not None:
             os.close(master)
@@ -131,7 +158,7 @@ def run(args, folder, stdin, terminal, env):
         "err": messages,
         "stdout": stdout,
         "cpu": usage.ru_utime + usage.ru_stime,
-        "rss": usage.ru_maxrss,
+        "rss": int(open(rss_path).read().split()[-1]),
     }
 
 
@@ -204,7 +231,7 @@ def main():
                     f.write(content)
                 with open(output_path, "wb") as f:
                     f.write(OLD_OUTPUT)
-                env = dict(env_base, LD_PRELOAD=SHIM, TAVRIN_FAULT_COUNT=count_path)
+                env = dict(env_base, TAVRIN_FAULT_SHIM=SHIM, TAVRIN_FAULT_COUNT=count_path)
                 if fault:
                     env["TAVRIN_FAULT"] = fault
                 result = run(args, folder, content if piped else None, policy == "ask", env)
@@ -239,7 +266,7 @@ def main():
     print(f"fault campaign: {runs} calls failed in turn in {len(variants)} kinds of run; {held} held, "
           f"{runs - held - failed_runs} ended a line or the run as they should")
     print(f"fault campaign: {runs - failed_runs} passed, {failed_runs} failed")
-    return 1 if problems else 0
+    return 1 if problems or runs == 0 else 0
 
 
 if __name__ == "__main__":
