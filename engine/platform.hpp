@@ -96,8 +96,13 @@ Opened openOutput(const std::string& path, const OutputDecision& decision);
 // Cuts a regular file back to `size` bytes: 0, or the errno number.
 int truncateFile(FileHandle file, std::uint64_t size);
 
+// How long the program waits on a pipe or a device before the front end
+// gets control again.
+inline constexpr std::chrono::milliseconds kWaitSlice{100};
+
 // Bytes moved, or an errno number. Reading 0 bytes without an error is the
-// end of the file; EAGAIN means nothing can move now (see waitForFile).
+// end of the file; EAGAIN means nothing can move now (see waitForFile), or,
+// from a read, that nothing came within kWaitSlice.
 struct Moved {
   std::size_t count = 0;
   int error = 0;

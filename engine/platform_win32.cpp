@@ -54,8 +54,11 @@ int errnoOf(DWORD error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return ENOSPC;
+    // The reader is gone: a closed pipe (109, 232), or one whose other end
+    // has disconnected it (233, which Wine gives for a closed POSIX pipe).
     case ERROR_BROKEN_PIPE:
     case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED:
       return EPIPE;
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
@@ -101,6 +104,16 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // would take the opener for its one reader.
 bool isOnDisk(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Whether a handle is a pipe that does not tell how much waits in it: a
+// POSIX named pipe under Wine. A pipe whose writer has gone tells its end.
+bool hidesWhatWaits(HANDLE handle) {
+  if (GetFileType(handle) != FILE_TYPE_PIPE) return false;
+  DWORD waiting = 0;
+  if (PeekNamedPipe(handle, nullptr, 0, nullptr, &waiting, nullptr)) return false;
+  const DWORD error = GetLastError();
+  return error != ERROR_BROKEN_PIPE && error != ERROR_PIPE_NOT_CONNECTED;
 }
 
 // An entry itself, a link or a folder included, to learn what it is.
@@ -162,6 +175,14 @@ Opened openForReading(const std::string& path) {
     return {kNoFile, EISDIR};
   // Others may go on reading, writing and even deleting it meanwhile.
   const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE && hidesWhatWaits(file)) {
+    // Read with overlapped I/O, whose wait can be given up (see readFrom).
+    const HANDLE overlapped = ReOpenFile(file, GENERIC_READ, kShareAll, FILE_FLAG_OVERLAPPED);
+    if (overlapped != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      return {fileOf(overlapped), 0};
+    }
+  }
   if (file != INVALID_HANDLE_VALUE) return {fileOf(file), 0};
   // A name whose device is not there (CON in a program that has none) fails as a
   // closed handle would.
@@ -337,14 +358,45 @@ int truncateFile(FileHandle file, std::uint64_t size) {
   return 0;
 }
 
-Moved readFrom(FileHandle file, char* into, std::size_t size) {
-  DWORD count = 0;
-  const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(size, 1 << 30));
-  if (ReadFile(handleOf(file), into, asked, &count, nullptr)) return {count, 0};
-  const DWORD error = GetLastError();
+namespace {
+
+Moved readFailed(DWORD error) {
   // A pipe whose writer has gone has come to its end.
   if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return {0, 0};
   return {0, errnoOf(error)};
+}
+
+// Reads what comes within kWaitSlice, then gives up the read (EAGAIN), so
+// that a pipe that cannot be looked into never blocks the program's thread.
+// A read that came meanwhile is kept: giving up only ends one that has not.
+Moved readWithin(HANDLE handle, char* into, DWORD asked) {
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (overlapped.hEvent == nullptr) return readFailed(GetLastError());
+  DWORD count = 0;
+  DWORD error = ERROR_SUCCESS;
+  if (!ReadFile(handle, into, asked, nullptr, &overlapped)) error = GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    if (WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(kWaitSlice.count())) == WAIT_TIMEOUT)
+      CancelIoEx(handle, &overlapped);
+    error = GetOverlappedResult(handle, &overlapped, &count, TRUE) ? ERROR_SUCCESS : GetLastError();
+  } else if (error == ERROR_SUCCESS) {
+    GetOverlappedResult(handle, &overlapped, &count, FALSE);
+  }
+  CloseHandle(overlapped.hEvent);
+  if (error == ERROR_OPERATION_ABORTED) return {0, EAGAIN};
+  return error == ERROR_SUCCESS ? Moved{count, 0} : readFailed(error);
+}
+
+}  // namespace
+
+Moved readFrom(FileHandle file, char* into, std::size_t size) {
+  const HANDLE handle = handleOf(file);
+  const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(size, 1 << 30));
+  if (hidesWhatWaits(handle)) return readWithin(handle, into, asked);
+  DWORD count = 0;
+  if (ReadFile(handle, into, asked, &count, nullptr)) return {count, 0};
+  return readFailed(GetLastError());
 }
 
 Moved writeTo(FileHandle file, const char* from, std::size_t size) {
@@ -360,8 +412,9 @@ bool waitForFile(FileHandle file, bool writing, std::chrono::milliseconds slice)
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode))  // typed input, which a wait sees
     return WaitForSingleObject(handle, static_cast<DWORD>(slice.count())) == WAIT_OBJECT_0;
-  if (GetFileType(handle) != FILE_TYPE_PIPE) return true;
-  // A pipe signals nothing: it is looked at now and then.
+  // A pipe signals nothing: it is looked at now and then. One that cannot
+  // be looked into is waited for by the read itself.
+  if (GetFileType(handle) != FILE_TYPE_PIPE || hidesWhatWaits(handle)) return true;
   const auto end = std::chrono::steady_clock::now() + slice;
   do {
     DWORD waiting = 0;

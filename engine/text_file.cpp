@@ -20,9 +20,6 @@ namespace {
 // Each read is marked, then its lines are split and copied: a read this size
 // is still in the processor's cache for the later passes.
 constexpr std::size_t kChunk = std::size_t{1} << 18;
-// How long the program waits on a pipe or a device before the front end
-// gets control again.
-constexpr std::chrono::milliseconds kWaitSlice{100};
 
 std::string_view byteOrderMark(Encoding encoding) {
   switch (encoding) {
@@ -67,14 +64,13 @@ std::size_t encodeUtf8(char32_t code, char* out) {
   return 4;
 }
 
-// Runs `step` until it gives something other than EAGAIN, waiting on the
-// file between tries.
-template <typename Step>
-Moved whenReady(FileHandle file, bool writing, const WhileWaiting& whileWaiting, Step&& step) {
+// Writes until the file takes something or fails, waiting on it while it
+// takes nothing (EAGAIN).
+Moved whenWritable(FileHandle file, const WhileWaiting& whileWaiting, const char* bytes, std::size_t size) {
   for (;;) {
-    const Moved moved = step();
+    const Moved moved = writeTo(file, bytes, size);
     if (moved.error != EAGAIN) return moved;
-    while (!waitForFile(file, writing, kWaitSlice)) {
+    while (!waitForFile(file, true, kWaitSlice)) {
       if (whileWaiting) whileWaiting();
     }
   }
@@ -182,13 +178,17 @@ void TextReader::close() noexcept {
 
 std::size_t TextReader::readRaw(char* into, std::size_t size) {
   // A pipe or a device is read only once it has something, so that the
-  // front end stays alive while it waits.
-  if (m_waitsForData) {
-    while (!waitForFile(m_file, false, kWaitSlice)) {
+  // front end stays alive while it waits; so it does after a read that
+  // nothing came to.
+  Moved moved;
+  for (bool wait = m_waitsForData;; wait = true) {
+    while (wait && !waitForFile(m_file, false, kWaitSlice)) {
       if (m_whileWaiting) m_whileWaiting();
     }
+    moved = readFrom(m_file, into, size);
+    if (moved.error != EAGAIN) break;
+    if (m_whileWaiting) m_whileWaiting();
   }
-  const Moved moved = whenReady(m_file, false, m_whileWaiting, [&] { return readFrom(m_file, into, size); });
   if (moved.error != 0) fail(moved.error, "");
   if (moved.count == 0) m_endOfFile = true;
   m_bytesRead += moved.count;
@@ -435,7 +435,7 @@ void TextWriter::writeThrough(std::string_view bytes) {
 }
 
 Moved TextWriter::writeSome(const char* bytes, std::size_t size) {
-  return whenReady(m_file, true, m_whileWaiting, [&] { return writeTo(m_file, bytes, size); });
+  return whenWritable(m_file, m_whileWaiting, bytes, size);
 }
 
 void TextWriter::grow(std::size_t bytes) {

@@ -255,7 +255,8 @@ TEST(Cli, ColumnsOfACharacterComeFromTheUnicodeData) {
       {U'\u4E00', 2}, {U'\uFF21', 2},     {U'\uAC00', 2},     {U'\U0001F680', 2}, {U'\U00020000', 2},
       {U'\uFFFD', 1}, {U'\U0003FFFD', 2}, {U'\U000E0001', 0}, {U'\U0010FFFF', 1},
   };
-  for (const auto& [code, columns] : cases) EXPECT_EQ(columnsOf(code), columns) << std::hex << static_cast<std::uint32_t>(code);
+  for (const auto& [code, columns] : cases)
+    EXPECT_EQ(columnsOf(code), columns) << std::hex << static_cast<std::uint32_t>(code);
 }
 
 #ifndef _WIN32  // a pseudo-terminal
@@ -321,6 +322,42 @@ TEST(Cli, DescriptorNamesOfPosixArePathsOnWindows) {
     EXPECT_EQ(r.err, "tavrin-cli: " + c.said + ": No such file or directory(2)\n");
   }
   std::filesystem::current_path(before);
+}
+#endif
+
+#ifdef _WIN32  // Windows' pipes
+// An output pipe whose reader is gone ends the run at once with one message,
+// as on POSIX, whichever of its errors Windows gives for it.
+TEST(Cli, AClosedPipeEndsTheRunWithOneMessage) {
+  struct Case {
+    std::string name;
+    bool closed;  // else disconnected
+  };
+  const std::vector<Case> cases = {
+      {"the reader closed it (232)", true},
+      {"the reader disconnected it (233)", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    std::string lines;
+    for (int i = 0; i < 100000; ++i) lines += "a,b\n";
+    const std::string input = dir.write("in.txt", lines);
+    const std::string name = "\\\\.\\pipe\\tavrin-cli-closed-" + std::to_string(GetCurrentProcessId());
+    const HANDLE reader = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                           4096, 4096, 0, nullptr);
+    const HANDLE writer = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    ConnectNamedPipe(reader, nullptr);
+    c.closed ? CloseHandle(reader) : DisconnectNamedPipe(reader);
+    const CliResult r = runTool({"-q", input, "-"}, {.output = reinterpret_cast<FileHandle>(writer)});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.starts_with("tavrin-cli: ")) << r.err;
+    EXPECT_EQ(r.err.find("tavrin-cli: ", 1), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Broken pipe(32)"), std::string::npos) << r.err;
+    CloseHandle(writer);
+    if (!c.closed) CloseHandle(reader);
+  }
 }
 #endif
 

@@ -181,34 +181,50 @@ class Window {
 };
 
 // A pipe whose writer sends its text only when told, so that a run that
-// reads it waits until then.
+// reads it waits until then: a Windows named pipe, or, under Wine only, a
+// POSIX one, made by the system's mkfifo in `folder`.
 class SlowPipe {
  public:
-  SlowPipe() {
+  explicit SlowPipe(const TempDir* folder = nullptr) : m_posix(folder != nullptr) {
     static std::atomic<int> count{0};
-    m_name =
-        "\\\\.\\pipe\\tavrin-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
-    m_pipe = CreateNamedPipeW(wide(m_name).c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
-                              4096, 0, nullptr);
+    if (!m_posix) {
+      m_name =
+          "\\\\.\\pipe\\tavrin-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+      m_pipe = CreateNamedPipeW(wide(m_name).c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                4096, 4096, 0, nullptr);
+    } else {
+      m_name = folder->file("fifo");
+      m_pipe = posixPipe(m_name);
+    }
     m_writer = std::thread([this] {
-      ConnectNamedPipe(m_pipe, nullptr);  // the run opens it
+      if (!m_posix) ConnectNamedPipe(m_pipe, nullptr);  // the run opens it
       std::unique_lock lock(m_mutex);
       // A run that never gets its text must not hang the test.
       m_told.wait_for(lock, std::chrono::seconds(10), [this] { return m_text.has_value(); });
       DWORD written = 0;
       if (m_text) WriteFile(m_pipe, m_text->data(), static_cast<DWORD>(m_text->size()), &written, nullptr);
-      FlushFileBuffers(m_pipe);
-      DisconnectNamedPipe(m_pipe);
+      // The end, for the reader.
+      if (m_posix) {
+        CloseHandle(m_pipe);
+      } else {
+        FlushFileBuffers(m_pipe);
+        DisconnectNamedPipe(m_pipe);
+      }
     });
   }
   ~SlowPipe() {
     send({});
     // A writer that still waits for its reader gets one.
     const HANDLE reader =
-        CreateFileW(wide(m_name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        m_posix ? INVALID_HANDLE_VALUE
+                : CreateFileW(wide(m_name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     m_writer.join();
     if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
-    CloseHandle(m_pipe);
+    if (m_posix) {
+      removePosixPipe(m_name);
+    } else {
+      CloseHandle(m_pipe);
+    }
   }
   const std::string& name() const { return m_name; }
   void send(const std::string& text) {
@@ -218,6 +234,45 @@ class SlowPipe {
   }
 
  private:
+  // Wine lets a Windows program neither make nor remove a POSIX named pipe,
+  // but starts Linux's own programs for it, given Linux names; it cannot wait
+  // for their end, so the pipe is waited for. Opened for writing at once:
+  // Wine waits for no reader.
+  static HANDLE posixPipe(const std::string& name) {
+    runOnLinux(L"/usr/bin/mkfifo", name);
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    for (int tries = 0; tries < 500 && pipe == INVALID_HANDLE_VALUE; ++tries, Sleep(10))
+      pipe = CreateFileW(wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+    return pipe;
+  }
+  static void removePosixPipe(const std::string& name) {
+    runOnLinux(L"/bin/rm", name);
+    for (int tries = 0; tries < 500; ++tries, Sleep(10)) {
+      const HANDLE pipe = CreateFileW(wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+      if (pipe == INVALID_HANDLE_VALUE) return;
+      CloseHandle(pipe);
+    }
+  }
+  static void runOnLinux(const std::wstring& program, const std::string& name) {
+    using UnixName = char* (*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* const path = unixName(wide(name).c_str());
+    std::wstring command = program + L" " + wide(path);
+    HeapFree(GetProcessHeap(), 0, path);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW((L"Z:" + program).c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
+  }
+
+  bool m_posix;
   std::string m_name;
   HANDLE m_pipe;
   std::mutex m_mutex;
@@ -225,6 +280,10 @@ class SlowPipe {
   std::optional<std::string> m_text;
   std::thread m_writer;
 };
+
+bool underWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
 
 // Files dropped from a file manager, at a point of the window's client area.
 HGLOBAL droppedFiles(const std::wstring& path, POINT point) {
@@ -564,6 +623,7 @@ TEST(Win32Window, InputDuringARunIsDroppedAndACloseRequestStopsIt) {
     std::string name;
     std::function<void(Window&, const std::string& other)> act;
     bool closes;
+    bool posixPipe = false;  // the input; else a Windows named pipe
   };
   const std::vector<Case> cases = {
       {"a second click on Process",
@@ -588,12 +648,15 @@ TEST(Win32Window, InputDuringARunIsDroppedAndACloseRequestStopsIt) {
        false},
       {"the close box", [](Window& w, const std::string&) { PostMessageW(w.window(), WM_CLOSE, 0, 0); },
        true},
+      {"the close box, a POSIX named pipe the input",
+       [](Window& w, const std::string&) { PostMessageW(w.window(), WM_CLOSE, 0, 0); }, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.posixPipe && !underWine()) continue;  // only Wine has them
     TempDir dir;
     const std::string other = dir.write("other.txt", "z@q.r\n");
-    SlowPipe pipe;
+    SlowPipe pipe(c.posixPipe ? &dir : nullptr);
     Window w;
     w.fill(pipe.name(), dir.write("out.txt", "from before"));
     // What the user does waits in the queue when the run starts; a timer lets
