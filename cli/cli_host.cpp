@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "cli/columns.hpp"
-#include "cli/printable.hpp"
+#include "engine/shown_text.hpp"
 #include "engine/text.hpp"
 
 namespace tavrin {
@@ -24,6 +24,21 @@ std::string counted(std::uint64_t number, std::string_view thing) {
   return withThousands(number) + ' ' + std::string(thing) + (number == 1 ? "" : "s");
 }
 
+// The reports' CR LF pairs become plain line ends. What else a report holds
+// of the input and of file names comes as shownText gives it.
+std::string terminalLines(std::string_view text) {
+  std::string lines;
+  lines.reserve(text.size());
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t end = std::min(text.find("\r\n", start), text.size());
+    lines.append(text, start, end - start);
+    if (end == text.size()) break;
+    lines += '\n';
+    start = end + 2;
+  }
+  return lines;
+}
+
 }  // namespace
 
 void CliHost::separatorChosen(std::string_view separator, std::uint64_t lineNumber) {
@@ -33,7 +48,8 @@ void CliHost::separatorChosen(std::string_view separator, std::uint64_t lineNumb
 void CliHost::finish() {
   clearProgress();
   if (!m_counts || !m_summary) return;
-  const std::string where = m_outputName == "-" ? "standard output" : '"' + m_outputName + '"';
+  const std::string where =
+      m_outputName == "-" ? "standard output" : '"' + shownText(m_outputName, TextForm::Utf8) + '"';
   std::string summary = counted(m_counts->records, "record") + " written to " + where;
   if (m_outputOptions.unique) summary += "; " + counted(m_counts->duplicates, "duplicate") + " left out";
   if (m_linesReported > 0) summary += "; " + counted(m_linesReported, "line") + " reported";
@@ -54,8 +70,7 @@ bool CliHost::AskYesNo(std::string_view text) {
       break;
   }
   // Someone reading only the terminal must see what the question is about.
-  bool shown = m_inherited.errorTerminal != kNoFile ||
-               m_terminal.write(printable(shortenForDisplay(text, TextForm::Utf8)) + "\n");
+  bool shown = m_inherited.errorTerminal != kNoFile || m_terminal.write(terminalLines(text) + "\n");
   const std::string_view question =
       m_closing ? "write the rest of the output again?" : "go on with the next line?";
   for (;;) {
@@ -80,12 +95,12 @@ bool CliHost::isOutputOnErrorTerminal() const {
 
 void CliHost::say(std::string_view text) {
   clearProgress();
-  m_err << kProgram << ": " << printable(shortenForDisplay(text, TextForm::Utf8)) << '\n' << std::flush;
+  m_err << kProgram << ": " << terminalLines(text) << '\n' << std::flush;
 }
 
 void CliHost::sayAboutLine(std::string_view text) {
   if (!m_closing) ++m_linesReported;
-  say(m_inputName + ':' + std::to_string(m_lineNumber) + ": " + std::string(text));
+  say(shownText(m_inputName, TextForm::Utf8) + ':' + std::to_string(m_lineNumber) + ": " + std::string(text));
 }
 
 int CliHost::columns() const {
@@ -110,23 +125,23 @@ void CliHost::drawProgress() {
   std::size_t offset = 0;
   std::size_t fitsWithMark = 0;  // how much of the token fits beside "..."
   int usedWithMark = 0;
+  // The token comes as shownText gives it: nothing in it steers the terminal.
   for (; offset < token.size();) {
     const Character c = characterAt(token, offset, TextForm::Utf8);
-    // Control characters in a token must not steer the terminal.
-    const bool plain = c.wellFormed && c.code >= 0x20 && !(c.code >= 0x7F && c.code < 0xA0);
-    const int width = plain ? columnsOf(c.code) : 1;
+    const int width = columnsOf(c.code);
     if (used + width > room) break;
     if (used + width <= room - 3) {
-      fitsWithMark = shown.size() + (plain ? c.size : 1);
+      fitsWithMark = shown.size() + c.size;
       usedWithMark = used + width;
     }
-    plain ? shown.append(token, offset, c.size) : shown.append("?");
+    shown.append(token, offset, c.size);
     used += width;
     offset += c.size;
   }
   if (offset < token.size()) {
+    // The isolate that the token began still ends before the share.
     shown.resize(fitsWithMark);
-    shown += "...";
+    shown += "...\u2069";
     used = usedWithMark + 3;
   }
   const int width = static_cast<int>(count.size() + share.size()) + used;

@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "cli/options.hpp"
-#include "cli/printable.hpp"
 #include "cli/terminal.hpp"
+#include "engine/shown_text.hpp"
 
 namespace tavrin {
 
@@ -25,7 +25,7 @@ FileHandle handleNamed(const std::string& name, int standard, const Inherited& i
   }
   if (fd >= 0 && fd <= 2 && inherited.closedAtStart[static_cast<std::size_t>(fd)]) {
     constexpr std::string_view kStandardNames[] = {"standard input", "standard output", "standard error"};
-    throw UsageError{"'" + printable(name) + "' names " + std::string(kStandardNames[fd]) +
+    throw UsageError{"'" + shownText(name, TextForm::Utf8) + "' names " + std::string(kStandardNames[fd]) +
                          ", which was closed when tavrin-cli started",
                      false};
   }
@@ -34,7 +34,8 @@ FileHandle handleNamed(const std::string& name, int standard, const Inherited& i
   if (fd < 0) return kNoFile;
   const auto& open = inherited.descriptors;
   if (std::find(open.begin(), open.end(), fd) == open.end())
-    throw UsageError{"'" + printable(name) + "' names no descriptor that tavrin-cli was started with"};
+    throw UsageError{"'" + shownText(name, TextForm::Utf8) +
+                     "' names no descriptor that tavrin-cli was started with"};
   return fd;
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "cli/printable.hpp"
+#include "engine/shown_text.hpp"
 
 namespace tavrin {
 
@@ -77,7 +77,7 @@ LineErrorPolicy lineErrorPolicyNamed(const std::string& value) {
   if (value == "ask") return LineErrorPolicy::Ask;
   if (value == "continue") return LineErrorPolicy::Continue;
   if (value == "stop") return LineErrorPolicy::Stop;
-  throw UsageError{"invalid argument '" + printable(value) +
+  throw UsageError{"invalid argument '" + escapedText(value) +
                    "' for '--on-line-error'\nValid arguments are 'ask', 'continue' and 'stop'."};
 }
 
@@ -128,9 +128,9 @@ const OptionSpec& longOption(std::string_view name, std::string_view typed) {
     ++starts;
     possibilities += " '--" + std::string(option.name) + "'";
   }
-  if (starts == 0) throw UsageError{"unrecognized option '" + printable(typed) + "'"};
+  if (starts == 0) throw UsageError{"unrecognized option '" + escapedText(typed) + "'"};
   if (starts > 1)
-    throw UsageError{"option '" + printable(typed) + "' is ambiguous; possibilities:" + possibilities};
+    throw UsageError{"option '" + escapedText(typed) + "' is ambiguous; possibilities:" + possibilities};
   return *found;
 }
 
@@ -166,7 +166,7 @@ Options parseOptions(const std::vector<std::string>& args) {
           return o.letter != 0 && o.letter == arg[at];
         });
         if (option == std::end(kOptions))
-          throw UsageError{"invalid option -- '" + printable(std::string_view(arg).substr(at, 1)) + "'"};
+          throw UsageError{"invalid option -- '" + escapedText(std::string_view(arg).substr(at, 1)) + "'"};
         if (!option->takesValue) {
           apply(*option, {}, options);
           continue;

@@ -14,6 +14,7 @@
 #include "engine/platform.hpp"
 #include "engine/progress_pacer.hpp"
 #include "engine/separator_choice.hpp"
+#include "engine/shown_text.hpp"
 #include "engine/text.hpp"
 #include "engine/text_file.hpp"
 #include "engine/tokenizer.hpp"
@@ -34,7 +35,8 @@ constexpr std::size_t kStatusTokenMost = 1000;
 struct RunStopped {};
 
 Failure outputIsInput(const std::string& outputName, const std::string& inputName) {
-  return Failure(EINVAL, "The output file \"" + outputName + "\" is the input file \"" + inputName +
+  return Failure(EINVAL, "The output file \"" + shownText(outputName, TextForm::Utf8) +
+                             "\" is the input file \"" + shownText(inputName, TextForm::Utf8) +
                              "\"; both are left as they are");
 }
 
@@ -104,7 +106,7 @@ class Run {
     const std::string inputName = m_host.GetInputFileName();
     m_inputName = inputName;
     m_outputName = outputName;
-    m_outOfMemory = outOfMemory("the input file \"" + inputName + '"');
+    m_outOfMemory = outOfMemory("the input file \"" + shownText(inputName, TextForm::Utf8) + '"');
     const FileHandle inheritedInput = m_host.inheritedInput();
     const FileHandle inheritedOutput = m_host.inheritedOutput();
     OutputDecision decision;
@@ -116,10 +118,11 @@ class Run {
         throw outputIsInput(outputName, inputName);
       decision = decideOutput(outputName);
       if (decision.action == OutputAction::Refuse)
-        throw fileFailure(decision.error,
-                          "Cannot write the output file \"" + outputName + '"' + decision.reason);
+        throw fileFailure(decision.error, "Cannot write the output file \"" +
+                                              shownText(outputName, TextForm::Utf8) + '"' + decision.reason);
       if (const int error = removeOldOutput(outputName, decision); error != 0)
-        throw fileFailure(error, "Cannot replace the output file \"" + outputName + '"');
+        throw fileFailure(error,
+                          "Cannot replace the output file \"" + shownText(outputName, TextForm::Utf8) + '"');
     }
     if (inheritedInput == kNoFile) {
       m_input.open(inputName);
@@ -255,7 +258,7 @@ class Run {
   // a status still to come quotes is copied, as the front ends show it.
   void keepForReports() {
     if (!m_lineKept) {
-      m_keptLine = shortenForDisplay(m_input.line(), m_form);
+      m_keptLine = shownText(m_input.line(), m_form);
       m_lineKept = true;
     }
     if (statusPending() && m_statusToken.data() != m_keptStatusToken.data()) {
@@ -372,7 +375,7 @@ class Run {
     try {
       std::string text = std::to_string(m_tokenCounter);
       text += kStatusDash;
-      text += m_statusToken;
+      text += shownText(m_statusToken, m_form);
       m_host.SetStatusText(text);
       m_host.RefreshStatus();
       m_statusShownFor = m_tokenCounter;
@@ -406,7 +409,7 @@ class Run {
 
   std::string outputHolds(const TextWriter::Left& left) const {
     const std::uint64_t records = left.lines > 0 ? left.lines - 1 : 0;  // after the header
-    std::string text = "\r\nThe output file \"" + m_outputName + "\" holds ";
+    std::string text = "\r\nThe output file \"" + shownText(m_outputName, TextForm::Utf8) + "\" holds ";
     text += records == 1 ? "1 record" : std::to_string(records) + " records";
     if (left.cutLine) text += ", then a cut line that could not be removed";
     return text + '.';
@@ -415,7 +418,7 @@ class Run {
   bool askAbout(const Failure& failure) {
     bool yes = false;
     try {
-      yes = m_host.AskYesNo(lineReport(m_lineKept ? m_keptLine : m_input.line(), failure, m_form));
+      yes = m_host.AskYesNo(lineReport(m_lineKept ? m_keptLine : shownText(m_input.line(), m_form), failure));
     } catch (const std::bad_alloc&) {
     }
     // A stop asked for while the question was up comes before the answer.
@@ -426,7 +429,8 @@ class Run {
   Failure outOfMemoryHere() {
     try {
       const std::uint64_t line = m_lineNumber + (m_reading ? 1 : 0);
-      return outOfMemory("line " + std::to_string(line) + " of the input file \"" + m_inputName + '"');
+      return outOfMemory("line " + std::to_string(line) + " of the input file \"" +
+                         shownText(m_inputName, TextForm::Utf8) + '"');
     } catch (const std::bad_alloc&) {
       return m_outOfMemory;
     }
@@ -487,9 +491,9 @@ std::string runReport(const Failure& failure) {
   return failure.description() + "(" + std::to_string(failure.number()) + ")";
 }
 
-std::string lineReport(std::string_view line, const Failure& failure, TextForm form) {
+std::string lineReport(std::string_view shownLine, const Failure& failure) {
   std::string report = "Error processing line: ";
-  report += shortenForDisplay(line, form);
+  report += shownLine;
   report += "\r\nDescription: ";
   report += failure.description();
   report += "\r\nNumber: ";

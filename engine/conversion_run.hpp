@@ -28,7 +28,7 @@ void ConversionRun(RunHost& host);
 void DeleteFile(std::string_view FileName);
 
 std::string runReport(const Failure& failure);
-// Quotes the line as the front ends show it: a long one by its start and end.
-std::string lineReport(std::string_view line, const Failure& failure, TextForm form);
+// Quotes the line as shownText gives it.
+std::string lineReport(std::string_view shownLine, const Failure& failure);
 
 }  // namespace tavrin

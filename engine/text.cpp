@@ -89,19 +89,6 @@ std::string_view headOf(std::string_view text, std::size_t size, TextForm form) 
   return text.substr(0, size);
 }
 
-std::string shortenForDisplay(std::string_view text, TextForm form) {
-  constexpr std::size_t kLongest = 4000;
-  constexpr std::size_t kHeadSize = 2500;
-  constexpr std::size_t kTailSize = 1000;
-  if (text.size() <= kLongest) return std::string(text);
-  std::size_t tailStart = text.size() - kTailSize;
-  while (!isCharacterBoundary(text, tailStart, form)) ++tailStart;
-  std::string shown(headOf(text, kHeadSize, form));
-  shown += " [\u2026] ";
-  shown += text.substr(tailStart);
-  return shown;
-}
-
 TextFinder::TextFinder(std::string_view pattern, TextForm form)
     : m_pattern(pattern), m_form(form), m_wellFormed(isWellFormed(pattern, form)) {}
 

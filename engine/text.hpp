@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace tavrin {
@@ -48,9 +47,6 @@ bool isWellFormed(std::string_view text, TextForm form);
 
 // The first `size` bytes of `text`, fewer so as not to split a character.
 std::string_view headOf(std::string_view text, std::size_t size, TextForm form);
-// A report quotes its whole line, which may be a hundred megabytes long. For
-// a person it is cut to its start and its end, with a mark between.
-std::string shortenForDisplay(std::string_view text, TextForm form);
 
 // Leading and trailing spaces go; tabs, NUL and everything else stays.
 inline std::string_view trim(std::string_view text) {

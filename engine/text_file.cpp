@@ -11,6 +11,7 @@
 
 #include "engine/byte_scan.hpp"
 #include "engine/failure.hpp"
+#include "engine/shown_text.hpp"
 #include "engine/text.hpp"
 
 namespace tavrin {
@@ -81,7 +82,7 @@ std::string fileAction(std::string_view action, std::string_view role, const std
   text += " the ";
   text += role;
   text += " file \"";
-  text += path;
+  text += shownText(path, TextForm::Utf8);
   text += '"';
   return text;
 }

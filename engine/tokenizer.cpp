@@ -8,6 +8,7 @@
 #include "engine/byte_scan.hpp"
 #include "engine/failure.hpp"
 #include "engine/run_host.hpp"
+#include "engine/shown_text.hpp"
 #include "engine/text.hpp"
 
 namespace tavrin {
@@ -166,7 +167,7 @@ void warnOfRefusedLine(RunHost& host, const Failure& failure, std::uint64_t line
   std::string description = failure.description() + ": a quote stays open to the end of line " +
                             std::to_string(lineNumber) + ", which begins ";
   const std::string_view start = headOf(line, kStartShown, form);
-  description += start;
+  description += shownText(start, form);
   if (start.size() < line.size()) description += "\u2026";
   warnOfRefusedLine(host, Failure(failure.number(), std::move(description), failure.source()));
 }

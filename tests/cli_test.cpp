@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cli/columns.hpp"
+#include "shown.hpp"
 #include "temp_dir.hpp"
 
 namespace tavrin {
@@ -123,7 +124,8 @@ TEST(Cli, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
        "'--on-line-error=ask' needs a terminal to ask on, and there is none"},
 #ifndef _WIN32  // where names stand for descriptors
       // Not one of the descriptors that the program was started with.
-      {{"a", "/dev/fd/3"}, "'/dev/fd/3' names no descriptor that tavrin-cli was started with"},
+      {{"a", "/dev/fd/3"},
+       "'" + isolated("/dev/fd/3") + "' names no descriptor that tavrin-cli was started with"},
 #endif
   };
   for (const Case& c : cases) {
@@ -193,7 +195,8 @@ TEST(Cli, DoubleDashEndsTheOptions) {
 #ifndef _WIN32  // a pseudo-terminal
 TEST(Cli, LineErrorsFollowThePolicyOrTheTerminalsAnswers) {
   const std::string input = "a@b\r\n\"X\",c@d\r\ne@f";
-  const std::string report = "Error processing line: \"X\",c@d\nDescription: Invalid argument\nNumber: 22\n";
+  const std::string report =
+      "Error processing line: " + isolated("\"X\",c@d") + "\nDescription: Invalid argument\nNumber: 22\n";
   const std::string prompt = "tavrin-cli: go on with the next line? [Y/n] ";
   const std::string all = "DisplayName,EMail1\r\nPartner,a@b\r\nPartner,e@f\r\n";
   const std::string stopped = "DisplayName,EMail1\r\nPartner,a@b\r\n";
@@ -223,7 +226,7 @@ TEST(Cli, LineErrorsFollowThePolicyOrTheTerminalsAnswers) {
     args.insert(args.end(), {"-u", dir.write("in.txt", input), dir.file("out.csv")});
     const CliResult r = runTool(args, {.terminal = c.terminal ? terminal.path() : ""});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "tavrin-cli: " + dir.file("in.txt") + ":2: " + report);
+    EXPECT_EQ(r.err, "tavrin-cli: " + isolated(dir.file("in.txt")) + ":2: " + report);
     EXPECT_EQ(terminal.shown(), c.asked);
     EXPECT_EQ(readFile(dir.file("out.csv")), c.output);
     EXPECT_EQ(readFile(dir.file("in.txt")), input);
@@ -236,15 +239,16 @@ TEST(Cli, WarningsAndRunReportsSetTheExitStatus) {
   const std::string input = dir.write("in.txt", "x\r\na,\"b\r\nc");
   CliResult r = runTool({input, dir.file("out.txt")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err,
-            "tavrin-cli: " + input +
-                ":2: Tavrin: Error: Invalid argument: a quote stays open to the end of line 2, which begins "
-                "a,\"b\n");
+  EXPECT_EQ(
+      r.err,
+      "tavrin-cli: " + isolated(input) +
+          ":2: Tavrin: Error: Invalid argument: a quote stays open to the end of line 2, which begins " +
+          isolated("a,\"b") + "\n");
   EXPECT_EQ(readFile(dir.file("out.txt")), "EMail1\r\nx\r\nc\r\n");
 
   r = runTool({dir.file("missing.txt"), dir.file("out.txt")});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "tavrin-cli: Cannot open the input file \"" + dir.file("missing.txt") +
+  EXPECT_EQ(r.err, "tavrin-cli: Cannot open the input file \"" + isolated(dir.file("missing.txt")) +
                        "\": No such file or directory(2)\n");
 }
 
@@ -267,10 +271,11 @@ TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
     std::size_t columns;
   };
   const std::vector<Case> cases = {
-      {"first\x1b[2J", "1 - first?[2J  (100%)", 21},
+      {"first\x1b[2J", "1 - " + isolated("first\\x1b[2J") + "  (100%)", 24},
       // 39 columns: the count and the share stay, the token is cut.
-      {std::string(60, 'x'), "1 - " + std::string(24, 'x') + "...  (100%)", 39},
-      {"\xE7\xA4\xBE" + std::string(60, 'y'), "1 - \xE7\xA4\xBE" + std::string(22, 'y') + "...  (100%)", 39},
+      {std::string(60, 'x'), "1 - " + isolated(std::string(24, 'x') + "...") + "  (100%)", 39},
+      {"\xE7\xA4\xBE" + std::string(60, 'y'),
+       "1 - " + isolated("\xE7\xA4\xBE" + std::string(22, 'y') + "...") + "  (100%)", 39},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.frame);
@@ -281,7 +286,7 @@ TEST(Cli, ProgressLineFitsTheTerminalAndIsClearedAtTheEnd) {
     EXPECT_EQ(r.status, 0);
     // Then what the run wrote.
     const std::string summary =
-        "tavrin-cli: 1 record written to \"" + dir.file("out.txt") + "\"; 1 without an address\n";
+        "tavrin-cli: 1 record written to \"" + isolated(dir.file("out.txt")) + "\"; 1 without an address\n";
     EXPECT_EQ(r.err, "\r" + c.frame + "\x1b[K\r\x1b[K" + summary);
     r = runTool({"-q", input, dir.file("out.txt")}, {.errorTerminal = terminal.side(), .terminal = ""});
     EXPECT_EQ(r.err, "");
@@ -307,9 +312,10 @@ TEST(Cli, DescriptorNamesOfPosixArePathsOnWindows) {
     std::string said;
   };
   const std::vector<Case> cases = {
-      {"/dev/fd/987", "out.csv", "Cannot open the input file \"/dev/fd/987\""},
-      {"/proc/self/fd/987", "out.csv", "Cannot open the input file \"/proc/self/fd/987\""},
-      {"in.txt", "/dev/fd/987", "Cannot create the output file \"/dev/fd/987\""},
+      {"/dev/fd/987", "out.csv", "Cannot open the input file \"" + isolated("/dev/fd/987") + "\""},
+      {"/proc/self/fd/987", "out.csv",
+       "Cannot open the input file \"" + isolated("/proc/self/fd/987") + "\""},
+      {"in.txt", "/dev/fd/987", "Cannot create the output file \"" + isolated("/dev/fd/987") + "\""},
   };
   TempDir dir;
   dir.write("in.txt", "a@b");

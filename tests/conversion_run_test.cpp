@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "recording_host.hpp"
+#include "shown.hpp"
 #include "temp_dir.hpp"
 
 namespace tavrin {
@@ -52,15 +53,19 @@ TEST_F(ConversionRunTest, PlainModeWritesOneTrimmedTokenALine) {
     std::string output;
   };
   const std::vector<Case> cases = {
-      {"a,b\r\nc", {"1 - a", "2 - b", "3 - c"}, crLf({"EMail1", "a", "b", "c"})},
-      {"x , y\n", {"1 - x", "2 - y"}, crLf({"EMail1", "x", "y"})},
-      {"\"q,r\",s", {"1 - \"q,r\"", "2 - s"}, crLf({"EMail1", "\"q,r\"", "s"})},
-      {"\t,\t\t", {"1 - \t", "2 - \t\t"}, crLf({"EMail1", "\t", "\t\t"})},
-      {"a\r\n\r\n\nb", {"1 - a", "2 - b"}, crLf({"EMail1", "a", "b"})},
+      {"a,b\r\nc",
+       {"1 - " + isolated("a"), "2 - " + isolated("b"), "3 - " + isolated("c")},
+       crLf({"EMail1", "a", "b", "c"})},
+      {"x , y\n", {"1 - " + isolated("x"), "2 - " + isolated("y")}, crLf({"EMail1", "x", "y"})},
+      {"\"q,r\",s", {"1 - " + isolated("\"q,r\""), "2 - " + isolated("s")}, crLf({"EMail1", "\"q,r\"", "s"})},
+      {"\t,\t\t",
+       {"1 - " + isolated("\\x09"), "2 - " + isolated("\\x09\\x09")},
+       crLf({"EMail1", "\t", "\t\t"})},
+      {"a\r\n\r\n\nb", {"1 - " + isolated("a"), "2 - " + isolated("b")}, crLf({"EMail1", "a", "b"})},
       {"", {}, ""},
       {",,, ,\r\n  ,\r\n", {}, ""},
       {std::string("\0,a", 3),
-       {std::string("1 - \0", 5), "2 - a"},
+       {"1 - " + isolated("\\x00"), "2 - " + isolated("a")},
        crLf({std::string(1, '\0'), "a"}).insert(0, "EMail1\r\n")},
   };
   for (const Case& c : cases) {
@@ -108,19 +113,21 @@ TEST_F(ConversionRunTest, UnbuildModeWritesNameAndAddress) {
   convert("\"Last, First\" <l@x.org>, b@y.org\r\nFirm Inc <f@g.h>");
   EXPECT_EQ(output(),
             crLf({"DisplayName,EMail1", "First Last,l@x.org", "Partner,b@y.org", "Firm Inc ,f@g.h"}));
-  EXPECT_EQ(host.statusTexts,
-            (Lines{"1 - \"Last, First\" <l@x.org>", "2 - b@y.org", "3 - Firm Inc <f@g.h>"}));
+  EXPECT_EQ(host.statusTexts, (Lines{"1 - " + isolated("\"Last, First\" <l@x.org>"),
+                                     "2 - " + isolated("b@y.org"), "3 - " + isolated("Firm Inc <f@g.h>")}));
 }
 
 TEST_F(ConversionRunTest, FailingLineIsReportedAndYesGoesOnWithTheNextLine) {
   host.unbuild = true;
   host.answers = {true, true};
   convert("\"Last\",a@b\r\nc@d,\"X\" y\r\ne@f");
-  EXPECT_EQ(host.questions,
-            (Lines{"Error processing line: \"Last\",a@b\r\nDescription: Invalid argument\r\nNumber: 22",
-                   "Error processing line: c@d,\"X\" y\r\nDescription: Invalid argument\r\nNumber: 22"}));
+  EXPECT_EQ(host.questions, (Lines{"Error processing line: " + isolated("\"Last\",a@b") +
+                                       "\r\nDescription: Invalid argument\r\nNumber: 22",
+                                   "Error processing line: " + isolated("c@d,\"X\" y") +
+                                       "\r\nDescription: Invalid argument\r\nNumber: 22"}));
   // The failing token keeps its number; the rest of its line is dropped.
-  EXPECT_EQ(host.statusTexts, (Lines{"1 - \"Last\"", "2 - c@d", "3 - \"X\" y", "4 - e@f"}));
+  EXPECT_EQ(host.statusTexts, (Lines{"1 - " + isolated("\"Last\""), "2 - " + isolated("c@d"),
+                                     "3 - " + isolated("\"X\" y"), "4 - " + isolated("e@f")}));
   EXPECT_EQ(output(), crLf({"DisplayName,EMail1", "Partner,c@d", "Partner,e@f"}));
 }
 
@@ -130,7 +137,7 @@ TEST_F(ConversionRunTest, NoStopsTheRunAndKeepsWhatWasWritten) {
   convert("a@b\r\nc@d,\"X\",e@f\r\ng@h");
   EXPECT_EQ(host.questions.size(), 1u);
   EXPECT_EQ(output(), crLf({"DisplayName,EMail1", "Partner,a@b", "Partner,c@d"}));
-  EXPECT_EQ(host.statusTexts.back(), "3 - \"X\"");
+  EXPECT_EQ(host.statusTexts.back(), "3 - " + isolated("\"X\""));
 }
 
 TEST_F(ConversionRunTest, RunThatFailsEveryTokenWritesNoHeader) {
@@ -143,16 +150,18 @@ TEST_F(ConversionRunTest, RunThatFailsEveryTokenWritesNoHeader) {
 TEST_F(ConversionRunTest, UnclosedQuoteWarnsAndTheRunGoesOn) {
   convert("a,\"b\r\nc");
   EXPECT_EQ(host.warnings, Lines{"Tavrin: Error: Invalid argument: a quote stays open to the end of line 1, "
-                                 "which begins a,\"b"});
+                                 "which begins " +
+                                 isolated("a,\"b")});
   EXPECT_TRUE(host.questions.empty());
-  EXPECT_EQ(host.statusTexts, Lines{"1 - c"});
+  EXPECT_EQ(host.statusTexts, Lines{"1 - " + isolated("c")});
   EXPECT_EQ(output(), crLf({"EMail1", "c"}));
 }
 
 TEST_F(ConversionRunTest, SecondRunStartsAfreshAndReplacesTheOutput) {
   convert("a,b");
   convert("c");
-  EXPECT_EQ(host.statusTexts, (Lines{"1 - a", "2 - b", "1 - c"}));
+  EXPECT_EQ(host.statusTexts,
+            (Lines{"1 - " + isolated("a"), "2 - " + isolated("b"), "1 - " + isolated("c")}));
   EXPECT_EQ(output(), crLf({"EMail1", "c"}));
 }
 
@@ -189,29 +198,29 @@ TEST_F(ConversionRunTest, SetupFailuresEndTheRunWithTheRunReport) {
     std::string words = {};  // why, where the number's own words would mislead
   };
   const std::vector<Case> cases = {
-      {dir.file("missing.txt"), output, "Cannot open the input file \"" + dir.file("missing.txt") + '"',
-       ENOENT, false},
-      {"", output, "Cannot open the input file \"\"", ENOENT, false},
-      {dir.file("."), output, "Cannot open the input file \"" + dir.file(".") + '"', EISDIR, false},
-      {input, dir.file("none/out.txt"), "Cannot create the output file \"" + dir.file("none/out.txt") + '"',
-       ENOENT, true},
-      {input, dir.file("."), "Cannot write the output file \"" + dir.file(".") + "\", which is a folder",
-       EISDIR, true},
-      {input, "", "Cannot create the output file \"\"", ENOENT, true},
+      {dir.file("missing.txt"), output,
+       "Cannot open the input file \"" + isolated(dir.file("missing.txt")) + '"', ENOENT, false},
+      {"", output, "Cannot open the input file \"" + isolated("") + "\"", ENOENT, false},
+      {dir.file("."), output, "Cannot open the input file \"" + isolated(dir.file(".")) + '"', EISDIR, false},
+      {input, dir.file("none/out.txt"),
+       "Cannot create the output file \"" + isolated(dir.file("none/out.txt")) + '"', ENOENT, true},
+      {input, dir.file("."),
+       "Cannot write the output file \"" + isolated(dir.file(".")) + "\", which is a folder", EISDIR, true},
+      {input, "", "Cannot create the output file \"" + isolated("") + "\"", ENOENT, true},
 #ifdef _WIN32  // names that Windows does not take, a device that is not there
-      {dir.file("a?b.txt"), output, "Cannot open the input file \"" + dir.file("a?b.txt") + '"', EINVAL,
-       false, windowsWords(ERROR_INVALID_NAME)},
-      {dir.file("a*b.txt"), output, "Cannot open the input file \"" + dir.file("a*b.txt") + '"', EINVAL,
-       false, windowsWords(ERROR_INVALID_NAME)},
-      {input, dir.file("a|b.txt"), "Cannot create the output file \"" + dir.file("a|b.txt") + '"', EINVAL,
-       true, windowsWords(ERROR_INVALID_NAME)},
-      {input, dir.file("a<b.txt"), "Cannot create the output file \"" + dir.file("a<b.txt") + '"', EINVAL,
-       true, windowsWords(ERROR_INVALID_NAME)},
-      {input, dir.file("a>b.txt"), "Cannot create the output file \"" + dir.file("a>b.txt") + '"', EINVAL,
-       true, windowsWords(ERROR_INVALID_NAME)},
-      {input, dir.file("a\"b.txt"), "Cannot create the output file \"" + dir.file("a\"b.txt") + '"', EINVAL,
-       true, windowsWords(ERROR_INVALID_NAME)},
-      {"CON", output, "Cannot open the input file \"CON\"", ENXIO, false},
+      {dir.file("a?b.txt"), output, "Cannot open the input file \"" + isolated(dir.file("a?b.txt")) + '"',
+       EINVAL, false, windowsWords(ERROR_INVALID_NAME)},
+      {dir.file("a*b.txt"), output, "Cannot open the input file \"" + isolated(dir.file("a*b.txt")) + '"',
+       EINVAL, false, windowsWords(ERROR_INVALID_NAME)},
+      {input, dir.file("a|b.txt"), "Cannot create the output file \"" + isolated(dir.file("a|b.txt")) + '"',
+       EINVAL, true, windowsWords(ERROR_INVALID_NAME)},
+      {input, dir.file("a<b.txt"), "Cannot create the output file \"" + isolated(dir.file("a<b.txt")) + '"',
+       EINVAL, true, windowsWords(ERROR_INVALID_NAME)},
+      {input, dir.file("a>b.txt"), "Cannot create the output file \"" + isolated(dir.file("a>b.txt")) + '"',
+       EINVAL, true, windowsWords(ERROR_INVALID_NAME)},
+      {input, dir.file("a\"b.txt"), "Cannot create the output file \"" + isolated(dir.file("a\"b.txt")) + '"',
+       EINVAL, true, windowsWords(ERROR_INVALID_NAME)},
+      {"CON", output, "Cannot open the input file \"" + isolated("CON") + "\"", ENXIO, false},
 #endif
   };
 #ifdef _WIN32
@@ -250,8 +259,8 @@ TEST_F(ConversionRunTest, OutputNamingTheInputLeavesBothUntouched) {
     host.inputFileName = input;
     host.outputFileName = output;
     ConversionRun(host);
-    EXPECT_EQ(host.messages, Lines{"The output file \"" + output + "\" is the input file \"" + input +
-                                   "\"; both are left as they are(22)"});
+    EXPECT_EQ(host.messages, Lines{"The output file \"" + isolated(output) + "\" is the input file \"" +
+                                   isolated(input) + "\"; both are left as they are(22)"});
     EXPECT_EQ(readFile(input), "a,b");
     EXPECT_TRUE(std::filesystem::exists(output));
   }
@@ -345,7 +354,7 @@ TEST_F(ConversionRunTest, OutputKeepsTheInputsEncoding) {
                                   "E\0M\0a\0i\0l\0"
                                   "1\0\r\0\n\0a\0\r\0\n\0\xE9\0\r\0\n\0",
                                   30));
-  EXPECT_EQ(host.statusTexts, (Lines{"1 - a", "2 - \xC3\xA9"}));
+  EXPECT_EQ(host.statusTexts, (Lines{"1 - " + isolated("a"), "2 - " + isolated("\xC3\xA9")}));
 
   convert(
       "\xEF\xBB\xBF"

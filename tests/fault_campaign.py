@@ -191,7 +191,7 @@ def check(variant, clean, faulted, before, after, output):
         wrong.append(f"status {faulted['status']} for a fault that was not held")
     if len(messages) != 1:
         wrong.append(f"{len(messages)} messages: {faulted['err'][:300]!r}")
-    elif not re.search(r'"(in|out|-)"|^tavrin-cli: (in|-):\d+: |terminal', messages[0]):
+    elif not re.search(r'"\u2068(in|out|-)\u2069"|^tavrin-cli: \u2068(in|-)\u2069:\d+: |terminal', messages[0]):
         wrong.append(f"a message that names no file: {messages[0][:200]!r}")
     full = clean["output"]
     cut_said = "then a cut line that could not be removed" in faulted["err"]

@@ -43,10 +43,10 @@ CASES = [
      [["DisplayName", "EMail1"], ["Partner", "Alice@g.com"], ["Bob", "BOB@g.com"], ["Partner", "\u00c4li@x.de"]], ""),
     ("a plain recipient once, in any letter case", TWICE, ["--unique", "--csv", "--summary"],
      [["EMail1"], ["Alice@g.com"], ['"Bob" <BOB@g.com>'], ['"Robert" <bob@g.com>'], ["\u00c4li@x.de"]],
-     'tavrin-cli: 4 records written to "out.csv"; 2 duplicates left out\n'),
+     'tavrin-cli: 4 records written to "\u2068out.csv\u2069"; 2 duplicates left out\n'),
     ("the summary counts", "a@b.org, nobody, =x\r\n\"open\r\n", ["--summary", "--on-line-error=continue"],
      [["EMail1"], ["a@b.org"], ["nobody"], ["=x"]],
-     'tavrin-cli: 3 records written to "out.csv"; 1 line reported; 2 without an address\n'),
+     'tavrin-cli: 3 records written to "\u2068out.csv\u2069"; 1 line reported; 2 without an address\n'),
 ]
 
 

@@ -9,9 +9,11 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -318,22 +320,63 @@ inline Text headOf(const Text& text, std::size_t size) {
   return head;
 }
 
-// A text of over 4000 bytes as people are shown it: its first 2500 bytes and
-// its last 1000, whole characters, with a mark between.
-inline std::string shortened(std::string_view bytes, Form form) {
-  if (bytes.size() <= 4000) return std::string(bytes);
-  const Text text = toText(bytes, form);
-  Text tail;
-  std::size_t size = 0;
-  for (auto c = text.rbegin(); c != text.rend() && size + c->size() <= 1000; ++c) {
-    size += c->size();
-    tail.insert(tail.begin(), *c);
+// The code points of the categories that are not drawn as themselves (Cc,
+// Cf, Zl, Zp), read from the Unicode Character Database that Debian ships.
+inline const std::set<char32_t>& undrawn() {
+  static const std::set<char32_t> codes = [] {
+    std::set<char32_t> found;
+    std::ifstream data("/usr/share/unicode/UnicodeData.txt");
+    for (std::string line; std::getline(data, line);) {
+      const std::size_t field = line.find(';', line.find(';') + 1);
+      const std::string category = line.substr(field + 1, 2);
+      if (category == "Cc" || category == "Cf" || category == "Zl" || category == "Zp")
+        found.insert(static_cast<char32_t>(std::stoul(line.substr(0, line.find(';')), nullptr, 16)));
+    }
+    return found;
+  }();
+  return codes;
+}
+
+// One character as people are shown it: itself, or its code when it is not
+// drawn as itself, a lone surrogate or a stray byte.
+inline std::string shownChar(const Char& c) {
+  const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(c[i])); };
+  char32_t code = c.size() == 1 ? byte(0) : byte(0) & (0x7F >> c.size());
+  for (std::size_t i = 1; i < c.size(); ++i) code = (code << 6) | (byte(i) & 0x3F);
+  char escape[16];
+  if (c.size() == 1 && (code >= 0x80 || undrawn().contains(code))) {
+    std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(code));
+  } else if (undrawn().contains(code) || (code >= 0xD800 && code <= 0xDFFF)) {
+    std::snprintf(escape, sizeof escape, code > 0xFFFF ? "\\U%08x" : "\\u%04x", static_cast<unsigned>(code));
+  } else {
+    return c;
   }
-  return toBytes(headOf(text, 2500)) + " [\u2026] " + toBytes(tail);
+  return escape;
+}
+
+// A text of the input or a file name as people are shown it: its characters
+// so shown, and of over 4000 bytes so shown the first 2500 and the last 1000,
+// whole characters, with a mark between; all between Unicode isolates.
+inline std::string shownText(std::string_view bytes, Form form) {
+  std::vector<std::string> shown;
+  std::size_t size = 0;
+  for (const Char& c : toText(bytes, form)) {
+    shown.push_back(shownChar(c));
+    size += shown.back().size();
+  }
+  std::string head;
+  std::string tail;
+  if (size <= 4000) {
+    for (const std::string& c : shown) head += c;
+    return "\u2068" + head + "\u2069";
+  }
+  for (auto c = shown.begin(); head.size() + c->size() <= 2500; ++c) head += *c;
+  for (auto c = shown.rbegin(); tail.size() + c->size() <= 1000; ++c) tail.insert(0, *c);
+  return "\u2068" + head + " [\u2026] " + tail + "\u2069";
 }
 
 inline std::string lineReport(std::string_view line, Form form) {
-  return "Error processing line: " + shortened(line, form) +
+  return "Error processing line: " + shownText(line, form) +
          "\r\nDescription: " + std::string(kInvalidArgument) +
          "\r\nNumber: " + std::to_string(kInvalidArgumentNumber);
 }
@@ -344,7 +387,7 @@ inline std::string openQuoteWarning(int lineNumber, std::string_view line, Form 
   const Text start = headOf(text, 60);
   return std::string(kSource) + ": Error: " + std::string(kInvalidArgument) +
          ": a quote stays open to the end of line " + std::to_string(lineNumber) + ", which begins " +
-         toBytes(start) + (start.size() < text.size() ? "\u2026" : "");
+         shownText(toBytes(start), form) + (start.size() < text.size() ? "\u2026" : "");
 }
 
 struct RunOutcome {
@@ -414,7 +457,7 @@ inline RunOutcome ConversionRun(std::string_view content, std::string_view separ
       ++tokenCounter;
       // A long token shows its start: no front end shows more.
       outcome.statusTexts.push_back(std::to_string(tokenCounter) + " - " +
-                                    toBytes(headOf(toText(trimmed, form), 1000)));
+                                    shownText(toBytes(headOf(toText(trimmed, form), 1000)), form));
       if (!unbuild) {
         if (firstRecord) writeLine("EMail1");
         firstRecord = false;

@@ -30,6 +30,12 @@ inline std::string shown(std::string_view bytes) {
   return shown + "\"";
 }
 
+// A text of the input or a file name as the program shows it, for one that
+// holds nothing to escape: between Unicode isolates.
+inline std::string isolated(std::string_view text) {
+  return "\u2068" + std::string(text) + "\u2069";
+}
+
 inline std::string shown(const std::vector<std::string>& texts) {
   std::string out = "{";
   for (const std::string& text : texts) out += (out.size() > 1 ? ", " : "") + shown(text);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/failure.hpp"
+#include "shown.hpp"
 #include "temp_dir.hpp"
 
 namespace tavrin {
@@ -161,7 +162,7 @@ TEST(TextReader, OpenFailuresNameTheFile) {
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.number(), c.number);
       EXPECT_EQ(failure.description(),
-                "Cannot open the input file \"" + c.path + "\": " + std::strerror(c.number));
+                "Cannot open the input file \"" + isolated(c.path) + "\": " + std::strerror(c.number));
     }
   }
 }
@@ -225,7 +226,7 @@ TEST(TextWriter, FullDiskIsReportedWhenTheFileIsClosedAndKeepsTheLine) {
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.number(), ENOSPC);
     EXPECT_EQ(failure.description(),
-              std::string("Cannot write the output file \"/dev/full\": ") + std::strerror(ENOSPC));
+              "Cannot write the output file \"" + isolated("/dev/full") + "\": " + std::strerror(ENOSPC));
   }
   EXPECT_THROW(writer.close(), Failure);  // the line still waits: nothing is dropped
   writer.abandon();
@@ -272,7 +273,7 @@ TEST(TextWriter, CreateFailuresNameTheFile) {
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.number(), c.number);
       EXPECT_EQ(failure.description(),
-                "Cannot create the output file \"" + c.path + "\": " + std::strerror(c.number));
+                "Cannot create the output file \"" + isolated(c.path) + "\": " + std::strerror(c.number));
     }
   }
   EXPECT_EQ(readFile(taken), "someone else's");

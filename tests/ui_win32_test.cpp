@@ -552,16 +552,16 @@ TEST(Win32Window, WholeRun) {
     std::wstring separatorAfter;
   };
   const std::vector<Case> cases = {
-      {"a,b\r\nc\r\n", ",", false, "EMail1\r\na\r\nb\r\nc\r\n", L"3 - c", L","},
-      {"x ; y\n", " ; ", false, "EMail1\r\nx\r\ny\r\n", L"2 - y", L";"},
-      {"p,q\n", "   ", false, "EMail1\r\np\r\nq\r\n", L"2 - q", L","},
+      {"a,b\r\nc\r\n", ",", false, "EMail1\r\na\r\nb\r\nc\r\n", L"3 - \u2068c\u2069", L","},
+      {"x ; y\n", " ; ", false, "EMail1\r\nx\r\ny\r\n", L"2 - \u2068y\u2069", L";"},
+      {"p,q\n", "   ", false, "EMail1\r\np\r\nq\r\n", L"2 - \u2068q\u2069", L","},
       {"\"Doe, John\" <john@example.com>;\"Acme Inc\" <sales@acme.example>\n", ";", true,
        "DisplayName,EMail1\r\nJohn Doe,john@example.com\r\nPartner,sales@acme.example\r\n",
-       L"2 - \"Acme Inc\" <sales@acme.example>", L";"},
+       L"2 - \u2068\"Acme Inc\" <sales@acme.example>\u2069", L";"},
       {"\xC3\xA9t\xC3\xA9,\xE2\x82\xAC\n", ",", false, "EMail1\r\n\xC3\xA9t\xC3\xA9\r\n\xE2\x82\xAC\r\n",
-       L"2 - \u20AC", L","},
-      // Not UTF-8: shown through the system's code page, written as it came.
-      {"caf\xE9\n", ",", false, "EMail1\r\ncaf\xE9\r\n", L"1 - caf\u00E9", L","},
+       L"2 - \u2068\u20AC\u2069", L","},
+      // Not UTF-8: a byte that is no character is shown by its code, and written as it came.
+      {"caf\xE9\n", ",", false, "EMail1\r\ncaf\xE9\r\n", L"1 - \u2068caf\\xe9\u2069", L","},
       {" , ,\n\n", ",", false, "", L"", L","},
   };
   for (const Case& c : cases) {
@@ -592,13 +592,15 @@ TEST(Win32Window, MessageBoxesOfTheRun) {
   const std::vector<Case> cases = {
       {"(none)", false, true, L"Cannot open the input file", L"Tavrin", MB_OK, "(none)", L""},
       {"\"Last\",a@b.c\n\"Doe, John\" <john@example.com>\n", true, true,
-       L"Error processing line: \"Last\",a@b.c\r\nDescription: Invalid argument\r\nNumber: 22", L"Tavrin",
-       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1, "DisplayName,EMail1\r\nJohn Doe,john@example.com\r\n",
-       L"2 - \"Doe, John\" <john@example.com>"},
-      {"\"Last\",a@b.c\n\"Doe, John\" <john@example.com>\n", true, false, L"Error processing line: \"Last\"",
-       L"Tavrin", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1, "", L"1 - \"Last\""},
+       L"Error processing line: \u2068\"Last\",a@b.c\u2069\r\nDescription: Invalid argument\r\nNumber: 22",
+       L"Tavrin", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1,
+       "DisplayName,EMail1\r\nJohn Doe,john@example.com\r\n",
+       L"2 - \u2068\"Doe, John\" <john@example.com>\u2069"},
+      {"\"Last\",a@b.c\n\"Doe, John\" <john@example.com>\n", true, false,
+       L"Error processing line: \u2068\"Last\"", L"Tavrin", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1, "",
+       L"1 - \u2068\"Last\"\u2069"},
       {"x,\"open\nlast\n", false, true, L"Error: Invalid argument: a quote stays open to the end of line 1",
-       L"Tavrin", MB_OK | MB_ICONEXCLAMATION, "EMail1\r\nlast\r\n", L"1 - last"},
+       L"Tavrin", MB_OK | MB_ICONEXCLAMATION, "EMail1\r\nlast\r\n", L"1 - \u2068last\u2069"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);

@@ -491,22 +491,22 @@ void WindowTest::wholeRun_data() {
   QTest::addColumn<QString>("separatorAfter");
 
   QTest::newRow("plain") << QByteArray("a,b\r\nc\r\n") << "," << false
-                         << QByteArray("EMail1\r\na\r\nb\r\nc\r\n") << "3 - c"
+                         << QByteArray("EMail1\r\na\r\nb\r\nc\r\n") << "3 - \u2068c\u2069"
                          << ",";
   QTest::newRow("separator trimmed") << QByteArray("x ; y\n") << " ; " << false
-                                     << QByteArray("EMail1\r\nx\r\ny\r\n") << "2 - y"
+                                     << QByteArray("EMail1\r\nx\r\ny\r\n") << "2 - \u2068y\u2069"
                                      << ";";
   QTest::newRow("blank separator") << QByteArray("p,q\n") << "   " << false
-                                   << QByteArray("EMail1\r\np\r\nq\r\n") << "2 - q"
+                                   << QByteArray("EMail1\r\np\r\nq\r\n") << "2 - \u2068q\u2069"
                                    << ",";
   QTest::newRow("unbuild")
       << QByteArray("\"Doe, John\" <john@example.com>;\"Acme Inc\" <sales@acme.example>\n") << ";" << true
       << QByteArray("DisplayName,EMail1\r\nJohn Doe,john@example.com\r\nPartner,sales@acme.example\r\n")
-      << "2 - \"Acme Inc\" <sales@acme.example>"
+      << "2 - \u2068\"Acme Inc\" <sales@acme.example>\u2069"
       << ";";
   QTest::newRow("non-ASCII") << QByteArray("\xc3\xa9t\xc3\xa9,\xe2\x82\xac\n") << "," << false
                              << QByteArray("EMail1\r\n\xc3\xa9t\xc3\xa9\r\n\xe2\x82\xac\r\n")
-                             << QString::fromUtf8("2 - \xe2\x82\xac") << ",";
+                             << QString::fromUtf8("2 - \u2068\xe2\x82\xac\u2069") << ",";
   QTest::newRow("no token keeps status") << QByteArray(" , ,\n\n") << "," << false << QByteArray() << ""
                                          << ",";
 }
@@ -571,7 +571,7 @@ void WindowTest::messageBoxes_data() {
 
   const QString einval = QRegularExpression::escape(strerror(EINVAL));
   const QByteArray lineFails = "\"Last\",a@b.c\n\"Doe, John\" <john@example.com>\n";
-  const QString lineReport = "^Error processing line: \"Last\",a@b\\.c\nDescription: " + einval +
+  const QString lineReport = "^Error processing line: \u2068\"Last\",a@b\\.c\u2069\nDescription: " + einval +
                              "\nNumber: " + QString::number(EINVAL) + "$";
 
   QTest::newRow("run report") << QByteArray("(none)") << false
@@ -582,29 +582,30 @@ void WindowTest::messageBoxes_data() {
                               << QByteArray("(no file)") << "";
   QTest::newRow("line report, Yes by Return")
       << lineFails << true << lineReport << int(QMessageBox::Question) << "Tavrin"
-      << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::Yes) << "1 - \"Last\""
+      << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::Yes) << "1 - \u2068\"Last\"\u2069"
       << int(QMessageBox::NoButton) << QByteArray("DisplayName,EMail1\r\nJohn Doe,john@example.com\r\n")
-      << "2 - \"Doe, John\" <john@example.com>";
+      << "2 - \u2068\"Doe, John\" <john@example.com>\u2069";
   QTest::newRow("line report, Yes") << lineFails << true << lineReport << int(QMessageBox::Question)
                                     << "Tavrin" << int(QMessageBox::Yes | QMessageBox::No)
-                                    << int(QMessageBox::Yes) << "1 - \"Last\"" << int(QMessageBox::Yes)
+                                    << int(QMessageBox::Yes) << "1 - \u2068\"Last\"\u2069"
+                                    << int(QMessageBox::Yes)
                                     << QByteArray("DisplayName,EMail1\r\nJohn Doe,john@example.com\r\n")
-                                    << "2 - \"Doe, John\" <john@example.com>";
+                                    << "2 - \u2068\"Doe, John\" <john@example.com>\u2069";
   QTest::newRow("line report, No") << lineFails << true << lineReport << int(QMessageBox::Question)
                                    << "Tavrin" << int(QMessageBox::Yes | QMessageBox::No)
-                                   << int(QMessageBox::Yes) << "1 - \"Last\"" << int(QMessageBox::No)
-                                   << QByteArray() << "1 - \"Last\"";
+                                   << int(QMessageBox::Yes) << "1 - \u2068\"Last\"\u2069"
+                                   << int(QMessageBox::No) << QByteArray() << "1 - \u2068\"Last\"\u2069";
   QTest::newRow("line report, markup shown as text")
       << QByteArray("\"<b>x</b>\"\n") << true
-      << "^Error processing line: \"<b>x</b>\"\nDescription: " << int(QMessageBox::Question) << "Tavrin"
-      << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::Yes) << "1 - \"<b>x</b>\""
-      << int(QMessageBox::No) << QByteArray() << "1 - \"<b>x</b>\"";
-  QTest::newRow("warning") << QByteArray("x,\"open\nlast\n") << false
-                           << "^Error: " + einval +
-                                  ": a quote stays open to the end of line 1, which begins x,\"open$"
-                           << int(QMessageBox::Warning) << "Tavrin" << int(QMessageBox::Ok)
-                           << int(QMessageBox::NoButton) << "" << int(QMessageBox::Ok)
-                           << QByteArray("EMail1\r\nlast\r\n") << "1 - last";
+      << "^Error processing line: \u2068\"<b>x</b>\"\u2069\nDescription: " << int(QMessageBox::Question)
+      << "Tavrin" << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::Yes)
+      << "1 - \u2068\"<b>x</b>\"\u2069" << int(QMessageBox::No) << QByteArray()
+      << "1 - \u2068\"<b>x</b>\"\u2069";
+  QTest::newRow("warning")
+      << QByteArray("x,\"open\nlast\n") << false
+      << "^Error: " + einval + ": a quote stays open to the end of line 1, which begins \u2068x,\"open\u2069$"
+      << int(QMessageBox::Warning) << "Tavrin" << int(QMessageBox::Ok) << int(QMessageBox::NoButton) << ""
+      << int(QMessageBox::Ok) << QByteArray("EMail1\r\nlast\r\n") << "1 - \u2068last\u2069";
 }
 
 void WindowTest::messageBoxes() {
@@ -675,9 +676,10 @@ void WindowTest::longLineReportIsShortened() {
   process(window, inputPath, m_dir->filePath(QStringLiteral("out.txt")), QStringLiteral(","), true);
 
   QVERIFY2(shown.size() < 5000, qPrintable(QString::number(shown.size())));
-  QVERIFY(shown.startsWith(QStringLiteral("Error processing line: \"Last\",xxxx")));
+  QVERIFY(shown.startsWith(QStringLiteral("Error processing line: \u2068\"Last\",xxxx")));
   QVERIFY(shown.contains(QStringLiteral("xx [\u2026] xx")));
-  QVERIFY(shown.endsWith("xxx\nDescription: " + strerror(EINVAL) + "\nNumber: " + QString::number(EINVAL)));
+  QVERIFY(
+      shown.endsWith("xxx\u2069\nDescription: " + strerror(EINVAL) + "\nNumber: " + QString::number(EINVAL)));
 }
 
 void WindowTest::secondRunReplacesFirst() {
@@ -691,11 +693,11 @@ void WindowTest::secondRunReplacesFirst() {
 
   process(window, first, outputPath, QStringLiteral(","), false);
   QCOMPARE(read(outputPath), kPlainHeader.toLatin1() + "a\r\nb\r\nc\r\nd\r\n");
-  QCOMPARE(statusText(window), QStringLiteral("4 - d"));
+  QCOMPARE(statusText(window), QStringLiteral("4 - \u2068d\u2069"));
 
   process(window, second, outputPath, QStringLiteral(","), false);
   QCOMPARE(read(outputPath), kPlainHeader.toLatin1() + "z\r\n");
-  QCOMPARE(statusText(window), QStringLiteral("1 - z"));
+  QCOMPARE(statusText(window), QStringLiteral("1 - \u2068z\u2069"));
 }
 
 void WindowTest::enterAndEscape_data() {
@@ -752,7 +754,7 @@ void WindowTest::enterAndEscape() {
   if (QFile::exists(outputPath)) seen = "run";
   if (!window.isVisible()) seen = "closed";
   QCOMPARE(seen, reaction);
-  QCOMPARE(statusText(window), reaction == "run" ? QStringLiteral("1 - a") : QString());
+  QCOMPARE(statusText(window), reaction == "run" ? QStringLiteral("1 - \u2068a\u2069") : QString());
 }
 
 void WindowTest::fileDrop_data() {

@@ -74,20 +74,15 @@ int captionRoom(const StoredControl& c, HDC context, UINT dpi) {
   return room - 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi);
 }
 
-// Texts are UTF-8 inside the program. One that is not (a file in an older
-// encoding) is shown through the system's own code page instead.
+// Texts are UTF-8 inside the program; what it shows of the input is made
+// UTF-8 by shownText, whatever the input's bytes.
 std::wstring wide(std::string_view text) {
   if (text.empty()) return {};
   const int size = static_cast<int>(text.size());
-  for (const UINT codePage : {CP_UTF8, CP_ACP}) {
-    const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
-    const int units = MultiByteToWideChar(codePage, flags, text.data(), size, nullptr, 0);
-    if (units == 0) continue;
-    std::wstring converted(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(codePage, flags, text.data(), size, converted.data(), units);
-    return converted;
-  }
-  return {};
+  const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  std::wstring converted(static_cast<std::size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, converted.data(), units);
+  return converted;
 }
 
 std::string utf8(std::wstring_view text) {

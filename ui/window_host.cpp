@@ -42,18 +42,17 @@ void WindowHost::showStatus() {
 
 void WindowHost::ShowMessage(std::string_view text) {
   showStatus();
-  // A message box would lay out all of a hundred-megabyte line.
-  showBox(Box::Message, kProductName, shortenForDisplay(text, TextForm::Utf8));
+  showBox(Box::Message, kProductName, text);
 }
 
 bool WindowHost::AskYesNo(std::string_view text) {
   showStatus();
-  return showBox(Box::Question, kProductName, shortenForDisplay(text, TextForm::Utf8));
+  return showBox(Box::Question, kProductName, text);
 }
 
 void WindowHost::ShowWarning(std::string_view text, std::string_view title) {
   showStatus();
-  showBox(Box::Warning, title, shortenForDisplay(text, TextForm::Utf8));
+  showBox(Box::Warning, title, text);
 }
 
 bool WindowHost::keepGoing() {

@@ -108,11 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::size_t records = lines > 0 ? lines - 1 : 0;
       messages.push_back(
           "Cannot read line " + std::to_string(literal::lines(text).size() + 1) + " of the input file \"" +
-          input +
+          isolated(input) +
           "\", which ends in half a character: Invalid or incomplete multibyte or wide character(84)"
           "\r\nThe output file \"" +
-          outputName + "\" holds " + (records == 1 ? "1 record" : std::to_string(records) + " records") +
-          ".");
+          isolated(outputName) + "\" holds " +
+          (records == 1 ? "1 record" : std::to_string(records) + " records") + ".");
     }
     if (utf16 && !expected.output.empty()) {
       expected.output =
