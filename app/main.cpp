@@ -1,6 +1,10 @@
 #include <QApplication>
 #include <QByteArray>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QString>
+#include <QStringList>
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <vector>
@@ -25,20 +29,46 @@ QtMessageHandler qtHandler = nullptr;
 bool started = false;
 std::vector<HeldMessage> heldBack;
 
+[[noreturn]] void noDisplay() {
+  std::cerr << "tavrin: no display found; the window needs a desktop session.\n"
+               "Without one, run it as 'xvfb-run tavrin', or use tavrin-cli for the same conversion on the "
+               "command line.\n";
+  std::_Exit(2);
+}
+
+// A platform plugin that was found and loaded speaks in a category of its
+// own (qt.qpa.xcb, qt.qpa.wayland) when it cannot reach its display; Qt's
+// search for plugins speaks in qt.qpa.plugin.
+bool saysNoDisplay(const HeldMessage& message) {
+  return message.category.startsWith("qt.qpa.") && message.category != "qt.qpa.plugin";
+}
+
+// Any other failure to start the window system (a platform that Qt does not
+// have, a plugin that lacks a library) is said in Qt's own words.
+[[noreturn]] void failedToStart(const QString& fatal) {
+  if (std::any_of(heldBack.begin(), heldBack.end(), saysNoDisplay)) noDisplay();
+  QStringList words;
+  for (const HeldMessage& message : heldBack) words.append(message.text);
+  words.append(fatal.trimmed());
+  std::cerr << "tavrin: " << words.join(QLatin1Char('\n')).toStdString() << '\n';
+  std::_Exit(2);
+}
+
 void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (started) {
     qtHandler(type, context, text);
   } else if (type != QtFatalMsg) {
     heldBack.push_back({type, context.category, text});
   } else {
-    std::cerr << "tavrin: no display found; the window needs a desktop session.\n"
-                 "Without one, run it as 'xvfb-run tavrin', or use tavrin-cli for the same conversion on the "
-                 "command line.\n";
-    std::_Exit(2);
+    failedToStart(text);
   }
 }
 
+// A window system without a screen (a framebuffer that is not there, a
+// Wayland compositor without outputs) starts, but has nowhere to show the
+// window.
 void startedNow() {
+  if (QGuiApplication::primaryScreen() == nullptr) noDisplay();
   started = true;
   for (const HeldMessage& message : heldBack) {
     qtHandler(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),

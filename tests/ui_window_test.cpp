@@ -799,35 +799,56 @@ void WindowTest::fileDrop() {
 }
 
 void WindowTest::startWithoutDisplay_data() {
-  // What DISPLAY, WAYLAND_DISPLAY and XDG_SESSION_TYPE are set to; "-": unset.
+  // What QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY and XDG_SESSION_TYPE are
+  // set to; "-": unset. Without a display the program says so; when the
+  // window system fails otherwise, it says what Qt says.
+  QTest::addColumn<QString>("platform");
   QTest::addColumn<QString>("display");
   QTest::addColumn<QString>("waylandDisplay");
   QTest::addColumn<QString>("session");
+  QTest::addColumn<QStringList>("said");
+  const QStringList noDisplay = {"needs a desktop session", "xvfb-run tavrin", "tavrin-cli"};
   QTest::newRow("unset") << "-"
                          << "-"
-                         << "-";
-  QTest::newRow("empty") << ""
+                         << "-"
+                         << "-" << noDisplay;
+  QTest::newRow("empty") << "-"
                          << ""
-                         << "-";
-  QTest::newRow("a display that does not answer") << ":73"
+                         << ""
+                         << "-" << noDisplay;
+  QTest::newRow("a display that does not answer") << "-"
+                                                  << ":73"
                                                   << "-"
-                                                  << "-";
+                                                  << "-" << noDisplay;
   QTest::newRow("a Wayland display that leads nowhere") << "-"
+                                                        << "-"
                                                         << "nowhere"
-                                                        << "wayland";
+                                                        << "wayland" << noDisplay;
+  QTest::newRow("a framebuffer that is not there, no screen") << "linuxfb:fb=/nonexistent"
+                                                              << "-"
+                                                              << "-"
+                                                              << "-" << noDisplay;
+  QTest::newRow("a platform that Qt does not have")
+      << "foo"
+      << "-"
+      << "-"
+      << "-" << QStringList{"tavrin: Could not find the Qt platform plugin \"foo\"", "no Qt platform plugin"};
 }
 
 void WindowTest::startWithoutDisplay() {
+  QFETCH(QString, platform);
   QFETCH(QString, display);
   QFETCH(QString, waylandDisplay);
   QFETCH(QString, session);
+  QFETCH(QStringList, said);
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
   // A session's own folder, which the Wayland library asks for before Qt
   // can tell that there is no display.
   environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->path());
-  const std::pair<const char*, QString> settings[] = {
-      {"DISPLAY", display}, {"WAYLAND_DISPLAY", waylandDisplay}, {"XDG_SESSION_TYPE", session}};
+  const std::pair<const char*, QString> settings[] = {{"QT_QPA_PLATFORM", platform},
+                                                      {"DISPLAY", display},
+                                                      {"WAYLAND_DISPLAY", waylandDisplay},
+                                                      {"XDG_SESSION_TYPE", session}};
   for (const auto& [name, value] : settings) {
     if (value == "-")
       environment.remove(QLatin1String(name));
@@ -843,9 +864,12 @@ void WindowTest::startWithoutDisplay() {
   QCOMPARE(program.exitCode(), 2);
   QCOMPARE(program.readAllStandardOutput(), QByteArray());
   const QString message = QString::fromUtf8(program.readAllStandardError());
-  QVERIFY2(message.count(QLatin1Char('\n')) <= 2, qPrintable(message));
-  for (const char* part : {"needs a desktop session", "xvfb-run tavrin", "tavrin-cli"})
-    QVERIFY2(message.contains(QLatin1String(part)), qPrintable(message));
+  QVERIFY2(message.startsWith(QLatin1String("tavrin: ")), qPrintable(message));
+  for (const QString& part : said) QVERIFY2(message.contains(part), qPrintable(message));
+  // Qt's words that are not the answer are held back.
+  QVERIFY2(!message.contains(QLatin1String("qt.qpa")), qPrintable(message));
+  if (said.contains(QLatin1String("xvfb-run tavrin")))
+    QVERIFY2(message.count(QLatin1Char('\n')) <= 2, qPrintable(message));
 }
 
 void WindowTest::aliveDuringRun() {
