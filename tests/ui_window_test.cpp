@@ -166,6 +166,8 @@ class WindowTest : public QObject {
   void messageBoxes_data();
   void messageBoxes();
   void longLineReportIsShortened();
+  void boxFitsTheScreen_data();
+  void boxFitsTheScreen();
   void secondRunReplacesFirst();
   void enterAndEscape_data();
   void enterAndEscape();
@@ -179,7 +181,8 @@ class WindowTest : public QObject {
   void nothingElseDuringRun();
   void closeEndsProgram_data();
   void closeEndsProgram();
-  void closeRequestDuringQuestion();
+  void closeRequestDuringBox_data();
+  void closeRequestDuringBox();
 
  private:
   // Fills the window as a user would and presses Process.
@@ -677,9 +680,66 @@ void WindowTest::longLineReportIsShortened() {
 
   QVERIFY2(shown.size() < 5000, qPrintable(QString::number(shown.size())));
   QVERIFY(shown.startsWith(QStringLiteral("Error processing line: \u2068\"Last\",xxxx")));
-  QVERIFY(shown.contains(QStringLiteral("xx [\u2026] xx")));
+  QVERIFY(shown.contains(QStringLiteral("xxx\u2069\n[\u2026]\n\u2068xxx")));
   QVERIFY(
       shown.endsWith("xxx\u2069\nDescription: " + strerror(EINVAL) + "\nNumber: " + QString::number(EINVAL)));
+}
+
+// Lines that would make a box larger than the screen. A line separator of
+// the input, shown escaped, is six characters without a break opportunity.
+const QByteArray kSeparatorLine = "\"Jane" + QByteArray("\xE2\x80\xA8").repeated(3) +
+                                  "Description: Done. Every recipient was written." +
+                                  "\xE2\x80\xA8Number: 0" + QByteArray("\xE2\x80\xA8").repeated(60) + "end\"";
+
+void WindowTest::boxFitsTheScreen_data() {
+  QTest::addColumn<double>("pointSize");
+  QTest::addColumn<QByteArray>("line");  // of the input, which fails or warns
+  QTest::addColumn<bool>("unbuild");
+  const std::pair<const char*, QByteArray> lines[] = {
+      {"line separators", kSeparatorLine},
+      {"600 line separators", "\"" + QByteArray("\xE2\x80\xA8").repeated(600) + "\""},
+      {"1,135 bytes without a blank", "\"" + QByteArray(1133, 'x') + "\""},
+      {"a 100 MB line without a blank", "\"" + QByteArray(100'000'000, 'x') + "\""},
+  };
+  for (const double pointSize : {8.0, 16.0, 40.0}) {
+    for (const auto& [name, line] : lines) {
+      QTest::addRow("line report, %s, %g pt", name, pointSize) << pointSize << line << true;
+      QTest::addRow("warning, %s, %g pt", name, pointSize) << pointSize << "a," + line.chopped(1) << false;
+    }
+  }
+}
+
+// The real box, shown on the screen: it and its buttons within the screen's
+// free area, whatever the line and the font.
+void WindowTest::boxFitsTheScreen() {
+  QFETCH(double, pointSize);
+  QFETCH(QByteArray, line);
+  QFETCH(bool, unbuild);
+  setInterfaceFont(pointSize);
+  const QString inputPath = m_dir->filePath(QStringLiteral("in.txt"));
+  write(inputPath, line + "\n");
+  FrmTavrin window;
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  int boxes = 0;
+  window.setShowModal([&](QMessageBox& box) {
+    ++boxes;
+    box.show();
+    if (!QTest::qWaitForWindowExposed(&box)) return int(QMessageBox::No);
+    const QRect free = box.screen()->availableGeometry();
+    [&] {
+      QVERIFY2(free.contains(box.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                  .arg(box.frameGeometry().x())
+                                                                  .arg(box.frameGeometry().y())
+                                                                  .arg(box.frameGeometry().width())
+                                                                  .arg(box.frameGeometry().height())));
+      for (QAbstractButton* button : box.buttons())
+        QVERIFY(free.contains(QRect(button->mapToGlobal(QPoint()), button->size())));
+    }();
+    return int(QMessageBox::No);
+  });
+  process(window, inputPath, m_dir->filePath(QStringLiteral("out.txt")), QStringLiteral(","), unbuild);
+  QCOMPARE(boxes, 1);
 }
 
 void WindowTest::secondRunReplacesFirst() {
@@ -1035,28 +1095,55 @@ void sendCloseRequest(WId window) {
   xcb_flush(connection);
 }
 
-// The window manager's close request while a line report is up: Qt drops
-// it, since the box blocks the window; the window keeps it, and the run stops
-// once the box is answered, as for a close during the run.
-void WindowTest::closeRequestDuringQuestion() {
-  if (QGuiApplication::platformName() != QLatin1String("xcb"))
+void WindowTest::closeRequestDuringBox_data() {
+  QTest::addColumn<QByteArray>("input");
+  QTest::addColumn<bool>("unbuild");
+  QTest::addColumn<QString>("closed");  // "window", "box"
+  const QByteArray question = "\"Jane\"\nx@y.z\n";
+  const QByteArray warnings = QByteArray("a0@x.org, \"Jane0 <j0@x.org>\n").repeated(10'000);
+  QTest::newRow("the window, a line report") << question << true << "window";
+  QTest::newRow("the window, a warning") << warnings << false << "window";
+  QTest::newRow("the box, a line report") << question << true << "box";
+  QTest::newRow("the box, a warning") << warnings << false << "box";
+}
+
+// A close request while a run's box is up: the box stays until it is
+// answered or closed, and then the run stops as for a close during the run,
+// removing the output it created, and the program ends. Qt drops the window
+// manager's close request for a window that a box blocks: the window keeps it.
+void WindowTest::closeRequestDuringBox() {
+  QFETCH(QByteArray, input);
+  QFETCH(bool, unbuild);
+  QFETCH(QString, closed);
+  if (closed == "window" && QGuiApplication::platformName() != QLatin1String("xcb"))
     QSKIP("needs an X11 display: the test ui_window_test_x11 runs it under Xvfb");
   const QString inputPath = m_dir->filePath(QStringLiteral("in.txt"));
   const QString outputPath = m_dir->filePath(QStringLiteral("out.txt"));
-  write(inputPath, "\"Jane\"\nx@y.z\n");
+  write(inputPath, input);
   FrmTavrin window;
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
 
+  int boxes = 0;
   bool boxStayed = false;
-  const auto watch = onNextModal([&](QWidget* modal) {
-    sendCloseRequest(window.winId());
-    QTest::qWait(300);
-    boxStayed = modal->isVisible();
-    qobject_cast<QMessageBox*>(modal)->done(QMessageBox::Yes);
+  window.setShowModal([&](QMessageBox& box) {
+    if (++boxes > 1)
+      return int(box.standardButtons().testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok);
+    box.show();
+    if (!QTest::qWaitForWindowExposed(&box)) return int(QMessageBox::No);
+    if (closed == "window") {
+      sendCloseRequest(window.winId());
+      QTest::qWait(300);
+      boxStayed = box.isVisible();
+      return int(unbuild ? QMessageBox::Yes : QMessageBox::Ok);
+    }
+    box.windowHandle()->close();
+    boxStayed = true;
+    return box.result();
   });
-  process(window, inputPath, outputPath, QStringLiteral(","), true);
+  process(window, inputPath, outputPath, QStringLiteral(","), unbuild);
   QVERIFY(boxStayed);
+  QCOMPARE(boxes, 1);
   QVERIFY(!window.isVisible());
   QVERIFY(!QFile::exists(outputPath));
 }

@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -27,6 +28,7 @@
 #include <cstring>
 #include <limits>
 
+#include "ui/box_text.hpp"
 #include "ui/common_dialog.hpp"
 #include "ui/stored_design.hpp"
 #include "version.hpp"
@@ -84,21 +86,48 @@ QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString boxText(std::string_view text) {
-  QString shown = fromUtf8(text);
-  // A carriage return would make a paragraph of its own in the box.
-  return shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+// The box's text, fitted to the free area of the window's screen (see
+// fitBoxText). Up to half the screen's width, and 500 pixels, a message box
+// is as wide as its widest line; its height Qt leaves unbounded. What the box
+// takes beside its text (frame, icon, margins, buttons) is measured on the
+// box itself, with a line of half that width.
+QString fittedBoxText(QMessageBox& box, std::string_view text, const QWidget* window) {
+  const QRect free = window->screen()->availableGeometry();
+  auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+  const QFontMetrics metrics = label->fontMetrics();
+  // The window manager's frame, as it framed the window; without one shown
+  // yet, a title bar of twice the font's height and borders of half of it.
+  QSize frame = window->frameGeometry().size() - window->size();
+  if (frame.isNull()) frame = QSize(metrics.height(), 3 * metrics.height());
+  const int wrapsBeyond = std::min(free.width() / 2, 500);
+  box.setText(QString(wrapsBeyond / 2 / std::max(1, metrics.horizontalAdvance(QLatin1Char('x'))), 'x'));
+  const QSize besideText = box.sizeHint() - label->sizeHint();
+  const int width =
+      std::min(wrapsBeyond, free.width() - frame.width()) - besideText.width() - metrics.averageCharWidth();
+  const int lines = (free.height() - frame.height() - besideText.height()) / metrics.lineSpacing();
+  return fromUtf8(fitBoxText(text, width, lines, [&metrics](std::string_view character) {
+    return metrics.horizontalAdvance(fromUtf8(character));
+  }));
 }
 
-QMessageBox::StandardButton showMessageBox(
-    QWidget* window, QMessageBox::Icon icon, std::string_view title, std::string_view text,
-    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) {
-  QMessageBox box(icon, fromUtf8(title), boxText(text), buttons, window);
+}  // namespace
+
+int FrmTavrin::showMessageBox(QMessageBox::Icon icon, std::string_view title, std::string_view text,
+                              QMessageBox::StandardButtons buttons,
+                              QMessageBox::StandardButton defaultButton) {
+  QMessageBox box(icon, fromUtf8(title), QString(), buttons, this);
   // The text quotes input lines, which may hold anything that looks like markup.
   box.setTextFormat(Qt::PlainText);
+  box.setText(fittedBoxText(box, text, this));
   box.setDefaultButton(defaultButton);
-  return static_cast<QMessageBox::StandardButton>(box.exec());
+  return m_showModal ? m_showModal(box) : box.exec();
 }
+
+void FrmTavrin::setShowModal(ShowModal showModal) {
+  m_showModal = std::move(showModal);
+}
+
+namespace {
 
 // A caption in a font wider than the one the design was drawn for, or in a
 // design that could not grow with its font, is narrowed until it fits. A
@@ -323,11 +352,11 @@ void FrmTavrin::showPanel(std::string_view text) {
 
 bool FrmTavrin::showBox(Box box, std::string_view title, std::string_view text) {
   if (box == Box::Question) {
-    return showMessageBox(this, QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
+    return showMessageBox(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
                           QMessageBox::Yes) == QMessageBox::Yes;
   }
-  showMessageBox(this, box == Box::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title, text,
-                 QMessageBox::Ok);
+  showMessageBox(box == Box::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title, text,
+                 QMessageBox::Ok, QMessageBox::NoButton);
   return false;
 }
 
@@ -402,6 +431,18 @@ void FrmTavrin::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
 }
 
+// The window system's close of a run's box (its close box, Alt+F4, the
+// window manager's close) closes the box as its Esc would, and asks the
+// program to close as well, once the box is answered. A box that closes
+// itself for an answer has the answer already.
+bool FrmTavrin::isCloseOfRunsBox(const QObject* watched, const QEvent* event) const {
+  if (!running() || event->type() != QEvent::Close || !event->spontaneous() || !watched->isWindowType())
+    return false;
+  const auto* box = qobject_cast<const QMessageBox*>(QApplication::activeModalWidget());
+  return box != nullptr && box->windowHandle() == watched && box->parentWidget() == this &&
+         box->result() == 0;
+}
+
 bool FrmTavrin::isInputDuringRun(QObject* watched, const QEvent* event) const {
   if (!running() || !isUserInput(event->type())) return false;
   const auto* widget = qobject_cast<const QWidget*>(watched);
@@ -410,6 +451,7 @@ bool FrmTavrin::isInputDuringRun(QObject* watched, const QEvent* event) const {
 
 bool FrmTavrin::eventFilter(QObject* watched, QEvent* event) {
   if (isInputDuringRun(watched, event)) return true;
+  if (isCloseOfRunsBox(watched, event)) closeWaitsForRun();
   if (auto* button = qobject_cast<QPushButton*>(watched); button != nullptr && isEnter(event)) {
     button->click();
     return true;

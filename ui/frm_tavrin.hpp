@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QWidget>
+#include <functional>
 #include <string>
 
 #include "ui/window_host.hpp"
@@ -30,6 +32,11 @@ class FrmTavrin : public QWidget, public WindowHost {
   std::string GetOutputFileName() override;
   bool IsUnbuildChecked() override;
 
+  // How a message box is shown and answered: by its exec(), unless a test
+  // puts itself in its place. It gets the real box, ready to be shown.
+  using ShowModal = std::function<int(QMessageBox& box)>;
+  void setShowModal(ShowModal showModal);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -43,10 +50,13 @@ class FrmTavrin : public QWidget, public WindowHost {
   void cmdOutputFileClick();
   void showPanel(std::string_view text) override;
   bool showBox(Box box, std::string_view title, std::string_view text) override;
+  int showMessageBox(QMessageBox::Icon icon, std::string_view title, std::string_view text,
+                     QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);
   void handlePendingEvents() override;
   void dropInput(bool drop) override;
   void closeNow() override;
   bool isInputDuringRun(QObject* watched, const QEvent* event) const;
+  bool isCloseOfRunsBox(const QObject* watched, const QEvent* event) const;
 
   QLineEdit* txtInputFileName;
   QPushButton* cmdInputFile;
@@ -59,6 +69,7 @@ class FrmTavrin : public QWidget, public WindowHost {
   QStatusBar* StatusBar1;
   QLabel* m_statusPanel;
   CommonDialog* CommonDialog1;
+  ShowModal m_showModal;
 };
 
 }  // namespace tavrin
