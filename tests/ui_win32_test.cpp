@@ -6,6 +6,7 @@
 
 // clang-format off
 #include <windows.h>
+#include <commctrl.h>
 #include <oleacc.h>
 #include <shlobj.h>
 // clang-format on
@@ -106,8 +107,9 @@ struct Chosen {
 class Window {
  public:
   Window()
-      : m_window({[this](HWND, const std::wstring& text, const std::wstring& title, UINT style) {
+      : m_window({[this](HWND owner, const std::wstring& text, const std::wstring& title, UINT style) {
                     boxes.push_back({text, title, style});
+                    if (systemBox) return MessageBoxW(owner, text.c_str(), title.c_str(), style);
                     const bool yes = boxes.size() > answers.size() || answers[boxes.size() - 1];
                     return (style & MB_YESNO) ? (yes ? IDYES : IDNO) : IDOK;
                   },
@@ -123,6 +125,7 @@ class Window {
                   }}) {
     m_window.show();
     pump();
+    SetWindowSubclass(window(), watchBoxes, 0, reinterpret_cast<DWORD_PTR>(this));
   }
 
   HWND window() const { return m_window.frmTavrin(); }
@@ -168,8 +171,31 @@ class Window {
   std::vector<Box> boxes;
   std::optional<std::wstring> choice;
   std::vector<Chosen> dialogs;
+  // Instead of the answers, the system's own box, handed to `systemBox` as
+  // it takes the activation from the window, its owner, which the user
+  // activated by pressing Process.
+  std::function<void(HWND box)> systemBox;
+  void processWithSystemBoxes() {
+    SetActiveWindow(window());
+    ASSERT_EQ(GetActiveWindow(), window());
+    process();
+  }
 
  private:
+  static LRESULT CALLBACK watchBoxes(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                     DWORD_PTR self) {
+    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    auto* w = reinterpret_cast<Window*>(self);
+    const auto box = reinterpret_cast<HWND>(lParam);
+    if (message == WM_ACTIVATE && LOWORD(wParam) == WA_INACTIVE && w->systemBox && box != nullptr &&
+        box != w->m_boxSeen && GetWindow(box, GW_OWNER) == window) {
+      w->m_boxSeen = box;
+      w->systemBox(box);
+    }
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(window, watchBoxes, 0);
+    return result;
+  }
+
   static void keyState(BYTE key, bool down) {
     BYTE keys[256];
     GetKeyboardState(keys);
@@ -178,6 +204,7 @@ class Window {
   }
 
   FrmTavrin m_window;
+  HWND m_boxSeen = nullptr;
 };
 
 // A pipe whose writer sends its text only when told, so that a run that
@@ -592,7 +619,7 @@ TEST(Win32Window, MessageBoxesOfTheRun) {
   const std::vector<Case> cases = {
       {"(none)", false, true, L"Cannot open the input file", L"Tavrin", MB_OK, "(none)", L""},
       {"\"Last\",a@b.c\n\"Doe, John\" <john@example.com>\n", true, true,
-       L"Error processing line: \u2068\"Last\",a@b.c\u2069\r\nDescription: Invalid argument\r\nNumber: 22",
+       L"Error processing line: \u2068\"Last\",a@b.c\u2069\nDescription: Invalid argument\nNumber: 22",
        L"Tavrin", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1,
        "DisplayName,EMail1\r\nJohn Doe,john@example.com\r\n",
        L"2 - \u2068\"Doe, John\" <john@example.com>\u2069"},
@@ -617,6 +644,108 @@ TEST(Win32Window, MessageBoxesOfTheRun) {
     const bool written = std::filesystem::exists(pathOf(dir.file("out.txt")));
     EXPECT_EQ(written ? readFile(dir.file("out.txt")) : "(none)", c.output);
     EXPECT_EQ(statusText(w.window()), c.statusAfter);
+  }
+}
+
+// Lines that would make a box larger than the screen. A line separator of
+// the input, shown escaped, is six characters without a break opportunity.
+const std::string kSeparatorLine =
+    "\"Jane\xE2\x80\xA8\xE2\x80\xA8\xE2\x80\xA8"
+    "Description: Done. Every recipient was written.\xE2\x80\xA8Number: 0" +
+    [] {
+      std::string separators;
+      for (int i = 0; i < 60; ++i) separators += "\xE2\x80\xA8";
+      return separators;
+    }() +
+    "end\"";
+
+// The system's own box, on the screen: it and its buttons within the
+// monitor's free area, whatever the line.
+TEST(Win32Window, ARunsBoxFitsTheScreen) {
+  struct Case {
+    std::string name;
+    std::string line;  // of the input, which fails in unbuild mode, or warns
+    bool unbuild;
+  };
+  const std::vector<Case> cases = {
+      {"line report, line separators", kSeparatorLine, true},
+      {"warning, line separators", "a," + kSeparatorLine.substr(0, kSeparatorLine.size() - 1), false},
+      {"line report, 1,135 bytes without a blank", "\"" + std::string(1133, 'x') + "\"", true},
+      {"warning, 1,135 bytes without a blank", "a,\"" + std::string(1133, 'x'), false},
+      {"line report, a 100 MB line without a blank", "\"" + std::string(100'000'000, 'x') + "\"", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    Window w;
+    w.fill(dir.write("in.txt", c.line + "\n"), dir.file("out.txt"), ",", c.unbuild);
+    RECT frame{};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    std::vector<RECT> buttons;
+    w.systemBox = [&](HWND box) {
+      GetWindowRect(box, &frame);
+      GetMonitorInfoW(MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST), &monitor);
+      for (const int id : {IDOK, IDYES, IDNO}) {
+        RECT button{};
+        if (GetDlgItem(box, id) != nullptr && GetWindowRect(GetDlgItem(box, id), &button))
+          buttons.push_back(button);
+      }
+      PostMessageW(box, WM_COMMAND, c.unbuild ? IDNO : IDOK, 0);
+    };
+    w.processWithSystemBoxes();
+    ASSERT_EQ(w.boxes.size(), 1u);
+    const RECT& free = monitor.rcWork;
+    const auto within = [&free](const RECT& r) {
+      return r.left >= free.left && r.top >= free.top && r.right <= free.right && r.bottom <= free.bottom;
+    };
+    EXPECT_TRUE(within(frame)) << frame.left << "," << frame.top << " to " << frame.right << ","
+                               << frame.bottom;
+    EXPECT_FALSE(buttons.empty());
+    for (const RECT& button : buttons) EXPECT_TRUE(within(button));
+  }
+}
+
+// A close request while a run's box is up: the box stays until it is
+// answered or closed, and then the run stops as for a close during the run,
+// removing the output it created, and the program ends. The window's close
+// box waits while the box is up; the taskbar's close reaches the window.
+TEST(Win32Window, ACloseRequestWhileABoxIsUpStopsTheRunAndEndsTheProgram) {
+  std::string warnings;
+  for (int i = 0; i < 100; ++i) warnings += "a" + std::to_string(i) + "@x.org, \"Jane <j@x.org>\n";
+  struct Case {
+    std::string name;
+    std::string input;
+    bool unbuild;
+    bool boxClosed;  // else the taskbar's close
+  };
+  const std::vector<Case> cases = {
+      {"the taskbar's close, a line report", "\"Jane\"\nx@y.z\n", true, false},
+      {"the taskbar's close, a warning", warnings, false, false},
+      {"the box's close, a warning", warnings, false, true},  // a box of Yes and No has none
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    Window w;
+    w.fill(dir.write("in.txt", c.input), dir.file("out.txt"), ",", c.unbuild);
+    bool boxStayed = false;
+    w.systemBox = [&](HWND box) {
+      if (c.boxClosed) {
+        boxStayed = true;
+        PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return;
+      }
+      // Handled while the box waits, before its answer.
+      PostMessageW(w.window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+      boxStayed = true;
+      PostMessageW(box, WM_COMMAND, c.unbuild ? IDYES : IDOK, 0);
+    };
+    w.processWithSystemBoxes();
+    EXPECT_TRUE(boxStayed);
+    EXPECT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.window(), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(pathOf(dir.file("out.txt"))));
   }
 }
 

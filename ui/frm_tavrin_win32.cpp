@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "ui/box_text.hpp"
 #include "version.hpp"
 
 namespace tavrin {
@@ -291,6 +292,17 @@ LRESULT FrmTavrin::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       if (!closeWaitsForRun()) DestroyWindow(m_window);
       return 0;
+    case WM_SYSCOMMAND:
+      // The taskbar's close reaches the window while a run's box keeps it
+      // disabled, which the system's own handling would take for no request.
+      if ((wParam & 0xFFF0) == SC_CLOSE && closeWaitsForRun()) return 0;
+      return DefWindowProcW(m_window, message, wParam, lParam);
+    case WM_ACTIVATE:
+      // A run's box takes the activation from the window that owns it.
+      if (running() && LOWORD(wParam) == WA_INACTIVE && lParam != 0 &&
+          GetWindow(reinterpret_cast<HWND>(lParam), GW_OWNER) == m_window)
+        watchBox(reinterpret_cast<HWND>(lParam));
+      return DefWindowProcW(m_window, message, wParam, lParam);
     case WM_DESTROY:
       SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
       m_window = nullptr;
@@ -429,11 +441,64 @@ void FrmTavrin::showPanel(std::string_view text) {
   UpdateWindow(item(StatusBar1));
 }
 
+// The box's text, fitted to the free area of the window's monitor (see
+// fitBoxText), in the font of the system's message boxes. A box breaks its
+// lines at a width of its own, which in Wine's is 44 average characters, and
+// lets its height grow: lines of 40 average characters, and no wider than
+// half the screen, stay whole; and they are as many as the height leaves
+// beside the caption, the buttons and the margins.
+std::string FrmTavrin::fittedBoxText(std::string_view text) const {
+  const UINT dpi = GetDpiForWindow(m_window);
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
+  const HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+  const HDC context = GetDC(m_window);
+  const HGDIOBJ original = SelectObject(context, font);
+  TEXTMETRICW textMetrics{};
+  GetTextMetricsW(context, &textMetrics);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(m_window, MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT& free = monitor.rcWork;
+  const int line = textMetrics.tmHeight + textMetrics.tmExternalLeading;
+  const int width = std::min<int>(40 * textMetrics.tmAveCharWidth,
+                                  (free.right - free.left) / 2 - 3 * GetSystemMetricsForDpi(SM_CXICON, dpi));
+  const int beside =
+      GetSystemMetricsForDpi(SM_CYCAPTION, dpi) + 2 * GetSystemMetricsForDpi(SM_CYFIXEDFRAME, dpi) + 6 * line;
+  std::string fitted = fitBoxText(
+      text, width, (free.bottom - free.top - beside) / line, [context](std::string_view character) {
+        const std::wstring units = wide(character);
+        SIZE size{};
+        GetTextExtentPoint32W(context, units.data(), static_cast<int>(units.size()), &size);
+        return static_cast<int>(size.cx);
+      });
+  SelectObject(context, original);
+  ReleaseDC(m_window, context);
+  DeleteObject(font);
+  return fitted;
+}
+
+// A run's box is watched for the window system's close (its close box,
+// Alt+F4): that closes the box as its Esc would, and asks the program to
+// close as well, once the box is answered.
+void FrmTavrin::watchBox(HWND box) {
+  SetWindowSubclass(box, boxProcedure, 0, reinterpret_cast<DWORD_PTR>(this));
+}
+
+LRESULT CALLBACK FrmTavrin::boxProcedure(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                         DWORD_PTR self) {
+  if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE)
+    reinterpret_cast<FrmTavrin*>(self)->closeWaitsForRun();
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(box, boxProcedure, 0);
+  return DefSubclassProc(box, message, wParam, lParam);
+}
+
 bool FrmTavrin::showBox(Box box, std::string_view title, std::string_view text) {
   UINT style = MB_OK;
   if (box == Box::Question) style = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1;
   if (box == Box::Warning) style = MB_OK | MB_ICONEXCLAMATION;
-  return m_dialogs.messageBox(m_window, wide(text), wide(title), style) == IDYES;
+  return m_dialogs.messageBox(m_window, wide(fittedBoxText(text)), wide(title), style) == IDYES;
 }
 
 }  // namespace tavrin

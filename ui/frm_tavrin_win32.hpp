@@ -82,6 +82,10 @@ class FrmTavrin final : public WindowHost {
   void onDrop(HDROP drop);
   void showPanel(std::string_view text) override;
   bool showBox(Box box, std::string_view title, std::string_view text) override;
+  std::string fittedBoxText(std::string_view text) const;
+  void watchBox(HWND box);
+  static LRESULT CALLBACK boxProcedure(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                       DWORD_PTR self);
   void handlePendingEvents() override;
   void dropInput(bool drop) override;
   void closeNow() override;
