@@ -1,3 +1,5 @@
+#include <fcntl.h>
+
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QCompleter>
@@ -99,6 +101,8 @@ class DialogsTest : public QObject {
   void overwritePrompt_data();
   void overwritePrompt();
   void openAcceptsMissingFile();
+  void choiceNotTextIsRefused_data();
+  void choiceNotTextIsRefused();
 
  private:
   // Clicks the button and lets `step` work the dialog that it opens.
@@ -404,6 +408,48 @@ void DialogsTest::openAcceptsMissingFile() {
   QTest::mouseClick(control<QPushButton>(*m_window, "cmdProcess"), Qt::LeftButton);
   QVERIFY2(report.contains(missing), qPrintable(report));
   QVERIFY(!QFile::exists(missing));
+}
+
+void DialogsTest::choiceNotTextIsRefused_data() {
+  QTest::addColumn<QString>("button");
+  QTest::addColumn<QString>("textBox");
+  QTest::addColumn<QString>("name");
+  QTest::newRow("input") << "cmdInputFile"
+                         << "txtInputFileName"
+                         << "out\uFFFD.csv";
+  QTest::newRow("output") << "cmdOutputFile"
+                          << "txtOutputFileName"
+                          << "new\uFFFD.csv";
+}
+
+// The dialog lists the names out + FF + .csv and out + U+FFFD + .csv as one:
+// a name that it shows with U+FFFD may stand for either, or for another file
+// yet, and is refused, with the reason.
+void DialogsTest::choiceNotTextIsRefused() {
+  QFETCH(QString, button);
+  QFETCH(QString, textBox);
+  QFETCH(QString, name);
+  const QByteArray folder = QFile::encodeName(m_dir->path());
+  for (const QByteArray file : {QByteArray("/out\xFF.csv"), QByteArray("/out\xEF\xBF\xBD.csv")}) {
+    QFile created;
+    QVERIFY(created.open(::open((folder + file).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600),
+                         QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+  }
+  auto* box = control<QLineEdit>(*m_window, qPrintable(textBox));
+  QTest::keyClicks(box, QStringLiteral("typed.txt"));
+  QStringList boxes;
+  m_window->setShowModal([&](QMessageBox& shown) {
+    boxes.append(shown.text());
+    return int(QMessageBox::Ok);
+  });
+  browse(qPrintable(button), [&](QFileDialog* dialog) {
+    // Pasted: keys type ASCII only.
+    fileNameEdit(dialog)->setText(QDir(m_dir->path()).filePath(name));
+    accept(dialog);
+  });
+  QCOMPARE(box->text(), QStringLiteral("typed.txt"));
+  QCOMPARE(boxes.size(), 1);
+  QVERIFY2(boxes[0].contains(QLatin1String("U+FFFD")), qPrintable(boxes[0]));
 }
 
 }  // namespace tavrin

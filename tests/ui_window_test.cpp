@@ -87,16 +87,22 @@ QString strerror(int number) {
 
 // Drops a file on a control as a file manager does: its address, and the same
 // as text, through the window, which finds the control under the point.
-bool dropFile(QWidget& window, QWidget* target, const QString& path) {
+// Drops an address as a file manager or a web browser does: the address, and
+// the same as text.
+bool drop(QWidget& window, QWidget* target, const QUrl& address) {
   QMimeData data;
-  data.setUrls({QUrl::fromLocalFile(path)});
-  data.setText(QUrl::fromLocalFile(path).toString());
+  data.setUrls({address});
+  data.setText(address.toString());
   const QPointF point = target->mapTo(&window, target->rect().center());
   QDragEnterEvent enter(point.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window.windowHandle(), &enter);
   QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window.windowHandle(), &drop);
   return enter.isAccepted() && drop.isAccepted();
+}
+
+bool dropFile(QWidget& window, QWidget* target, const QString& path) {
+  return drop(window, target, QUrl::fromLocalFile(path));
 }
 
 // A named pipe whose writer sends its text only when told, so that a run
@@ -819,43 +825,63 @@ void WindowTest::enterAndEscape() {
 
 void WindowTest::fileDrop_data() {
   QTest::addColumn<QString>("target");
-  QTest::addColumn<QString>("textBox");  // the box that gets the path
+  QTest::addColumn<QByteArray>("address");  // FILE stands for the folder's file: address
+  QTest::addColumn<QString>("textBox");     // the box that gets the path; "": none
 
-  QTest::newRow("on the input box") << "txtInputFileName"
-                                    << "txtInputFileName";
-  QTest::newRow("on the output box") << "txtOutputFileName"
-                                     << "txtOutputFileName";
-  QTest::newRow("on the separator box") << "txtSeparator"
-                                        << "txtInputFileName";
-  QTest::newRow("on a label") << "Label2"
-                              << "txtInputFileName";
-  QTest::newRow("on a button") << "cmdProcess"
-                               << "txtInputFileName";
-  QTest::newRow("on the check box") << "chkUnbuildMailTo"
-                                    << "txtInputFileName";
-  QTest::newRow("on the status bar") << "StatusBar1"
-                                     << "txtInputFileName";
+  const QByteArray file = "FILE/Empf%C3%A4nger list %231.csv";
+  QTest::newRow("on the input box") << "txtInputFileName" << file << "txtInputFileName";
+  QTest::newRow("on the output box") << "txtOutputFileName" << file << "txtOutputFileName";
+  QTest::newRow("on the separator box") << "txtSeparator" << file << "txtInputFileName";
+  QTest::newRow("on a label") << "Label2" << file << "txtInputFileName";
+  QTest::newRow("on a button") << "cmdProcess" << file << "txtInputFileName";
+  QTest::newRow("on the check box") << "chkUnbuildMailTo" << file << "txtInputFileName";
+  QTest::newRow("on the status bar") << "StatusBar1" << file << "txtInputFileName";
+  // A name that is no UTF-8 text is not turned into another: its byte FF
+  // would be read as U+FFFD, the name of another file.
+  QTest::newRow("a name that is not UTF-8, on the output box")
+      << "txtOutputFileName" << QByteArray("FILE/out%FF.csv") << "";
+  QTest::newRow("a name with U+FFFD, on the output box")
+      << "txtOutputFileName" << QByteArray("FILE/out%EF%BF%BD.csv") << "txtOutputFileName";
+  // No box takes what is not a local file.
+  for (const char* target : {"txtInputFileName", "txtOutputFileName", "txtSeparator", "Label2"})
+    QTest::addRow("a web address, on %s", target)
+        << target << QByteArray("http://example.com/list.txt") << "";
 }
 
 void WindowTest::fileDrop() {
   QFETCH(QString, target);
+  QFETCH(QByteArray, address);
   QFETCH(QString, textBox);
 
   FrmTavrin window;
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
+  QStringList boxes;
+  window.setShowModal([&](QMessageBox& box) {
+    boxes.append(box.text());
+    return int(QMessageBox::Ok);
+  });
   auto* input = control<QLineEdit>(window, "txtInputFileName");
   auto* output = control<QLineEdit>(window, "txtOutputFileName");
   type(input, QStringLiteral("typed in.txt"));
   type(output, QStringLiteral("typed out.txt"));
 
-  const QString path = m_dir->filePath(QStringLiteral("Empf\u00e4nger list #1.csv"));
-  QVERIFY(dropFile(window, control<QWidget>(window, qPrintable(target)), path));
+  const QUrl url = QUrl::fromEncoded(address.replace("FILE", QUrl::fromLocalFile(m_dir->path()).toEncoded()));
+  const bool taken = drop(window, control<QWidget>(window, qPrintable(target)), url);
 
+  const bool file = url.isLocalFile();
+  QCOMPARE(taken, file);
+  const QString path = url.toLocalFile();
   QCOMPARE(input->text(), textBox == "txtInputFileName" ? path : "typed in.txt");
   QCOMPARE(output->text(), textBox == "txtOutputFileName" ? path : "typed out.txt");
   QCOMPARE(control<QLineEdit>(window, "txtSeparator")->text(), QStringLiteral(","));
   QCOMPARE(statusText(window), QString());
+  // A file that no box takes is refused with the reason.
+  QCOMPARE(boxes.size(), file && textBox.isEmpty() ? 1 : 0);
+  if (!boxes.isEmpty()) {
+    QVERIFY2(boxes[0].contains(QLatin1String("out\\xff.csv")), qPrintable(boxes[0]));
+    QVERIFY2(boxes[0].contains(QLatin1String("not UTF-8 text")), qPrintable(boxes[0]));
+  }
 }
 
 void WindowTest::startWithoutDisplay_data() {

@@ -27,7 +27,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 
+#include "engine/text.hpp"
 #include "ui/box_text.hpp"
 #include "ui/common_dialog.hpp"
 #include "ui/stored_design.hpp"
@@ -263,11 +265,13 @@ QAccessibleInterface* accessibleWindow(const QString&, QObject* object) {
   return window != nullptr ? new QAccessibleWidget(window, QAccessible::Window) : nullptr;
 }
 
-// The local path of a file dragged from a file manager, or an empty text for
-// anything else (plain text, a web address).
-QString droppedFile(const QMimeData* data) {
+// The local file of a drop, by the exact bytes of its name: those of its
+// address, not Qt's reading of them, which makes U+FFFD of every byte that is
+// not UTF-8. Nothing for anything else (plain text, a web address).
+std::optional<QByteArray> droppedFile(const QMimeData* data) {
   const QList<QUrl> urls = data->urls();
-  return !urls.isEmpty() && urls.first().isLocalFile() ? urls.first().toLocalFile() : QString();
+  if (urls.isEmpty() || !urls.first().isLocalFile()) return std::nullopt;
+  return QByteArray::fromPercentEncoding(urls.first().path(QUrl::FullyEncoded).toLatin1());
 }
 
 }  // namespace
@@ -422,13 +426,33 @@ void FrmTavrin::closeEvent(QCloseEvent* event) {
 }
 
 void FrmTavrin::dragEnterEvent(QDragEnterEvent* event) {
-  if (!droppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  if (droppedFile(event->mimeData())) event->acceptProposedAction();
 }
 
 void FrmTavrin::dropEvent(QDropEvent* event) {
   // A file dropped anywhere but on a path box is the input.
-  txtInputFileName->setText(droppedFile(event->mimeData()));
+  takeDroppedFile(txtInputFileName, event);
+}
+
+void FrmTavrin::takeDroppedFile(QLineEdit* textBox, QDropEvent* event) {
+  const std::optional<QByteArray> name = droppedFile(event->mimeData());
+  if (!name) return;
   event->acceptProposedAction();
+  const std::string_view bytes(name->constData(), static_cast<std::size_t>(name->size()));
+  if (isWellFormed(bytes, TextForm::Utf8)) {
+    textBox->setText(QString::fromUtf8(*name));
+  } else {
+    refuseFileName(bytes, false);
+  }
+}
+
+void FrmTavrin::takeChosenFile(QLineEdit* textBox) {
+  const QString name = CommonDialog1->fileName();
+  if (name.contains(QChar::ReplacementCharacter)) {
+    refuseFileName(name.toStdString(), true);
+  } else {
+    textBox->setText(name);
+  }
 }
 
 // The window system's close of a run's box (its close box, Alt+F4, the
@@ -458,25 +482,24 @@ bool FrmTavrin::eventFilter(QObject* watched, QEvent* event) {
   }
   auto* textBox = qobject_cast<QLineEdit*>(watched);
   if (textBox == nullptr) return QWidget::eventFilter(watched, event);
-  // A file dropped on a text box would otherwise be pasted as a file:// web
-  // address. On a path box it replaces the path; on the separator box it is
-  // the input, as anywhere else on the window.
+  // A text box takes no drop of its own: a file's would be pasted as a
+  // file:// web address, anything else (a web address, text) spliced into
+  // the text. A file dropped on a path box replaces the path; on the
+  // separator box it is the input, as anywhere else on the window.
   switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* drag = static_cast<QDragMoveEvent*>(event);
-      if (droppedFile(drag->mimeData()).isEmpty()) break;
-      drag->acceptProposedAction();
+      if (droppedFile(drag->mimeData())) {
+        drag->acceptProposedAction();
+      } else {
+        drag->ignore();
+      }
       return true;
     }
-    case QEvent::Drop: {
-      auto* drop = static_cast<QDropEvent*>(event);
-      const QString path = droppedFile(drop->mimeData());
-      if (path.isEmpty()) break;
-      (textBox == txtSeparator ? txtInputFileName : textBox)->setText(path);
-      drop->acceptProposedAction();
+    case QEvent::Drop:
+      takeDroppedFile(textBox == txtSeparator ? txtInputFileName : textBox, static_cast<QDropEvent*>(event));
       return true;
-    }
     default:
       break;
   }
@@ -484,11 +507,11 @@ bool FrmTavrin::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FrmTavrin::cmdInputFileClick() {
-  if (CommonDialog1->showOpen()) txtInputFileName->setText(CommonDialog1->fileName());
+  if (CommonDialog1->showOpen()) takeChosenFile(txtInputFileName);
 }
 
 void FrmTavrin::cmdOutputFileClick() {
-  if (CommonDialog1->showSave()) txtOutputFileName->setText(CommonDialog1->fileName());
+  if (CommonDialog1->showSave()) takeChosenFile(txtOutputFileName);
 }
 
 }  // namespace tavrin

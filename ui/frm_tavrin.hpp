@@ -48,6 +48,8 @@ class FrmTavrin : public QWidget, public WindowHost {
   void setFocusOrder();
   void cmdInputFileClick();
   void cmdOutputFileClick();
+  void takeDroppedFile(QLineEdit* textBox, QDropEvent* event);
+  void takeChosenFile(QLineEdit* textBox);
   void showPanel(std::string_view text) override;
   bool showBox(Box box, std::string_view title, std::string_view text) override;
   int showMessageBox(QMessageBox::Icon icon, std::string_view title, std::string_view text,

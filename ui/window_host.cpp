@@ -1,6 +1,7 @@
 #include "ui/window_host.hpp"
 
 #include "engine/conversion_run.hpp"
+#include "engine/shown_text.hpp"
 #include "engine/text.hpp"
 #include "ui/stored_design.hpp"
 #include "version.hpp"
@@ -53,6 +54,15 @@ bool WindowHost::AskYesNo(std::string_view text) {
 void WindowHost::ShowWarning(std::string_view text, std::string_view title) {
   showStatus();
   showBox(Box::Warning, title, text);
+}
+
+void WindowHost::refuseFileName(std::string_view name, bool fromDialog) {
+  std::string text = "The file \"" + shownText(name, TextForm::Utf8) + "\" is left out: ";
+  text += fromDialog ? "the file dialog shows every byte of a name that is not UTF-8 text as U+FFFD, so the "
+                       "window cannot tell which file was meant."
+                     : "its name is not UTF-8 text, which the window's text boxes cannot hold.";
+  text += "\r\nRename the file, or give it to tavrin-cli, which takes any name.";
+  showBox(Box::Warning, kProductName, text);
 }
 
 bool WindowHost::keepGoing() {

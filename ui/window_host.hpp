@@ -41,6 +41,10 @@ class WindowHost : public RunHost {
   // The separator box's text, kept current as it changes: the run asks for
   // it before every line.
   void separatorChanged(std::string text) { m_separator = std::move(text); }
+  // A file name from a drop or a dialog that a text box cannot hold as it
+  // is (`name`, its bytes as far as the window knows them) is left out, and
+  // the user is told why; it is never turned into another name.
+  void refuseFileName(std::string_view name, bool fromDialog);
 
  private:
   // Sets the status bar's panel and paints it at once, although the run
