@@ -21,30 +21,36 @@ struct Piece {
   bool atBlank;  // ends after a blank, where the box breaks the line itself
 };
 
-// Breaks one line into pieces, each at most `width` wide: after its last
-// blank that fits where it has one, else between two characters.
+// Breaks one line into pieces, each at most `width` wide: where a piece
+// may end last, after a blank, or before a backslash, which begins an escape
+// of shownText or a folder of a Windows path; else between two characters.
 void breakLine(std::string_view line, int width,
                const std::function<int(std::string_view character)>& widthOf, std::vector<Piece>& pieces) {
+  struct Break {
+    std::size_t at = 0;
+    int usedBefore = 0;
+    bool isolated = false;
+    bool atBlank = false;
+  };
   std::size_t start = 0;
-  std::size_t afterBlank = 0;
+  Break last;  // where the piece may end; none while it is `start`
   int used = 0;
-  int usedAfterBlank = 0;
   bool isolated = false;  // before `offset`
-  bool isolatedAfterBlank = false;
   bool startsIsolated = false;
   auto endPiece = [&](std::size_t end, bool endsIsolated, bool atBlank) {
     pieces.push_back({line.substr(start, end - start), startsIsolated, endsIsolated, atBlank});
     start = end;
-    afterBlank = end;
+    last = {end};
     startsIsolated = endsIsolated;
   };
   for (std::size_t offset = 0; offset < line.size();) {
     const std::string_view character = line.substr(offset, characterAt(line, offset, TextForm::Utf8).size);
     const int advance = widthOf(character);
+    if (character == "\\" && offset > start) last = {offset, used, isolated, false};
     while (used + advance > width && offset > start) {
-      if (afterBlank > start) {
-        used -= usedAfterBlank;
-        endPiece(afterBlank, isolatedAfterBlank, true);
+      if (last.at > start) {
+        used -= last.usedBefore;
+        endPiece(last.at, last.isolated, last.atBlank);
       } else {
         used = 0;
         endPiece(offset, isolated, false);
@@ -54,11 +60,7 @@ void breakLine(std::string_view line, int width,
     offset += character.size();
     if (character == kIsolateStart) isolated = true;
     if (character == kIsolateEnd) isolated = false;
-    if (character == " ") {
-      afterBlank = offset;
-      usedAfterBlank = used;
-      isolatedAfterBlank = isolated;
-    }
+    if (character == " ") last = {offset, used, isolated, true};
   }
   endPiece(line.size(), false, false);
 }
