@@ -430,7 +430,7 @@ void DialogsTest::choiceNotTextIsRefused() {
   QFETCH(QString, textBox);
   QFETCH(QString, name);
   const QByteArray folder = QFile::encodeName(m_dir->path());
-  for (const QByteArray file : {QByteArray("/out\xFF.csv"), QByteArray("/out\xEF\xBF\xBD.csv")}) {
+  for (const QByteArray& file : {QByteArray("/out\xFF.csv"), QByteArray("/out\xEF\xBF\xBD.csv")}) {
     QFile created;
     QVERIFY(created.open(::open((folder + file).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600),
                          QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
