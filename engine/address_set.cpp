@@ -59,29 +59,50 @@ std::string_view AddressSet::makeKey(std::string_view address) {
   return {m_key.data(), size};
 }
 
+namespace {
+
+constexpr int kOffsetBits = 40;
+constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
+
+std::uint64_t tagOf(std::uint64_t hash) {
+  return hash >> kOffsetBits << kOffsetBits;
+}
+
+// The key that a full slot stands for.
+std::string_view keyAt(const std::string& keys, std::uint64_t slot) {
+  const std::size_t offset = (slot & kOffsetMask) - 1;
+  std::uint32_t size;
+  std::memcpy(&size, keys.data() + offset, sizeof size);
+  return std::string_view(keys).substr(offset + sizeof size, size);
+}
+
+}  // namespace
+
 bool AddressSet::insert(std::string_view address) {
   const std::string_view key = makeKey(address);
   const std::uint64_t hash = hashOf(key);
   const std::size_t mask = m_slots.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    Slot& slot = m_slots[i];
-    if (slot.hash == 0) {
-      slot = {hash, m_keys.size(), key.size()};
+    std::uint64_t& slot = m_slots[i];
+    if (slot == 0) {
+      slot = tagOf(hash) | (m_keys.size() + 1);
+      const auto size = static_cast<std::uint32_t>(key.size());
+      m_keys.append(reinterpret_cast<const char*>(&size), sizeof size);
       m_keys += key;
       if (++m_used * 2 > m_slots.size()) grow();
       return true;
     }
-    if (slot.hash == hash && std::string_view(m_keys).substr(slot.offset, slot.size) == key) return false;
+    if (tagOf(slot) == tagOf(hash) && keyAt(m_keys, slot) == key) return false;
   }
 }
 
 void AddressSet::grow() {
-  std::vector<Slot> slots(m_slots.size() * 2);
+  std::vector<std::uint64_t> slots(m_slots.size() * 2);
   const std::size_t mask = slots.size() - 1;
-  for (const Slot& slot : m_slots) {
-    if (slot.hash == 0) continue;
-    std::size_t i = slot.hash & mask;
-    while (slots[i].hash != 0) i = (i + 1) & mask;
+  for (const std::uint64_t slot : m_slots) {
+    if (slot == 0) continue;
+    std::size_t i = hashOf(keyAt(m_keys, slot)) & mask;
+    while (slots[i] != 0) i = (i + 1) & mask;
     slots[i] = slot;
   }
   m_slots.swap(slots);
