@@ -8,9 +8,9 @@
 namespace tavrin {
 
 // A text of the input, or a file name, as every front end shows it to a
-// person: in a message box, a status bar or on a terminal. Such a text may
+// person: in a message box, a status bar or a line of text. Such a text may
 // hold anything; shown so, it cannot pass for the program's own words, break
-// their lines, reorder them, hide in them or steer the terminal.
+// their lines, reorder them, hide in them or steer what shows it.
 // - It stands between U+2068 FIRST STRONG ISOLATE and U+2069 POP DIRECTIONAL
 //   ISOLATE: its direction neither takes nor gives that of the words around it.
 // - A character that is not drawn as itself is shown by its code: controls
